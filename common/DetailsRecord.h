@@ -1,0 +1,38 @@
+#pragma once
+
+// The signed-in user's details and the one line of text that keeps them in
+// the keyring: "UserName=...;Password=...;Freequency=...;Status=...".
+
+#include <QString>
+
+inline const QString DetailsRecordKey = QStringLiteral("tarvenDeskDetails");
+inline const QString DetailsRecordService = QStringLiteral("tarvenDeskService");
+
+// The four values each program holds while it runs. A null string is an
+// absent one.
+struct UserDetails
+{
+    QString userName;
+    QString password;
+    qint32 freequency = 0;
+    qint32 status = 0;
+};
+
+namespace DetailsRecord {
+
+QString text(const UserDetails& details);
+
+// Loads a record's text into the details; false, with the details untouched,
+// for any text that is not a well-formed record.
+bool parse(const QString& text, UserDetails& details);
+
+// Reads the text as the record reader does: leading white space, an optional
+// sign and digits; no number gives 0; out-of-range values clamp.
+qint32 integerValue(const QString& text);
+
+// The storing, reading and clearing halves both programs use.
+void addDetailsToKeyChain(const UserDetails& details);
+bool getDetailsFromKeyChain(UserDetails& details);
+void clearDetailsInKeyChain();
+
+} // namespace DetailsRecord

@@ -1,0 +1,48 @@
+#pragma once
+
+// Keeps one value per key and service in the desktop's secure item store.
+// The value is archived before it is stored; failures come back as an Error
+// through the optional out-parameter, which success never writes. An empty key
+// or service is a programming error and throws std::invalid_argument.
+
+#include "platform/Error.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+
+#include <optional>
+
+inline const QString KeychainErrorDomain = QStringLiteral("org.tarvendesk.KeychainStore");
+inline constexpr qint64 UnarchiveFailedErrorCode = 21;
+
+using KeychainAccessibility = qint64;
+inline constexpr KeychainAccessibility KeychainAccessibleWhenUnlocked = 0;
+inline constexpr KeychainAccessibility KeychainAccessibleAfterFirstUnlock = 1;
+
+class KeychainStore
+{
+public:
+    KeychainStore() = delete;
+
+    static std::optional<QByteArray> rawDataForKey(const QString& key, const QString& service,
+        const QString& accessGroup, Error* error);
+    static std::optional<QByteArray> rawDataForKey(const QString& key, const QString& service, Error* error);
+
+    // A null QVariant stands for no item.
+    static QVariant itemForKey(const QString& key, const QString& service, const QString& accessGroup, Error* error);
+    static QVariant itemForKey(const QString& key, const QString& service, Error* error);
+
+    static bool saveItem(const QVariant& item, const QString& key, const QString& service,
+        const QString& accessGroup, KeychainAccessibility accessibility, Error* error);
+    static bool saveItem(const QVariant& item, const QString& key, const QString& service, Error* error);
+
+    static bool deleteItemForKey(const QString& key, const QString& service, const QString& accessGroup, Error* error);
+    static bool deleteItemForKey(const QString& key, const QString& service, Error* error);
+
+    static Error _errorForResultCode(qint32 resultCode, const QString& key, const QString& service);
+    static QVariantMap _baseQueryDictionaryForKey(const QString& key, const QString& service, const QString& accessGroup);
+    static std::optional<QVariantMap> _itemAttributesAndDataForKey(const QString& key, const QString& service,
+        const QString& accessGroup, Error* error);
+};

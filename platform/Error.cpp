@@ -1,0 +1,29 @@
+#include "platform/Error.h"
+
+Error Error::errorWithDomain(const QString& domain, qint64 code, const QVariantMap& userInfo)
+{
+    return Error { domain, code, userInfo };
+}
+
+QString Error::localizedDescription() const
+{
+    const QVariant description = userInfo.value(LocalizedDescriptionKey);
+    if (description.isValid())
+        return description.toString();
+    return QStringLiteral("The operation could not be completed. (%1 error %2.)").arg(domain).arg(code);
+}
+
+QString Error::localizedFailureReason() const
+{
+    return userInfo.value(LocalizedFailureReasonErrorKey).toString();
+}
+
+bool Error::hasUnderlyingError() const
+{
+    return userInfo.value(UnderlyingErrorKey).canConvert<Error>();
+}
+
+Error Error::underlyingError() const
+{
+    return userInfo.value(UnderlyingErrorKey).value<Error>();
+}

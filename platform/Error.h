@@ -1,0 +1,32 @@
+#pragma once
+
+// An error as the suite reports it: a domain, a code and an information map.
+// The map uses the three keys below; the underlying error is held as an Error.
+
+#include <QMetaType>
+#include <QString>
+#include <QVariantMap>
+
+struct Error
+{
+    static inline const QString LocalizedDescriptionKey = QStringLiteral("LocalizedDescription");
+    static inline const QString LocalizedFailureReasonErrorKey = QStringLiteral("LocalizedFailureReason");
+    static inline const QString UnderlyingErrorKey = QStringLiteral("UnderlyingError");
+
+    QString domain;
+    qint64 code = 0;
+    QVariantMap userInfo;
+
+    static Error errorWithDomain(const QString& domain, qint64 code, const QVariantMap& userInfo = {});
+
+    // The description entry when there is one, else the generic text that names
+    // the domain and the code, as a desktop's error alert words it.
+    QString localizedDescription() const;
+    QString localizedFailureReason() const;
+    bool hasUnderlyingError() const;
+    Error underlyingError() const;
+
+    bool operator==(const Error&) const = default;
+};
+
+Q_DECLARE_METATYPE(Error)

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# in-test-session.sh BUILD_DIR COMMAND...
+# Runs COMMAND in a private desktop session of its own: a session bus that
+# knows this build's D-Bus services and none of the machine's, and an unlocked
+# gnome-keyring-daemon holding a throwaway keyring. Nothing of the user's own
+# session, keyring or notifications is touched.
+set -euo pipefail
+build=$(cd "$1" && pwd); shift
+
+if [ -z "${TARVENDESK_IN_TEST_SESSION:-}" ]; then
+    home=$(mktemp -d /tmp/tarvendesk-session.XXXXXX)
+    trap 'rm -rf "$home"' EXIT
+    mkdir -m 700 "$home/runtime"
+    export XDG_RUNTIME_DIR="$home/runtime" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" \
+        XDG_CACHE_HOME="$home/cache" TARVENDESK_IN_TEST_SESSION=1
+    unset DISPLAY WAYLAND_DISPLAY
+    dbus-run-session --config-file="$build/tests/session.conf" -- "$0" "$build" "$@"
+    exit $?
+fi
+
+# The same password as the tests' TARVENDESK_TEST_KEYRING_PASSWORD; printf is
+# a builtin, so it appears on no command line.
+printf '%s' 'tarvendesk-test-keyring' | gnome-keyring-daemon --unlock --components=secrets --daemonize >/dev/null
+for _ in $(seq 50); do
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null | grep -q true && break
+    sleep 0.1
+done
+status=0
+"$@" || status=$?
+pkill -u "$(id -u)" -f 'gnome-keyring-daemon --unlock --components=secrets' 2>/dev/null || true
+exit $status
