@@ -26,7 +26,10 @@ for _ in $(seq 50); do
         org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null | grep -q true && break
     sleep 0.1
 done
+keyring_pid=$(dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.GetConnectionUnixProcessID string:org.freedesktop.secrets 2>/dev/null | awk '/uint32/ {print $2}')
 status=0
 "$@" || status=$?
-pkill -u "$(id -u)" -f 'gnome-keyring-daemon --unlock --components=secrets' 2>/dev/null || true
+# Only this session's daemon: other sessions may be running theirs.
+[ -n "$keyring_pid" ] && kill "$keyring_pid" 2>/dev/null || true
 exit $status
