@@ -1,0 +1,47 @@
+#pragma once
+
+// The service's records in one SQLite file: users with their password hashes,
+// and each user's documents with an expiry date. The file is in WAL mode with
+// a busy timeout, so the administration commands can write while a server
+// process reads it.
+
+#include <QByteArray>
+#include <QDate>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+struct sqlite3;
+
+class UserStore
+{
+public:
+    static constexpr qsizetype maxNameSize = 256; // UTF-8 bytes
+    static constexpr qsizetype maxPasswordSize = 1024;
+
+    enum class Check { Accepted, Refused, Failed };
+
+    UserStore() = default;
+    ~UserStore();
+    UserStore(const UserStore&) = delete;
+    UserStore& operator=(const UserStore&) = delete;
+
+    // Creates the file (readable by its owner only) and its tables when missing.
+    bool open(const QString& path, QString* why = nullptr);
+
+    // Adds the user, or gives an existing user this new password.
+    bool setUser(const QString& name, const QByteArray& password, QString* why = nullptr);
+    std::optional<bool> hasUser(const QString& name, QString* why = nullptr);
+    bool addDocument(const QString& user, const QString& title, QDate expiry, QString* why = nullptr);
+
+    // An unknown user and a wrong password are both Refused, and cost the
+    // same time.
+    Check checkPassword(const QString& name, const QByteArray& password, QString* why = nullptr);
+    std::optional<QList<QDate>> expiryDates(const QString& user, QString* why = nullptr);
+
+private:
+    bool fail(QString* why, const QString& what) const;
+
+    sqlite3* m_db = nullptr;
+};
