@@ -6,8 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
 
 "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -G Ninja
-cmake --build "$build"
+"$root/scripts/build.sh"
 
 missing=()
 for program in TarvenDESK tarvenDESKStatusBar installer tarvendesk-service; do

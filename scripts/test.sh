@@ -8,6 +8,5 @@ build="$root/build"
 "$root/scripts/install-deps.sh"
 werror=OFF
 [ -n "${CI:-}" ] && werror=ON
-cmake -S "$root" -B "$build" -G Ninja -DTARVENDESK_WERROR=$werror
-cmake --build "$build"
+"$root/scripts/build.sh" -DTARVENDESK_WERROR=$werror
 "$root/scripts/in-test-session.sh" "$build" ctest --test-dir "$build" --output-on-failure
