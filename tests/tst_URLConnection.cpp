@@ -24,7 +24,7 @@ public:
     // Consecutive data calls count as one, however the bytes were split.
     QStringList calls;
     URLResponse response;
-    QByteArray data;
+    QByteArray data; // since the last response
     Error error;
     bool calledOffTheMainThread = false;
     std::function<void(URLConnection*)> afterData;
@@ -35,6 +35,7 @@ public:
     {
         note("response");
         response = received;
+        data.clear();
     }
     void connectionDidReceiveData(URLConnection* connection, const QByteArray& received) override
     {
@@ -149,6 +150,22 @@ private slots:
         QCOMPARE(delegate.calls.last(), QString("finish"));
         QCOMPARE(delegate.response.statusCode, status);
         QCOMPARE(delegate.data, body);
+    }
+
+    void redirectedRequestDeliversOnlyTheFinalAnswer()
+    {
+        server->setAnswerer([](const RawTlsServer::Request& request) {
+            if (request.target == "/moved")
+                return RawTlsServer::Answer::http(200, R"({"expiring":4})");
+            return RawTlsServer::Answer { "HTTP/1.1 307 Temporary Redirect\r\nLocation: /moved\r\n"
+                                          "Content-Length: 5\r\nConnection: close\r\n\r\nmoved" };
+        });
+        RecordingDelegate delegate;
+        run(post(server->url()), delegate);
+        QCOMPARE(delegate.calls.last(), QString("finish"));
+        QCOMPARE(delegate.response.statusCode, 200);
+        QCOMPARE(delegate.data, QByteArray(R"({"expiring":4})"));
+        QCOMPARE(server->requests().last().body, QByteArray("hello"));
     }
 
     void requestThatCannotBeCarriedOutFails_data()
