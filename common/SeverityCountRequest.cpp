@@ -1,0 +1,34 @@
+#include "common/SeverityCountRequest.h"
+
+#include "common/SeverityCountEndpoint.h"
+#include "platform/NetworkTrust.h"
+
+QUrl SeverityCountURL()
+{
+    return QUrl(QString::fromLatin1(SeverityCountEndpointURL), QUrl::StrictMode);
+}
+
+QList<QSslCertificate> SeverityCountTrustedCertificates()
+{
+    return QSslCertificate::fromData(QByteArray(SeverityCountEndpointCertificates), QSsl::Pem);
+}
+
+void trustSeverityCountService()
+{
+    NetworkTrust::addTrustedCertificates(SeverityCountTrustedCertificates());
+}
+
+URLRequest severityCountRequest(const QString& userName, const QString& password, const QUrl& url)
+{
+    URLRequest request;
+    request.url = url;
+    request.method = "POST";
+    request.headers.insert("Content-Type", "application/x-www-form-urlencoded");
+    request.body = "username=" + formEncoded(userName) + "&password=" + formEncoded(password);
+    return request;
+}
+
+QByteArray formEncoded(const QString& value)
+{
+    return value.toUtf8().toPercentEncoding();
+}

@@ -1,0 +1,355 @@
+// The severity-count exchange: the request as the service receives it, what
+// each kind of answer means, the texts made of it, and each request's answer
+// collected on its own, against a TLS server of the test.
+
+#include "common/SeverityCountAnswer.h"
+#include "common/SeverityCountExchange.h"
+#include "common/SeverityCountRequest.h"
+#include "platform/NetworkTrust.h"
+#include "support/RawTlsServer.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QTest>
+#include <memory>
+
+using namespace std::chrono_literals;
+using Kind = ExchangeOutcome::Kind;
+
+namespace {
+
+// Forwards to the exchange as each program's AppDelegate does, and records.
+class ExchangeDelegate : public URLConnectionDelegate
+{
+public:
+    SeverityCountExchange exchange;
+    QList<std::pair<QByteArray, ExchangeOutcome>> outcomes; // request body, outcome
+    QList<Error> failures;
+    qsizetype largestBuffer = 0;
+
+    qsizetype ended() const { return outcomes.size() + failures.size(); }
+
+    void connectionDidReceiveResponse(URLConnection* connection, const URLResponse&) override
+    {
+        exchange.connectionDidReceiveResponse(connection);
+    }
+    void connectionDidReceiveData(URLConnection* connection, const QByteArray& data) override
+    {
+        exchange.connectionDidReceiveData(connection, data);
+        largestBuffer = std::max(largestBuffer, exchange.bufferedSize(connection));
+    }
+    std::optional<URLResponse> connectionWillCacheResponse(
+        URLConnection*, const URLResponse&) override
+    {
+        return std::nullopt;
+    }
+    void connectionDidFinishLoading(URLConnection* connection) override
+    {
+        outcomes.append({ connection->originalRequest().body,
+            exchange.connectionDidFinishLoading(connection) });
+    }
+    void connectionDidFailWithError(URLConnection* connection, const Error& error) override
+    {
+        exchange.connectionDidFailWithError(connection);
+        failures.append(error);
+    }
+};
+
+// What a test compares: the kind, and the text a program would show for it.
+QString summary(const ExchangeOutcome& outcome)
+{
+    switch (outcome.kind) {
+    case Kind::Counts:
+        return "counts: " + SeverityCount::notificationText(outcome);
+    case Kind::Refused:
+        return "refused: " + SeverityCount::textForm(outcome.message);
+    case Kind::Unreadable:
+        break;
+    }
+    return QStringLiteral("unreadable");
+}
+
+// Reads a form body the way a service's form decoder does.
+QMap<QString, QString> decodedForm(const QByteArray& body)
+{
+    QMap<QString, QString> fields;
+    for (const QByteArray& field : body.split('&')) {
+        const qsizetype equals = field.indexOf('=');
+        auto decoded = [](QByteArray text) {
+            return QString::fromUtf8(QByteArray::fromPercentEncoding(text.replace('+', ' ')));
+        };
+        fields.insert(
+            decoded(field.left(equals)), equals < 0 ? QString() : decoded(field.mid(equals + 1)));
+    }
+    return fields;
+}
+
+} // namespace
+
+class tst_SeverityCount : public QObject
+{
+    Q_OBJECT
+
+    std::optional<TestCertificates> certificates;
+    std::unique_ptr<RawTlsServer> server;
+    QNetworkAccessManager manager;
+
+    static constexpr qsizetype cap = SeverityCountExchange::MaximumAnswerSize;
+
+    URLConnection* send(const QString& userName, ExchangeDelegate& delegate)
+    {
+        return URLConnection::initWithRequest(
+            severityCountRequest(userName, "secret", server->url()), &delegate, manager);
+    }
+
+    URLConnection* sendToSilentServer(ExchangeDelegate& delegate)
+    {
+        RawTlsServer::Answer silent;
+        silent.silent = true;
+        server->setAnswer(silent);
+        return send("held", delegate);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QString why;
+        certificates = TestCertificates::make(&why);
+        QVERIFY2(certificates, qPrintable(why));
+        NetworkTrust::addTrustedCertificates({ certificates->authority });
+        server = std::make_unique<RawTlsServer>(certificates->server, certificates->serverKey);
+        QVERIFY(server->listen());
+    }
+
+    void requestIsAFormPostToTheCompiledEndpoint()
+    {
+        QCOMPARE(SeverityCountURL().scheme(), QString("https"));
+        QVERIFY2(!SeverityCountURL().host().isEmpty(), "the compiled-in endpoint has no host");
+        for (const QSslCertificate& certificate : SeverityCountTrustedCertificates())
+            QVERIFY2(!certificate.isNull(), "a compiled-in certificate does not read back");
+
+        const URLRequest request = severityCountRequest("alice", "s3cret");
+        QCOMPARE(request.url, SeverityCountURL());
+        QCOMPARE(request.method, QByteArray("POST"));
+        QCOMPARE(request.headers,
+            (QMap<QByteArray, QByteArray> {
+                { "Content-Type", "application/x-www-form-urlencoded" } }));
+        QCOMPARE(request.body, QByteArray("username=alice&password=s3cret"));
+        QCOMPARE(request.timeout, 60s);
+    }
+
+    void typedValuesArriveUnchanged_data()
+    {
+        QTest::addColumn<QString>("userName");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("ampersand and equals") << QString("a&b=c") << QString("&password=x");
+        QTest::newRow("plus and space") << QString("jo hn+doe") << QString("+ +");
+        QTest::newRow("percent") << QString("100%") << QString("%41%2B%");
+        QTest::newRow("leading and trailing blanks")
+            << QString(" bob ") << QString("\tpass word\n");
+        QTest::newRow("non-ASCII") << QString("Zoë Ångström") << QString("пароль🔑");
+        QTest::newRow("all at once") << QString("=&+% ü") << QString("?#;/\\\"'<>");
+    }
+
+    void typedValuesArriveUnchanged()
+    {
+        QFETCH(QString, userName);
+        QFETCH(QString, password);
+        server->setAnswer(RawTlsServer::Answer::http(200, "{}"));
+        ExchangeDelegate delegate;
+        URLConnection::initWithRequest(
+            severityCountRequest(userName, password, server->url()), &delegate, manager);
+        QTRY_COMPARE_WITH_TIMEOUT(delegate.ended(), 1, 30000);
+
+        const RawTlsServer::Request received = server->requests().last();
+        QCOMPARE(received.method, QByteArray("POST"));
+        QCOMPARE(received.headers.value("content-type"),
+            QByteArray("application/x-www-form-urlencoded"));
+        const QMap<QString, QString> fields = decodedForm(received.body);
+        QCOMPARE(fields.keys(), QStringList({ "password", "username" }));
+        QCOMPARE(fields.value("username"), userName);
+        QCOMPARE(fields.value("password"), password);
+    }
+
+    void answersAreClassified_data()
+    {
+        const QString none = "counts: Expiring : (null), Critical :(null), Expired : (null)";
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("counts") << QByteArray(R"({"expiring":2,"critical":0,"expired":5})")
+                                << "counts: Expiring : 2, Critical :0, Expired : 5";
+        QTest::newRow("message beside counts")
+            << QByteArray(R"({"expiring":1,"message":"Invalid user"})") << "refused: Invalid user";
+        QTest::newRow("null message") << QByteArray(R"({"message":null})") << "refused: <null>";
+        QTest::newRow("empty object") << QByteArray("{}") << none;
+        QTest::newRow("array") << QByteArray(R"([{"expiring":1}])") << none;
+        QTest::newRow("blanks around an object")
+            << QByteArray(" \n{\"critical\":3}\r\n")
+            << "counts: Expiring : (null), Critical :3, Expired : (null)";
+        QTest::newRow("empty body") << QByteArray() << "unreadable";
+        QTest::newRow("html page")
+            << QByteArray("<html><body>Bad Gateway</body></html>") << "unreadable";
+        QTest::newRow("bare string") << QByteArray(R"("ok")") << "unreadable";
+        QTest::newRow("bare number") << QByteArray("42") << "unreadable";
+        QTest::newRow("bare true") << QByteArray("true") << "unreadable";
+        QTest::newRow("bare null") << QByteArray("null") << "unreadable";
+        QTest::newRow("two objects") << QByteArray("{}{}") << "unreadable";
+    }
+
+    void answersAreClassified()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, outcome);
+        QCOMPARE(summary(SeverityCount::classify(answer)), outcome);
+    }
+
+    void valuesHaveTheirTextForms_data()
+    {
+        QTest::addColumn<QByteArray>("json"); // the value of "v"; empty for a missing member
+        QTest::addColumn<QString>("text");
+        QTest::newRow("missing") << QByteArray() << "(null)";
+        QTest::newRow("null") << QByteArray("null") << "<null>";
+        QTest::newRow("integer") << QByteArray("2") << "2";
+        QTest::newRow("integral double") << QByteArray("2.0") << "2";
+        QTest::newRow("fraction") << QByteArray("2.5") << "2.5";
+        QTest::newRow("tenth") << QByteArray("0.1") << "0.1";
+        QTest::newRow("exponent") << QByteArray("1e20") << "100000000000000000000";
+        QTest::newRow("beyond a double's precision")
+            << QByteArray("9007199254740993") << "9007199254740993";
+        QTest::newRow("true") << QByteArray("true") << "1";
+        QTest::newRow("false") << QByteArray("false") << "0";
+        QTest::newRow("string") << QByteArray(R"("seven")") << "seven";
+        QTest::newRow("array") << QByteArray(R"([1, "a"])") << R"([1,"a"])";
+        QTest::newRow("object") << QByteArray(R"({"a": []})") << R"({"a":[]})";
+    }
+
+    void valuesHaveTheirTextForms()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, text);
+        const QJsonObject members
+            = QJsonDocument::fromJson("{" + (json.isEmpty() ? "" : "\"v\":" + json) + "}").object();
+        QCOMPARE(SeverityCount::textForm(members.value("v")), text);
+    }
+
+    void notificationTextKeepsValuesThatLookLikePlaceholders()
+    {
+        const ExchangeOutcome outcome
+            = SeverityCount::classify(R"({"expiring":"%2","critical":"%1%3","expired":"%@"})");
+        QCOMPARE(SeverityCount::notificationText(outcome),
+            QString("Expiring : %2, Critical :%1%3, Expired : %@"));
+    }
+
+    void answersOverTheWireAreClassified_data()
+    {
+        const QByteArray counts
+            = RawTlsServer::Answer::http(200, R"({"expiring":2,"critical":0,"expired":5})").bytes;
+        const QByteArray large = "{\"expiring\":\"" + QByteArray(2 * cap, '7') + "\"}";
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("chunkSize");
+        QTest::addColumn<bool>("endless");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("counts") << counts << 0 << false
+                                << "counts: Expiring : 2, Critical :0, Expired : 5";
+        QTest::newRow("slow counts")
+            << counts << 3 << false << "counts: Expiring : 2, Critical :0, Expired : 5";
+        QTest::newRow("refusal in a 500")
+            << RawTlsServer::Answer::http(500, R"({"message":"down"})").bytes << 0 << false
+            << "refused: down";
+        QTest::newRow("error page")
+            << RawTlsServer::Answer::http(502, "<h1>Bad</h1>", "text/html").bytes << 0 << false
+            << "unreadable";
+        QTest::newRow("empty body")
+            << RawTlsServer::Answer::http(200, "").bytes << 0 << false << "unreadable";
+        QTest::newRow("object past the cap")
+            << RawTlsServer::Answer::http(200, large).bytes << 0 << false << "unreadable";
+        QTest::newRow("endless body") << QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n[")
+                                      << 0 << true << "unreadable";
+        QTest::newRow("body cut short") << QByteArray(
+            "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n{\"expi")
+                                        << 0 << false << "failure";
+    }
+
+    void answersOverTheWireAreClassified()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, chunkSize);
+        QFETCH(bool, endless);
+        QFETCH(QString, outcome);
+        RawTlsServer::Answer answer { bytes, chunkSize };
+        answer.endless = endless;
+        server->setAnswer(answer);
+        ExchangeDelegate delegate;
+        send("alice", delegate);
+        QTRY_COMPARE_WITH_TIMEOUT(delegate.ended(), 1, 60000);
+
+        QCOMPARE(
+            delegate.failures.isEmpty() ? summary(delegate.outcomes.first().second) : "failure",
+            outcome);
+        QVERIFY2(delegate.largestBuffer <= cap, "the answer was collected past the cap");
+        QCOMPARE(delegate.exchange.requestsInFlight(), 0);
+    }
+
+    void overlappingRequestsEachClassifyTheirOwnAnswer()
+    {
+        auto countsFor = [](const QByteArray& requestBody) {
+            return requestBody.startsWith("username=first")
+                ? QByteArray(R"({"expiring":1,"critical":11,"expired":111})")
+                : QByteArray(R"({"expiring":2,"critical":22,"expired":222})");
+        };
+        server->setAnswerer([countsFor](const RawTlsServer::Request& request) {
+            return RawTlsServer::Answer {
+                RawTlsServer::Answer::http(200, countsFor(request.body)).bytes, 4, 10ms
+            };
+        });
+        ExchangeDelegate delegate;
+        send("first", delegate);
+        send("second", delegate);
+        QTRY_COMPARE_WITH_TIMEOUT(delegate.ended(), 2, 60000);
+
+        QVERIFY2(delegate.failures.isEmpty(),
+            qPrintable(delegate.failures.value(0).localizedDescription()));
+        for (const auto& [body, outcome] : delegate.outcomes)
+            QCOMPARE(summary(outcome), summary(SeverityCount::classify(countsFor(body))));
+    }
+
+    void eachResponseRestartsTheBuffer()
+    {
+        ExchangeDelegate delegate;
+        URLConnection* connection = sendToSilentServer(delegate);
+        SeverityCountExchange& exchange = delegate.exchange;
+        exchange.connectionDidReceiveResponse(connection);
+        exchange.connectionDidReceiveData(connection, "<html>moved</html>");
+        exchange.connectionDidReceiveResponse(connection);
+        exchange.connectionDidReceiveData(connection, R"({"expiring":)");
+        exchange.connectionDidReceiveData(connection, "3}");
+        QCOMPARE(summary(exchange.connectionDidFinishLoading(connection)),
+            QString("counts: Expiring : 3, Critical :(null), Expired : (null)"));
+        QCOMPARE(exchange.requestsInFlight(), 0);
+        connection->stopLoading();
+        QTRY_COMPARE(delegate.ended(), 1);
+    }
+
+    void answerPastTheCapIsDroppedAndItsTransferStopped()
+    {
+        ExchangeDelegate delegate;
+        URLConnection* connection = sendToSilentServer(delegate);
+        SeverityCountExchange& exchange = delegate.exchange;
+        exchange.connectionDidReceiveResponse(connection);
+        exchange.connectionDidReceiveData(connection, QByteArray(cap - 2, '['));
+        exchange.connectionDidReceiveData(connection, "[]");
+        QCOMPARE(exchange.bufferedSize(connection), cap);
+        exchange.connectionDidReceiveData(connection, "]");
+        QCOMPARE(exchange.bufferedSize(connection), 0);
+
+        // The silent server never ends the answer: only the stop can.
+        QTRY_COMPARE_WITH_TIMEOUT(delegate.ended(), 1, 30000);
+        QVERIFY(delegate.failures.isEmpty());
+        QCOMPARE(summary(delegate.outcomes.first().second), QString("unreadable"));
+        QCOMPARE(exchange.requestsInFlight(), 0);
+    }
+};
+
+QTEST_MAIN(tst_SeverityCount)
+#include "tst_SeverityCount.moc"

@@ -1,0 +1,223 @@
+// The connection over QNetworkAccessManager, against a TLS server of the test:
+// the order of the delegate calls, HTTP statuses that are answers, and the
+// requests that fail.
+
+#include "platform/NetworkTrust.h"
+#include "platform/URLConnection.h"
+#include "support/RawTlsServer.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTcpServer>
+#include <QTest>
+#include <QThread>
+#include <functional>
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class RecordingDelegate : public URLConnectionDelegate
+{
+public:
+    // Consecutive data calls count as one, however the bytes were split.
+    QStringList calls;
+    URLResponse response;
+    QByteArray data; // since the last response
+    Error error;
+    bool calledOffTheMainThread = false;
+    std::function<void(URLConnection*)> afterData;
+
+    bool ended() const { return calls.contains("finish") || calls.contains("fail"); }
+
+    void connectionDidReceiveResponse(URLConnection*, const URLResponse& received) override
+    {
+        note("response");
+        response = received;
+        data.clear();
+    }
+    void connectionDidReceiveData(URLConnection* connection, const QByteArray& received) override
+    {
+        note("data");
+        data += received;
+        if (afterData)
+            afterData(connection);
+    }
+    std::optional<URLResponse> connectionWillCacheResponse(
+        URLConnection*, const URLResponse&) override
+    {
+        note("willCache");
+        return std::nullopt;
+    }
+    void connectionDidFinishLoading(URLConnection*) override { note("finish"); }
+    void connectionDidFailWithError(URLConnection*, const Error& failure) override
+    {
+        note("fail");
+        error = failure;
+    }
+
+private:
+    void note(const QString& call)
+    {
+        calledOffTheMainThread
+            |= QThread::currentThread() != QCoreApplication::instance()->thread();
+        if (call != "data" || calls.isEmpty() || calls.last() != "data")
+            calls.append(call);
+    }
+};
+
+} // namespace
+
+class tst_URLConnection : public QObject
+{
+    Q_OBJECT
+
+    std::optional<TestCertificates> certificates;
+    std::unique_ptr<RawTlsServer> server;
+    std::unique_ptr<RawTlsServer> stranger;
+    QNetworkAccessManager manager;
+
+    URLRequest post(const QUrl& url) const
+    {
+        return URLRequest { url, "POST", { { "Content-Type", "text/plain" } }, "hello", 60s };
+    }
+
+    // Runs one request to its end; the connection must then be gone.
+    void run(const URLRequest& request, RecordingDelegate& delegate)
+    {
+        QPointer<URLConnection> connection
+            = URLConnection::initWithRequest(request, &delegate, manager);
+        QTRY_VERIFY_WITH_TIMEOUT(delegate.ended(), 30000);
+        QTRY_VERIFY2(!connection, "the connection outlived its last delegate call");
+        QVERIFY2(!delegate.calledOffTheMainThread, "a delegate call came on another thread");
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QString why;
+        certificates = TestCertificates::make(&why);
+        QVERIFY2(certificates, qPrintable(why));
+        NetworkTrust::addTrustedCertificates({ certificates->authority });
+        server = std::make_unique<RawTlsServer>(certificates->server, certificates->serverKey);
+        stranger
+            = std::make_unique<RawTlsServer>(certificates->stranger, certificates->strangerKey);
+        QVERIFY(server->listen());
+        QVERIFY(stranger->listen());
+    }
+
+    void answerArrivesAsResponseDataCacheQuestionAndFinish()
+    {
+        server->setAnswer(RawTlsServer::Answer::http(200, R"({"expiring":1})"));
+        RecordingDelegate delegate;
+        run(post(server->url()), delegate);
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(delegate.calls, QStringList({ "response", "data", "willCache", "finish" }));
+        QCOMPARE(delegate.response.statusCode, 200);
+        QCOMPARE(delegate.response.headers.value("Content-Type"), QByteArray("application/json"));
+        QCOMPARE(delegate.data, QByteArray(R"({"expiring":1})"));
+
+        const RawTlsServer::Request received = server->requests().last();
+        QCOMPARE(received.method, QByteArray("POST"));
+        QCOMPARE(received.target, QByteArray("/ex-libs/get-severity-count"));
+        QCOMPARE(received.headers.value("content-type"), QByteArray("text/plain"));
+        QCOMPARE(received.body, QByteArray("hello"));
+    }
+
+    void httpErrorStatusIsAnAnswerNotAFailure_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("500 with a JSON object")
+            << 500 << QByteArray(R"({"message":"down for repair"})");
+        QTest::newRow("404 with a page") << 404 << QByteArray("<html><body>Not here</body></html>");
+        QTest::newRow("401 without a challenge")
+            << 401 << QByteArray(R"({"message":"who are you"})");
+        QTest::newRow("400 with no body") << 400 << QByteArray();
+    }
+
+    void httpErrorStatusIsAnAnswerNotAFailure()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        server->setAnswer(RawTlsServer::Answer::http(status, body));
+        RecordingDelegate delegate;
+        run(post(server->url()), delegate);
+        QVERIFY2(
+            !delegate.calls.contains("fail"), qPrintable(delegate.error.localizedDescription()));
+        QCOMPARE(delegate.calls.last(), QString("finish"));
+        QCOMPARE(delegate.response.statusCode, status);
+        QCOMPARE(delegate.data, body);
+    }
+
+    void redirectedRequestDeliversOnlyTheFinalAnswer()
+    {
+        server->setAnswerer([](const RawTlsServer::Request& request) {
+            if (request.target == "/moved")
+                return RawTlsServer::Answer::http(200, R"({"expiring":4})");
+            return RawTlsServer::Answer { "HTTP/1.1 307 Temporary Redirect\r\nLocation: /moved\r\n"
+                                          "Content-Length: 5\r\nConnection: close\r\n\r\nmoved" };
+        });
+        RecordingDelegate delegate;
+        run(post(server->url()), delegate);
+        QCOMPARE(delegate.calls.last(), QString("finish"));
+        QCOMPARE(delegate.response.statusCode, 200);
+        QCOMPARE(delegate.data, QByteArray(R"({"expiring":4})"));
+        QCOMPARE(server->requests().last().body, QByteArray("hello"));
+    }
+
+    void requestThatCannotBeCarriedOutFails_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("code");
+        QTest::newRow("untrusted certificate")
+            << "stranger" << int(QNetworkReply::SslHandshakeFailedError);
+        QTest::newRow("closed port") << "closed" << int(QNetworkReply::ConnectionRefusedError);
+        QTest::newRow("no answer within the time-out") << "silent" << -1;
+    }
+
+    void requestThatCannotBeCarriedOutFails()
+    {
+        QFETCH(QString, target);
+        QFETCH(int, code);
+        URLRequest request = post(stranger->url());
+        if (target == "closed") {
+            QTcpServer closed;
+            QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+            request.url.setPort(closed.serverPort());
+        } else if (target == "silent") {
+            RawTlsServer::Answer silent;
+            silent.silent = true;
+            server->setAnswer(silent);
+            request.url = server->url();
+            request.timeout = 500ms;
+        }
+        RecordingDelegate delegate;
+        run(request, delegate);
+        QCOMPARE(delegate.calls.last(), QString("fail"));
+        QVERIFY2(!delegate.calls.contains("finish"), "a failed request also finished");
+        QCOMPARE(delegate.error.domain, URLConnectionErrorDomain);
+        if (code >= 0)
+            QCOMPARE(delegate.error.code, code);
+        QVERIFY2(
+            delegate.error.code > 0 && delegate.error.code < 200, "not a network-range error code");
+        QVERIFY2(delegate.error.userInfo.contains(Error::LocalizedDescriptionKey),
+            "the failure has no description");
+    }
+
+    void stoppedConnectionFinishesWithWhatItHas()
+    {
+        RawTlsServer::Answer endless { "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n[" };
+        endless.endless = true;
+        server->setAnswer(endless);
+        RecordingDelegate delegate;
+        delegate.afterData = [](URLConnection* connection) { connection->stopLoading(); };
+        run(post(server->url()), delegate);
+        QCOMPARE(delegate.calls, QStringList({ "response", "data", "finish" }));
+    }
+};
+
+QTEST_MAIN(tst_URLConnection)
+#include "tst_URLConnection.moc"
