@@ -15,6 +15,11 @@ QNetworkRequest networkRequest(const URLRequest& request)
     networkRequest.setAttribute(
         QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     networkRequest.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    // A redirect is not followed: following it would post the form, and with
+    // it the user's credentials, to wherever the answer points. The redirect
+    // answer itself is what the delegate receives.
+    networkRequest.setAttribute(
+        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     return networkRequest;
 }
 
@@ -47,7 +52,6 @@ URLConnection::URLConnection(
     m_reply = manager.sendCustomRequest(networkRequest(request), request.method, request.body);
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &URLConnection::onMetaDataChanged);
     connect(m_reply, &QNetworkReply::readyRead, this, &URLConnection::onReadyRead);
-    connect(m_reply, &QNetworkReply::redirected, this, &URLConnection::onRedirected);
     connect(m_reply, &QNetworkReply::finished, this, &URLConnection::onFinished);
 }
 
@@ -85,13 +89,6 @@ void URLConnection::onReadyRead()
         return;
     deliverResponseOnce();
     m_delegate->connectionDidReceiveData(this, data);
-}
-
-// The reply object carries on with the next request; what it receives from
-// now on belongs to a new response.
-void URLConnection::onRedirected()
-{
-    m_responseDelivered = false;
 }
 
 void URLConnection::onFinished()

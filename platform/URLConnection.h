@@ -85,7 +85,6 @@ private:
 
     void onMetaDataChanged();
     void onReadyRead();
-    void onRedirected();
     void onFinished();
     void deliverResponseOnce();
     void finishLoading(bool complete);

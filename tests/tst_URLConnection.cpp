@@ -152,7 +152,7 @@ private slots:
         QCOMPARE(delegate.data, body);
     }
 
-    void redirectedRequestDeliversOnlyTheFinalAnswer()
+    void redirectIsNotFollowedWithTheCredentials()
     {
         server->setAnswerer([](const RawTlsServer::Request& request) {
             if (request.target == "/moved")
@@ -163,9 +163,9 @@ private slots:
         RecordingDelegate delegate;
         run(post(server->url()), delegate);
         QCOMPARE(delegate.calls.last(), QString("finish"));
-        QCOMPARE(delegate.response.statusCode, 200);
-        QCOMPARE(delegate.data, QByteArray(R"({"expiring":4})"));
-        QCOMPARE(server->requests().last().body, QByteArray("hello"));
+        QCOMPARE(delegate.response.statusCode, 307);
+        QCOMPARE(delegate.data, QByteArray("moved"));
+        QCOMPARE(server->requests().last().target, QByteArray("/ex-libs/get-severity-count"));
     }
 
     void requestThatCannotBeCarriedOutFails_data()
