@@ -1,0 +1,125 @@
+#include "platform/StatusItem.h"
+
+#include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
+#include <QGuiApplication>
+#include <QMenu>
+
+#include <cstdlib>
+#include <memory>
+#include <xcb/xcb.h>
+
+namespace {
+
+const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+
+bool trayWatcherRegistered()
+{
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() && bus.interface()
+        && bus.interface()->isServiceRegistered(watcherService).value();
+}
+
+template <typename Reply> using XcbReply = std::unique_ptr<Reply, decltype(&std::free)>;
+
+// Whether an XEmbed tray manager holds the tray selection of the display's
+// first screen (the one desktops put their panel's tray on).
+bool xembedTrayPresent()
+{
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return false;
+    static const char selection[] = "_NET_SYSTEM_TRAY_S0";
+    const XcbReply<xcb_intern_atom_reply_t> atom(
+        xcb_intern_atom_reply(connection,
+            xcb_intern_atom(connection, true, sizeof selection - 1, selection), nullptr),
+        &std::free);
+    if (!atom || atom->atom == XCB_ATOM_NONE)
+        return false;
+    const XcbReply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(
+            connection, xcb_get_selection_owner(connection, atom->atom), nullptr),
+        &std::free);
+    return owner && owner->owner != XCB_WINDOW_NONE;
+}
+
+} // namespace
+
+std::unique_ptr<StatusItem> StatusItem::statusItemWithLength(double length)
+{
+    Q_UNUSED(length)
+    return std::unique_ptr<StatusItem>(new StatusItem());
+}
+
+StatusItem::StatusItem()
+    : m_hostWatcher(std::make_unique<QDBusServiceWatcher>(
+        watcherService, QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForRegistration))
+{
+    connect(m_hostWatcher.get(), &QDBusServiceWatcher::serviceRegistered, this,
+        &StatusItem::putUpAgain);
+    // The item goes up once the code that made it has given it its menu and
+    // image: a host reads the menu when the item registers.
+    QMetaObject::invokeMethod(this, &StatusItem::putUp, Qt::QueuedConnection);
+}
+
+StatusItem::~StatusItem()
+{
+    delete m_trayIcon;
+}
+
+void StatusItem::setMenu(QMenu* menu)
+{
+    m_menu = menu;
+    if (m_trayIcon)
+        putUpAgain();
+}
+
+void StatusItem::setImage(const QIcon& image)
+{
+    m_image = image;
+    if (m_trayIcon)
+        m_trayIcon->setIcon(image);
+}
+
+bool StatusItem::isVisible() const
+{
+    return m_trayIcon && m_trayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void StatusItem::putUp()
+{
+    if (m_trayIcon)
+        return;
+    // Qt 6.4 decides once per process, when it makes its first tray icon,
+    // whether icons go to a StatusNotifierItem host or to an XEmbed tray.
+    // Made while there is neither, an icon would never reach the host that
+    // comes later (GNOME's tray extension, a panel starting after the
+    // program): so it is made only once there is one.
+    const bool onX11 = QGuiApplication::platformName() == QLatin1String("xcb");
+    if (!trayWatcherRegistered() && !(onX11 && xembedTrayPresent()))
+        return;
+    m_trayIcon = new QSystemTrayIcon(m_image, this);
+    m_trayIcon->setToolTip(QGuiApplication::applicationDisplayName());
+    if (m_menu)
+        m_trayIcon->setContextMenu(m_menu);
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &StatusItem::onTrayIconActivated);
+    m_trayIcon->show();
+}
+
+void StatusItem::putUpAgain()
+{
+    // A host that has just come up (or come back) learns of the item only
+    // from an item that registers after it.
+    delete m_trayIcon;
+    putUp();
+}
+
+void StatusItem::onTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    // The item's one use is its menu: a plain click opens it as well.
+    if (reason == QSystemTrayIcon::Trigger && m_menu)
+        m_menu->popup(QCursor::pos());
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+// The program's item in the desktop's tray, with its menu. A desktop without
+// a tray host (plain GNOME) simply shows no item, and the item appears when a
+// host comes up later in the session.
+
+#include <QIcon>
+#include <QMenu>
+#include <QObject>
+#include <QPointer>
+#include <QSystemTrayIcon>
+
+#include <memory>
+
+class QDBusServiceWatcher;
+
+class StatusItem : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr double VariableStatusItemLength = -1.0;
+
+    // A tray item has the size the host gives it: the length is accepted
+    // for every caller's sake and has no effect.
+    static std::unique_ptr<StatusItem> statusItemWithLength(double length);
+    ~StatusItem() override;
+
+    // The menu is not owned. It opens on a click on the item, as the
+    // host's context menu too.
+    void setMenu(QMenu* menu);
+    QMenu* menu() const { return m_menu; }
+
+    void setImage(const QIcon& image);
+    QIcon image() const { return m_image; }
+
+    // Tray hosts draw the item's state themselves: kept, without effect.
+    void setHighlightMode(bool highlightMode) { m_highlightMode = highlightMode; }
+    bool highlightMode() const { return m_highlightMode; }
+
+    // True while a tray host shows the item.
+    bool isVisible() const;
+
+private:
+    StatusItem();
+
+    void putUp();
+    void putUpAgain();
+    void onTrayIconActivated(QSystemTrayIcon::ActivationReason reason);
+
+    QPointer<QMenu> m_menu;
+    QIcon m_image;
+    bool m_highlightMode = false;
+    // A child of this item; replaced whenever it has to be put up again.
+    QPointer<QSystemTrayIcon> m_trayIcon;
+    std::unique_ptr<QDBusServiceWatcher> m_hostWatcher;
+};

@@ -1,0 +1,161 @@
+// Alerts: their texts from an error, and the real message box behind
+// runModal on the offscreen display.
+
+#include "platform/AlertPresenter.h"
+#include "platform/Error.h"
+#include "platform/Timer.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+// Waits in the alert's own event loop for the message box, then lets the
+// test look at it and press a button.
+void answerNextMessageBox(std::function<void(QMessageBox*)> answer)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            answer(box);
+        }
+    });
+    poll->start(20);
+}
+
+QPushButton* buttonTitled(QMessageBox* box, const QString& title)
+{
+    for (QAbstractButton* button : box->buttons())
+        if (button->text() == title)
+            return qobject_cast<QPushButton*>(button);
+    return nullptr;
+}
+
+} // namespace
+
+class tst_AlertPresenter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QGuiApplication::setApplicationDisplayName(QStringLiteral("tarvenDESK test"));
+    }
+
+    void alertWithErrorTakesTheErrorsTexts_data()
+    {
+        QTest::addColumn<Error>("error");
+        QTest::addColumn<QString>("messageText");
+        QTest::addColumn<QString>("informativeText");
+
+        const QVariantMap refused { { Error::LocalizedDescriptionKey,
+                                        "Could not connect to the server." },
+            { Error::LocalizedFailureReasonErrorKey, "Connection refused" } };
+        const QVariantMap timedOut { { Error::LocalizedDescriptionKey, "The request timed out." } };
+
+        QTest::newRow("description and reason")
+            << Error::errorWithDomain("NetworkError", -1004, refused)
+            << "Could not connect to the server."
+            << "Connection refused";
+        QTest::newRow("description only") << Error::errorWithDomain("NetworkError", -1001, timedOut)
+                                          << "The request timed out." << QString();
+        QTest::newRow("nothing but domain and code: the service's refusal")
+            << Error::errorWithDomain("Invalid username or password", 0)
+            << "The operation could not be completed. (Invalid username or password error 0.)"
+            << QString();
+    }
+
+    void alertWithErrorTakesTheErrorsTexts()
+    {
+        QFETCH(Error, error);
+        QFETCH(QString, messageText);
+        QFETCH(QString, informativeText);
+        const Alert alert = Alert::alertWithError(error);
+        QCOMPARE(alert.messageText, messageText);
+        QCOMPARE(alert.informativeText, informativeText);
+        QCOMPARE(alert.buttons, QStringList { "OK" });
+    }
+
+    void runModalShowsTheTextsAsWrittenAndReturnsTheButtonPressed()
+    {
+        AlertPresenter presenter;
+        QSignalSpy running(&presenter, &AlertPresenter::modalAlertRunningChanged);
+        bool runningWhileShown = false;
+        bool defaultIsFirst = false;
+        QString title, text, informative;
+        QStringList buttonTitles;
+        Qt::TextFormat textFormat = Qt::RichText, informativeFormat = Qt::RichText;
+        answerNextMessageBox([&](QMessageBox* box) {
+            runningWhileShown = presenter.isModalAlertRunning();
+            title = box->windowTitle();
+            text = box->text();
+            informative = box->informativeText();
+            for (QAbstractButton* button : box->buttons())
+                buttonTitles << button->text();
+            textFormat = box->findChild<QLabel*>("qt_msgbox_label")->textFormat();
+            if (auto* label = box->findChild<QLabel*>("qt_msgbox_informativelabel"))
+                informativeFormat = label->textFormat();
+            defaultIsFirst = box->defaultButton() == buttonTitled(box, "Retry");
+            buttonTitled(box, "Cancel")->click();
+        });
+
+        const int pressed = presenter.runModal(
+            { " tarvenDESK", "<b>Account</b> locked & <i>expired</i>", { "Retry", "Cancel" } });
+
+        QCOMPARE(pressed, 1);
+        QVERIFY(runningWhileShown);
+        QVERIFY(!presenter.isModalAlertRunning());
+        QCOMPARE(running.size(), 2);
+        QCOMPARE(running.at(0).at(0).toBool(), true);
+        QCOMPARE(running.at(1).at(0).toBool(), false);
+        QCOMPARE(title, QStringLiteral("tarvenDESK test"));
+        QCOMPARE(text, QStringLiteral(" tarvenDESK"));
+        QCOMPARE(informative, QStringLiteral("<b>Account</b> locked & <i>expired</i>"));
+        QCOMPARE(textFormat, Qt::PlainText);
+        QCOMPARE(informativeFormat, Qt::PlainText);
+        QCOMPARE(buttonTitles.size(), 2);
+        QVERIFY(buttonTitles.contains("Retry") && buttonTitles.contains("Cancel"));
+        QVERIFY2(defaultIsFirst, "the first button is not the default one");
+    }
+
+    void timerFiringDuringARealAlertRunsOnceAfterIt()
+    {
+        AlertPresenter presenter;
+        int firings = 0;
+        bool firedInsideAlert = false;
+        const auto timer = Timer::scheduledTimer(
+            0.02, 3600,
+            [&] {
+                ++firings;
+                firedInsideAlert = presenter.isModalAlertRunning();
+            },
+            &presenter);
+
+        bool timerFellDue = false;
+        answerNextMessageBox([&](QMessageBox* box) {
+            // The message box's own event loop runs while the timer falls due
+            // (its next firing is then an hour away).
+            timerFellDue = QTest::qWaitFor(
+                [&] { return QDateTime::currentDateTime().secsTo(timer->fireDate()) > 60; }, 60000);
+            QCoreApplication::processEvents();
+            box->buttons().first()->click();
+        });
+        presenter.runModal(Alert::alertWithError(Error::errorWithDomain("domain", 1)));
+
+        QVERIFY(timerFellDue);
+        QCOMPARE(firings, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(firings, 1, 60000);
+        QVERIFY(!firedInsideAlert);
+    }
+};
+
+QTEST_MAIN(tst_AlertPresenter)
+#include "tst_AlertPresenter.moc"

@@ -1,0 +1,201 @@
+// The repeating timer on the kernel's boot-time clock, with real firings.
+
+#include "platform/Timer.h"
+#include "support/RecordingAlertPresenter.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+// Counts ticks of an ordinary Qt timer: something to wait on while checking
+// that a Timer stays silent.
+class Ticks
+{
+public:
+    explicit Ticks(int intervalMs)
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { ++m_count; });
+        m_timer.start(intervalMs);
+    }
+    bool waitFor(int ticks)
+    {
+        return QTest::qWaitFor([&] { return m_count >= ticks; }, 60000);
+    }
+
+private:
+    QTimer m_timer;
+    int m_count = 0;
+};
+
+} // namespace
+
+class tst_Timer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void scheduleIsReadableWithoutWaiting_data()
+    {
+        QTest::addColumn<double>("firstDelay");
+        QTest::addColumn<double>("interval");
+        QTest::newRow("daily after 30 s") << 30.0 << 86400.0;
+        QTest::newRow("twice a day after 30 s") << 30.0 << 43200.0;
+        QTest::newRow("daily from start") << 86400.0 << 86400.0;
+    }
+
+    void scheduleIsReadableWithoutWaiting()
+    {
+        QFETCH(double, firstDelay);
+        QFETCH(double, interval);
+        const QDateTime before = QDateTime::currentDateTime();
+        const auto timer = Timer::scheduledTimer(firstDelay, interval, [] {});
+        QVERIFY(timer->isValid());
+        QCOMPARE(timer->firstDelay(), firstDelay);
+        QCOMPARE(timer->timeInterval(), interval);
+        const qint64 untilFiring = before.msecsTo(timer->fireDate());
+        QVERIFY2(untilFiring > firstDelay * 1000 - 5000 && untilFiring <= firstDelay * 1000 + 5000,
+            qPrintable(QStringLiteral("next firing in %1 ms").arg(untilFiring)));
+    }
+
+    void firesFirstAfterItsDelayThenRepeatedly()
+    {
+        int firings = 0;
+        QElapsedTimer sinceStart;
+        qint64 firstFiringAt = -1;
+        sinceStart.start();
+        const auto timer = Timer::scheduledTimer(0.2, 0.3, [&] {
+            if (++firings == 1)
+                firstFiringAt = sinceStart.elapsed();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(firings >= 3, 60000);
+        QVERIFY2(firstFiringAt >= 190,
+            qPrintable(QStringLiteral("first firing after %1 ms").arg(firstFiringAt)));
+        QVERIFY(timer->isValid());
+    }
+
+    void delaysOfZeroOrLessStillFireAndRepeat()
+    {
+        // A zero in the kernel's timer would disarm it instead.
+        int firings = 0;
+        const auto timer = Timer::scheduledTimer(0, 0, [&] { ++firings; });
+        QCOMPARE(timer->timeInterval(), 0.0001);
+        QTRY_VERIFY_WITH_TIMEOUT(firings >= 3, 60000);
+
+        int negativeFirings = 0;
+        const auto negative = Timer::scheduledTimer(-5, -1, [&] { ++negativeFirings; });
+        QTRY_VERIFY_WITH_TIMEOUT(negativeFirings >= 3, 60000);
+    }
+
+    void fireRunsNowAndKeepsTheSchedule()
+    {
+        int firings = 0;
+        const auto timer = Timer::scheduledTimer(3600, 7200, [&] { ++firings; });
+        const QDateTime scheduled = timer->fireDate();
+        timer->fire();
+        QCOMPARE(firings, 1);
+        timer->fire();
+        QCOMPARE(firings, 2);
+        QVERIFY(timer->isValid());
+        QVERIFY2(qAbs(scheduled.msecsTo(timer->fireDate())) < 2000, "fire() moved the next firing");
+        QCOMPARE(timer->timeInterval(), 7200.0);
+
+        timer->invalidate();
+        timer->fire();
+        QCOMPARE(firings, 2);
+    }
+
+    void invalidateStopsItForGood()
+    {
+        int firings = 0;
+        const auto timer = Timer::scheduledTimer(0.05, 0.05, [&] { ++firings; });
+        QTRY_VERIFY_WITH_TIMEOUT(firings >= 1, 60000);
+        timer->invalidate();
+        QVERIFY(!timer->isValid());
+        QVERIFY(!timer->fireDate().isValid());
+        const int atInvalidation = firings;
+        Ticks ticks(50);
+        QVERIFY(ticks.waitFor(8));
+        QCOMPARE(firings, atInvalidation);
+        timer->invalidate();
+        QVERIFY(!timer->isValid());
+    }
+
+    void actionMayDestroyItsOwnTimer()
+    {
+        std::unique_ptr<Timer> timer;
+        int firings = 0;
+        timer = Timer::scheduledTimer(0.01, 0.01, [&] {
+            ++firings;
+            timer.reset();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(!timer, 60000);
+        Ticks ticks(20);
+        QVERIFY(ticks.waitFor(5));
+        QCOMPARE(firings, 1);
+    }
+
+    void missedFiringsAreNotMadeUp()
+    {
+        int firings = 0;
+        const auto timer = Timer::scheduledTimer(0.02, 0.02, [&] { ++firings; });
+        QTRY_VERIFY_WITH_TIMEOUT(firings >= 1, 60000);
+        const int beforeBusyLoop = firings;
+        // The event loop is kept from running for some twenty intervals, as a
+        // sleeping machine or a long synchronous call would.
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        QCoreApplication::processEvents();
+        QCOMPARE(firings, beforeBusyLoop + 1);
+    }
+
+    void firingDuringAnAlertIsHeldAndRunsOnceAfterIt()
+    {
+        RecordingAlertPresenter alerts;
+        alerts.setModalAlertRunning(true);
+        int firings = 0;
+        const auto timer = Timer::scheduledTimer(
+            0.02, 3600, [&] { ++firings; }, &alerts);
+        int invalidatedFirings = 0;
+        const auto invalidated = Timer::scheduledTimer(
+            0.02, 0.02, [&] { ++invalidatedFirings; }, &alerts);
+        Ticks ticks(20);
+        QVERIFY(ticks.waitFor(10));
+        QCOMPARE(firings, 0);
+        invalidated->invalidate();
+
+        alerts.setModalAlertRunning(false);
+        // Not inside the code that dismissed the alert: back in the event loop.
+        QCOMPARE(firings, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(firings, 1, 60000);
+        QVERIFY(ticks.waitFor(20));
+        QCOMPARE(firings, 1);
+        QCOMPARE(invalidatedFirings, 0);
+    }
+
+    void firingDuringItsOwnActionWaitsForIt()
+    {
+        // An action that spins the event loop (as a modal alert does) is not
+        // re-entered by its own timer.
+        int depth = 0;
+        int deepest = 0;
+        int firings = 0;
+        const auto timer = Timer::scheduledTimer(0.01, 0.01, [&] {
+            ++firings;
+            deepest = std::max(deepest, ++depth);
+            if (firings == 1) {
+                Ticks ticks(20);
+                ticks.waitFor(5);
+            }
+            --depth;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(firings >= 3, 60000);
+        QCOMPARE(deepest, 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Timer)
+#include "tst_Timer.moc"
