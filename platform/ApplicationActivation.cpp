@@ -23,7 +23,7 @@ struct Candidate
 
 // Every desktop file ID of the folders with the file that counts for it: the
 // one in the most important folder. The ID of a file in a subfolder joins
-// the folder names with "-", as the menu specification says.
+// the folder names with "-", as freedesktop menus name them.
 QList<Candidate> desktopFiles(const QStringList& folders)
 {
     QList<Candidate> files;

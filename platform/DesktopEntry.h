@@ -1,7 +1,7 @@
 #pragma once
 
 // A freedesktop desktop entry (a ".desktop" file): the keys an activation
-// needs, and its command line split as the Desktop Entry Specification says.
+// needs, and its command line split by freedesktop's quoting rules.
 
 #include <QString>
 #include <QStringList>

@@ -140,9 +140,7 @@ void copyFolder(int sourceDir, const char* sourceName, int targetDir, const char
 
 void copyEntry(int sourceDir, const char* sourceName, int targetDir, const char* targetName)
 {
-    struct stat info
-    {
-    };
+    struct stat info = {};
     if (::fstatat(sourceDir, sourceName, &info, AT_SYMLINK_NOFOLLOW) != 0)
         throw CopyError { sourceName, errno };
     if (S_ISREG(info.st_mode))
@@ -204,24 +202,21 @@ QString duplicateItem(const QString& itemPath, const QString& folderPath, QStrin
     const QByteArray sourceName = QFile::encodeName(name);
     const QByteArray targetName = sourceName;
 
-    FileDescriptor target(
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (itemPath.isEmpty() || folderPath.isEmpty() || !target.isValid())
+    FileDescriptor target(folderPath.isEmpty()
+            ? -1
+            : ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!target.isValid())
         return fail(errorDescription,
             QStringLiteral("The folder %1 can’t be found.").arg(quoted(folderPath)));
     FileDescriptor sourceDir(::open(sourceDirPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    struct stat info
-    {
-    };
-    if (name.isEmpty() || name == QLatin1String("..") || !sourceDir.isValid()
+    struct stat info = {};
+    if (itemPath.isEmpty() || name.isEmpty() || name == QLatin1String("..") || !sourceDir.isValid()
         || ::fstatat(sourceDir.get(), sourceName.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         return fail(
             errorDescription, QStringLiteral("The item %1 can’t be found.").arg(quoted(itemPath)));
 
     const QString copyPath = QDir(folder).filePath(name);
-    struct stat existing
-    {
-    };
+    struct stat existing = {};
     if (::fstatat(target.get(), targetName.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
         return fail(errorDescription,
             QStringLiteral("An item named %1 already exists in the folder %2.")

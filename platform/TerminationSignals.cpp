@@ -27,9 +27,7 @@ TerminationSignals::TerminationSignals(QObject* parent)
         return;
     m_notifier = std::make_unique<QSocketNotifier>(pipeEnds[0], QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &TerminationSignals::readPipe);
-    struct sigaction action
-    {
-    };
+    struct sigaction action = {};
     action.sa_handler = writeSignalToPipe;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -39,9 +37,7 @@ TerminationSignals::TerminationSignals(QObject* parent)
 
 TerminationSignals::~TerminationSignals()
 {
-    struct sigaction action
-    {
-    };
+    struct sigaction action = {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
     for (const int signalNumber : handledSignals)

@@ -2,7 +2,6 @@
 // the script texts of activation and of the installer's copies.
 
 #include "common/ProcessHelpers.h"
-#include "platform/Script.h"
 #include "platform/ScriptCompiler.h"
 #include "platform/Workspace.h"
 #include "programs/ProbeProcess.h"
@@ -22,20 +21,6 @@ QList<pid_t> listedPids(const QString& bundleIdentifier)
             pids.append(application.processIdentifier);
     return pids;
 }
-
-class RecordingScriptingService : public ScriptingService
-{
-public:
-    QVariant activateApplication(const QString& applicationName, QString* errorDescription) override
-    {
-        activated.append(applicationName);
-        *errorDescription = QStringLiteral("Application can’t be found.");
-        return {};
-    }
-    QVariant duplicateItem(const QString&, const QString&, QString*) override { return {}; }
-
-    QStringList activated;
-};
 
 } // namespace
 
@@ -194,16 +179,6 @@ private slots:
         QVERIFY2(application, qPrintable(why));
         QCOMPARE(std::get<DuplicateItem>(*application),
             (DuplicateItem { text, QStringLiteral("/opt/") }));
-    }
-
-    void launchApplicationRunsTheActivationScriptAndDropsItsFailure()
-    {
-        RecordingScriptingService service;
-        ScriptingService::setCurrent(&service);
-        ProcessHelpers::launchApplication(QStringLiteral("TarvenDeskChecker.app"));
-        ProcessHelpers::launchApplication(QStringLiteral("Odd \"name\\.app"));
-        ScriptingService::setCurrent(nullptr);
-        QCOMPARE(service.activated, (QStringList { "TarvenDeskChecker.app", "Odd \"name\\.app" }));
     }
 };
 

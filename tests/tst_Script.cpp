@@ -54,9 +54,7 @@ QString duplicateScript(const QString& item, const QString& folder)
 
 mode_t modeOf(const QString& path)
 {
-    struct stat info
-    {
-    };
+    struct stat info = {};
     ::lstat(QFile::encodeName(path).constData(), &info);
     return info.st_mode & 07777;
 }
