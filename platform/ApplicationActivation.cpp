@@ -3,9 +3,12 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
 #include <QDBusReply>
 #include <QDir>
 #include <QDirIterator>
+#include <QEventLoop>
 #include <QProcess>
 #include <QSet>
 #include <QStandardPaths>
@@ -77,13 +80,27 @@ bool isActivatableOnBus(const QDBusConnection& bus, const QString& name)
 
 // With the auto-start flag a message to a name nobody holds starts the
 // program's bus service first; the answer comes once it has handled it.
+// While waiting, the caller still answers calls from the bus but no input:
+// the program it activates may be activating it in turn (the sign-in program
+// starts the notifier as it launches), and two programs each waiting for the
+// other's answer would both hang until the call timed out.
 QDBusMessage callActivate(const QDBusConnection& bus, const DesktopEntry& entry)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(entry.id, entry.objectPath(),
         QStringLiteral("org.freedesktop.Application"), QStringLiteral("Activate"));
     call << QVariantMap();
     call.setAutoStartService(true);
-    return bus.call(call);
+    QDBusPendingCall pending = bus.asyncCall(call);
+    if (!pending.isFinished()) {
+        QDBusPendingCallWatcher watcher(pending);
+        QEventLoop wait;
+        QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &wait, &QEventLoop::quit);
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    // Still open when the program is ending: the event loops were told to stop.
+    if (!pending.isFinished())
+        return call.createErrorReply(QDBusError::NoReply, QStringLiteral("The program is ending."));
+    return pending.reply();
 }
 
 } // namespace

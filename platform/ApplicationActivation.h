@@ -27,7 +27,8 @@ std::optional<DesktopEntry> desktopEntryForApplicationName(const QString& applic
 
 // The activated entry's ID, or a null QVariant with the description set when
 // the name cannot be found or the program neither comes forward nor starts.
-// Blocks until a running program has answered.
+// Returns once the program has answered; until then the caller handles
+// calls from the bus but no user input.
 QVariant activateApplication(const QString& applicationName, QString* errorDescription);
 
 } // namespace ApplicationActivation

@@ -24,6 +24,7 @@ namespace {
 const QString BuildShare = QStringLiteral(TARVENDESK_BIN_DIR "/../share");
 const QString BusProbe = QStringLiteral("org.tarvendesk.test.ActivationProbe");
 const QString ExecProbe = QStringLiteral("org.tarvendesk.test.ExecProbe");
+const QString Partner = QStringLiteral("org.tarvendesk.test.ActivationPartner");
 
 bool writeEntry(const QString& path, const QString& body)
 {
@@ -95,6 +96,7 @@ private slots:
     {
         endProgramHolding(BusProbe);
         endProgramHolding(ExecProbe);
+        endProgramHolding(Partner);
     }
 
     void namesFindTheirDesktopEntries_data()
@@ -265,6 +267,25 @@ private slots:
         QCOMPARE(ownerPid(ExecProbe), pid);
         QCOMPARE(probeCount(ExecProbe, "launchCount"), 1);
         QTRY_COMPARE(starts.count, 1);
+    }
+
+    void programsThatActivateEachOtherDoNotWaitForEachOther()
+    {
+        ProcessHelpers::launchApplication(QStringLiteral("ActivationProbe.app"));
+        QTRY_COMPARE_WITH_TIMEOUT(probeCount(BusProbe, "launchCount"), 1, 30000);
+        const int activations = probeCount(BusProbe, "activationCount");
+
+        // The probe starts its partner, which activates the probe while the
+        // probe still waits for the partner's answer.
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            BusProbe, "/org/tarvendesk/test/Probe", "org.tarvendesk.test.Probe", "activate");
+        call << QStringLiteral("ActivationPartner.app");
+        const QDBusReply<QString> why
+            = QDBusConnection::sessionBus().call(call, QDBus::Block, 120000);
+        QVERIFY2(why.isValid(), qPrintable(why.error().message()));
+        QCOMPARE(why.value(), QString());
+        QCOMPARE(probeCount(Partner, "launchCount"), 1);
+        QCOMPARE(probeCount(BusProbe, "activationCount"), activations + 1);
     }
 
     void anUnknownNameFailsWithADescription()

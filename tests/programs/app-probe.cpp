@@ -4,10 +4,12 @@
 // through an object on the session bus.
 //
 //   app-probe [--identity ID] [--kill-others] [--quit-on-last-window-closed]
+//             [--activate-at-launch NAME.app]
 
 #include "common/ProcessHelpers.h"
 #include "platform/Application.h"
 #include "platform/ApplicationMain.h"
+#include "platform/Script.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -23,6 +25,7 @@ struct Options
     QString identity = QStringLiteral("org.tarvendesk.test.ActivationProbe");
     bool killOthers = false;
     bool quitOnLastWindowClosed = false;
+    QString activateAtLaunch;
 };
 
 void say(const char* line)
@@ -48,6 +51,8 @@ public:
         ++m_launches;
         if (m_options.killOthers)
             ProcessHelpers::killAllOtherInstance(m_options.identity);
+        if (!m_options.activateAtLaunch.isEmpty())
+            ProcessHelpers::launchApplication(m_options.activateAtLaunch);
         say("launched");
     }
 
@@ -77,6 +82,13 @@ public slots:
             m_window->close();
     }
     void terminate() { Application::terminate(this); }
+    // The activation's error description; empty when it succeeded.
+    QString activate(const QString& applicationName)
+    {
+        QString why;
+        Script(ProcessHelpers::activationScriptSource(applicationName)).executeAndReturnError(&why);
+        return why;
+    }
 
 private:
     Options m_options;
@@ -97,6 +109,8 @@ int main(int argc, char** argv)
             options.killOthers = true;
         else if (std::strcmp(argv[i], "--quit-on-last-window-closed") == 0)
             options.quitOnLastWindowClosed = true;
+        else if (std::strcmp(argv[i], "--activate-at-launch") == 0 && i + 1 < argc)
+            options.activateAtLaunch = QString::fromLocal8Bit(argv[++i]);
     }
     const ApplicationIdentity identity { options.identity, QStringLiteral("app-probe"),
         QStringLiteral("App Probe") };
