@@ -22,7 +22,8 @@ struct ApplicationIdentity
 };
 
 // Owns the windows and menus the interface is built of, as a program's
-// interface resources do; the delegate only refers to them.
+// interface resources do; the delegate only refers to them. Only objects
+// without a parent go in here: a parent already owns its children.
 class InterfaceObjects
 {
 public:
