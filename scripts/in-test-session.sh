@@ -12,7 +12,8 @@ if [ -z "${TARVENDESK_IN_TEST_SESSION:-}" ]; then
     trap 'rm -rf "$home"' EXIT
     mkdir -m 700 "$home/runtime"
     export XDG_RUNTIME_DIR="$home/runtime" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" \
-        XDG_CACHE_HOME="$home/cache" TARVENDESK_IN_TEST_SESSION=1
+        XDG_CACHE_HOME="$home/cache" XDG_DATA_DIRS="$build/share:/usr/local/share:/usr/share" \
+        TARVENDESK_IN_TEST_SESSION=1
     unset DISPLAY WAYLAND_DISPLAY
     dbus-run-session --config-file="$build/tests/session.conf" -- "$0" "$build" "$@"
     exit $?

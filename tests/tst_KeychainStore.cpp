@@ -49,7 +49,7 @@ class tst_KeychainStore : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { m_key = QStringLiteral("key-%1").arg(++m_counter); }
+    void init() { m_key = QStringLiteral("key-%1-%2").arg(QCoreApplication::applicationPid()).arg(++m_counter); }
 
     void saveAddsThenUpdatesOneItem()
     {

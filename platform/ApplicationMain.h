@@ -1,0 +1,52 @@
+#pragma once
+
+// The one program entry of the suite's programs. It creates the application
+// and its identity, has the program build its interface and delegate, puts
+// the program on the session bus under its bundle identifier, reports the end
+// of launching and runs the event loop until the program ends.
+
+#include "platform/ApplicationDelegate.h"
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+struct ApplicationIdentity
+{
+    // Also the desktop entry ID and the program's name on the session bus.
+    QString bundleIdentifier;
+    QString applicationName;
+    QString displayName;
+};
+
+// Owns the windows and menus the interface is built of, as a program's
+// interface resources do; the delegate only refers to them. Only objects
+// without a parent go in here: a parent already owns its children.
+class InterfaceObjects
+{
+public:
+    InterfaceObjects() = default;
+    InterfaceObjects(const InterfaceObjects&) = delete;
+    InterfaceObjects& operator=(const InterfaceObjects&) = delete;
+    ~InterfaceObjects();
+
+    template <typename T> T* keep(std::unique_ptr<T> object)
+    {
+        T* kept = object.get();
+        m_objects.push_back(std::move(object));
+        return kept;
+    }
+
+private:
+    std::vector<std::unique_ptr<QObject>> m_objects;
+};
+
+// Builds the interface into the given owner and answers the delegate, with
+// its outlets and actions connected.
+using InterfaceBuilder
+    = std::function<std::unique_ptr<ApplicationDelegate>(InterfaceObjects& interface)>;
+
+int applicationMain(int argc, char** argv, const ApplicationIdentity& identity,
+    const InterfaceBuilder& buildInterface);

@@ -1,0 +1,275 @@
+#include "platform/FileDuplication.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct CopyError
+{
+    std::string path;
+    int error;
+};
+
+// Everything below works on descriptors relative to open folders, so a path
+// that changes under the copy cannot redirect it.
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd = -1)
+        : m_fd(fd)
+    {
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int get() const { return m_fd; }
+    bool isValid() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+constexpr mode_t PermissionBits = 07777 & ~mode_t(S_ISUID | S_ISGID);
+
+void keepTimes(int fd, const struct stat& source)
+{
+    const struct timespec times[2] = { source.st_atim, source.st_mtim };
+    ::futimens(fd, times);
+}
+
+void copyFile(int sourceDir, const char* sourceName, int targetDir, const char* targetName,
+    const struct stat& info)
+{
+    FileDescriptor source(::openat(sourceDir, sourceName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!source.isValid())
+        throw CopyError { sourceName, errno };
+    FileDescriptor target(::openat(
+        targetDir, targetName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!target.isValid())
+        throw CopyError { targetName, errno };
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(source.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw CopyError { sourceName, errno };
+        if (got == 0)
+            break;
+        for (ssize_t written = 0; written < got;) {
+            const ssize_t put = ::write(target.get(), buffer + written, size_t(got - written));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put < 0)
+                throw CopyError { targetName, errno };
+            written += put;
+        }
+    }
+    if (::fchmod(target.get(), info.st_mode & PermissionBits) != 0)
+        throw CopyError { targetName, errno };
+    keepTimes(target.get(), info);
+}
+
+void copyLink(int sourceDir, const char* sourceName, int targetDir, const char* targetName,
+    const struct stat& info)
+{
+    std::string destination(size_t(info.st_size > 0 ? info.st_size : PATH_MAX) + 1, '\0');
+    const ssize_t length
+        = ::readlinkat(sourceDir, sourceName, destination.data(), destination.size());
+    if (length < 0 || size_t(length) >= destination.size())
+        throw CopyError { sourceName, length < 0 ? errno : ENAMETOOLONG };
+    destination.resize(size_t(length));
+    if (::symlinkat(destination.c_str(), targetDir, targetName) != 0)
+        throw CopyError { targetName, errno };
+}
+
+void copyEntry(int sourceDir, const char* sourceName, int targetDir, const char* targetName);
+
+void copyFolder(int sourceDir, const char* sourceName, int targetDir, const char* targetName,
+    const struct stat& info)
+{
+    FileDescriptor source(
+        ::openat(sourceDir, sourceName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!source.isValid())
+        throw CopyError { sourceName, errno };
+    if (::mkdirat(targetDir, targetName, 0700) != 0)
+        throw CopyError { targetName, errno };
+    FileDescriptor target(
+        ::openat(targetDir, targetName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!target.isValid())
+        throw CopyError { targetName, errno };
+
+    // fdopendir takes over the descriptor it is given.
+    const int listing = ::dup(source.get());
+    std::unique_ptr<DIR, int (*)(DIR*)> entries(
+        listing >= 0 ? ::fdopendir(listing) : nullptr, ::closedir);
+    if (!entries) {
+        const int error = errno;
+        if (listing >= 0)
+            ::close(listing);
+        throw CopyError { sourceName, error };
+    }
+    while (const dirent* entry = ::readdir(entries.get())) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        copyEntry(source.get(), entry->d_name, target.get(), entry->d_name);
+    }
+    // Last, so that a folder without write permission can still be filled.
+    if (::fchmod(target.get(), info.st_mode & PermissionBits) != 0)
+        throw CopyError { targetName, errno };
+    keepTimes(target.get(), info);
+}
+
+void copyEntry(int sourceDir, const char* sourceName, int targetDir, const char* targetName)
+{
+    struct stat info = {};
+    if (::fstatat(sourceDir, sourceName, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        throw CopyError { sourceName, errno };
+    if (S_ISREG(info.st_mode))
+        copyFile(sourceDir, sourceName, targetDir, targetName, info);
+    else if (S_ISLNK(info.st_mode))
+        copyLink(sourceDir, sourceName, targetDir, targetName, info);
+    else if (S_ISDIR(info.st_mode))
+        copyFolder(sourceDir, sourceName, targetDir, targetName, info);
+    else
+        throw CopyError { sourceName, ENOTSUP };
+}
+
+void removeEntry(int dir, const char* name)
+{
+    if (::unlinkat(dir, name, 0) == 0 || errno != EISDIR)
+        return;
+    FileDescriptor folder(::openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.isValid()) {
+        // A copied folder may be read-only; its owner may open it up again.
+        ::fchmod(folder.get(), 0700);
+        const int listing = ::dup(folder.get());
+        std::unique_ptr<DIR, int (*)(DIR*)> entries(
+            listing >= 0 ? ::fdopendir(listing) : nullptr, ::closedir);
+        if (!entries && listing >= 0)
+            ::close(listing);
+        while (entries) {
+            const dirent* entry = ::readdir(entries.get());
+            if (!entry)
+                break;
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                removeEntry(folder.get(), entry->d_name);
+        }
+    }
+    ::unlinkat(dir, name, AT_REMOVEDIR);
+}
+
+QString fail(QString* errorDescription, const QString& description)
+{
+    if (errorDescription)
+        *errorDescription = description;
+    return {};
+}
+
+QString quoted(const QString& text)
+{
+    return QStringLiteral("“%1”").arg(text);
+}
+
+} // namespace
+
+namespace FileDuplication {
+
+QString duplicateItem(const QString& itemPath, const QString& folderPath, QString* errorDescription)
+{
+    const QString item = QDir::cleanPath(itemPath);
+    const QString folder = QDir::cleanPath(folderPath);
+    const QString name = QFileInfo(item).fileName();
+    const QByteArray sourceDirPath = QFile::encodeName(QFileInfo(item).path());
+    const QByteArray sourceName = QFile::encodeName(name);
+    const QByteArray targetName = sourceName;
+
+    FileDescriptor target(folderPath.isEmpty()
+            ? -1
+            : ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!target.isValid())
+        return fail(errorDescription,
+            QStringLiteral("The folder %1 can’t be found.").arg(quoted(folderPath)));
+    FileDescriptor sourceDir(::open(sourceDirPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat info = {};
+    if (itemPath.isEmpty() || name.isEmpty() || name == QLatin1String("..") || !sourceDir.isValid()
+        || ::fstatat(sourceDir.get(), sourceName.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return fail(
+            errorDescription, QStringLiteral("The item %1 can’t be found.").arg(quoted(itemPath)));
+
+    const QString copyPath = QDir(folder).filePath(name);
+    struct stat existing = {};
+    if (::fstatat(target.get(), targetName.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
+        return fail(errorDescription,
+            QStringLiteral("An item named %1 already exists in the folder %2.")
+                .arg(quoted(name), quoted(folderPath)));
+    if (S_ISDIR(info.st_mode)) {
+        const QString canonicalItem = QFileInfo(item).canonicalFilePath();
+        const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
+        if (canonicalFolder == canonicalItem
+            || canonicalFolder.startsWith(canonicalItem + QLatin1Char('/')))
+            return fail(errorDescription,
+                QStringLiteral("The folder %1 can’t be copied into itself.").arg(quoted(itemPath)));
+    }
+
+    // A staging folder of its own, so that nothing of anyone else's is ever
+    // touched, also when the copy fails half-way.
+    QByteArray stagingTemplate = QFile::encodeName(folder) + "/.tarvendesk-copy-XXXXXX";
+    if (!::mkdtemp(stagingTemplate.data()))
+        return fail(errorDescription,
+            QStringLiteral("The item %1 couldn’t be copied: %2.")
+                .arg(quoted(itemPath), QString::fromLocal8Bit(std::strerror(errno))));
+    const QByteArray stagingName = stagingTemplate.mid(stagingTemplate.lastIndexOf('/') + 1);
+    FileDescriptor staging(::openat(
+        target.get(), stagingName.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    int error = 0;
+    std::string failedPath;
+    try {
+        if (!staging.isValid())
+            throw CopyError { stagingName.toStdString(), errno };
+        copyEntry(sourceDir.get(), sourceName.constData(), staging.get(), targetName.constData());
+        // Never over an item that appeared while the copy was made.
+        if (::renameat2(staging.get(), targetName.constData(), target.get(), targetName.constData(),
+                RENAME_NOREPLACE)
+            != 0)
+            throw CopyError { {}, errno };
+    } catch (const CopyError& copyError) {
+        error = copyError.error;
+        failedPath = copyError.path;
+    }
+    removeEntry(target.get(), stagingName.constData());
+    if (error == EEXIST && failedPath.empty())
+        return fail(errorDescription,
+            QStringLiteral("An item named %1 already exists in the folder %2.")
+                .arg(quoted(name), quoted(folderPath)));
+    if (error != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(error));
+        return fail(errorDescription,
+            failedPath.empty()
+                ? QStringLiteral("The item %1 couldn’t be copied: %2.")
+                      .arg(quoted(itemPath), reason)
+                : QStringLiteral("The item %1 couldn’t be copied: %2 (%3).")
+                      .arg(quoted(itemPath), reason, QFile::decodeName(failedPath.c_str())));
+    }
+    return copyPath;
+}
+
+} // namespace FileDuplication

@@ -1,0 +1,35 @@
+#pragma once
+
+// The applications running in the user's desktop session, and this program's
+// own identity there. A program's bundle identifier is its well-known name on
+// the session bus, as GApplication and KDBusService programs do it.
+
+#include <QList>
+#include <QString>
+#include <sys/types.h>
+
+struct RunningApplication
+{
+    QString bundleIdentifier;
+    pid_t processIdentifier = -1;
+    // The owner of the process as the bus saw it when it connected; -1 when
+    // the bus did not say.
+    qint64 userIdentifier = -1;
+};
+
+namespace Workspace {
+
+// A snapshot: every owner and queued owner of every well-known name on the
+// session bus, name by name in the bus's order. Entries whose process number
+// the bus does not know are left out. Empty without a session bus.
+QList<RunningApplication> runningApplications();
+
+pid_t processIdentifier();
+uid_t userIdentifier();
+
+// Asks for the bundle identifier as this program's well-known name, queuing
+// behind an older copy that holds it, so both are listed until one ends.
+// False when there is no session bus or the bus refuses the name.
+bool registerBundleIdentifier(const QString& bundleIdentifier);
+
+} // namespace Workspace
