@@ -2,6 +2,11 @@
 
 option(TARVENDESK_WERROR "Treat compiler warnings as errors" OFF)
 option(TARVENDESK_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(TARVENDESK_FUZZ "Build the libFuzzer targets in fuzz/ (clang only)" OFF)
+
+if(TARVENDESK_FUZZ AND NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "TARVENDESK_FUZZ needs clang (-DCMAKE_CXX_COMPILER=clang++-14): libFuzzer is part of it")
+endif()
 
 if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
     set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
@@ -17,6 +22,12 @@ function(tarvendesk_set_build_options target)
         target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer
             -fno-sanitize-recover=undefined)
         target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+    endif()
+    if(TARVENDESK_FUZZ)
+        # Coverage for libFuzzer to steer by, in the fuzz targets and in the
+        # code they reach.
+        target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
+        target_link_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
     endif()
     if(CMAKE_BUILD_TYPE MATCHES "Release|RelWithDebInfo" AND NOT TARVENDESK_SANITIZE)
         target_compile_definitions(${target} PRIVATE _FORTIFY_SOURCE=2)
