@@ -2,6 +2,7 @@
 
 #include "common/KeychainStore.h"
 
+#include <QStringDecoder>
 #include <QStringList>
 #include <QUrl>
 
@@ -24,7 +25,10 @@ QString decodedValue(const QString& value)
 {
     if (!value.startsWith(u'='))
         return value;
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(value.sliced(1).toLatin1()));
+    // Not QString::fromUtf8, which drops a leading U+FEFF as a byte-order mark:
+    // here it is part of what was typed.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return utf8.decode(QByteArray::fromPercentEncoding(value.sliced(1).toLatin1()));
 }
 
 // The value of a "Name=value" piece: all after the first "=", or nothing

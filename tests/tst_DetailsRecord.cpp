@@ -34,6 +34,8 @@ private slots:
         QTest::newRow("leading equals") << "=start" << "=";
         QTest::newRow("blanks and unicode") << " Zoë " << "пароль ключ\t";
         QTest::newRow("looks encoded") << "%3D" << "UserName=x";
+        // UTF-16 literals: a narrow one would pass through fromUtf8, which drops the mark.
+        QTest::newRow("leading byte-order mark") << QStringLiteral("\uFEFFa;b") << QStringLiteral("\uFEFF=");
     }
 
     void everyTypedValueSurvivesARoundTrip()
