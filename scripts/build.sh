@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# build.sh [CMAKE OPTION...]
-# Configures and builds the suite in build/. The programs trust a loopback
-# certificate authority of this build's own (build/pki), made by the reference
-# service, so that they can talk to that service with verification on.
+# build.sh [BUILD_DIR] [CMAKE OPTION...]
+# Configures and builds the suite in BUILD_DIR, build/ by default. The programs
+# trust a loopback certificate authority of this build's own (BUILD_DIR/pki),
+# made by the reference service, so that they can talk to that service with
+# verification on.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
+if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
+    build=$1
+    shift
+fi
 
 cmake -S "$root" -B "$build" -G Ninja "$@"
 cmake --build "$build" --target tarvendesk-service

@@ -1,12 +1,36 @@
 #!/usr/bin/env bash
 # The whole test run on a fresh Debian 12 machine: installs what is missing,
-# builds, and runs every test with ctest in a private desktop session.
+# then three passes, each in a build folder of its own, stopping at the first
+# that fails:
+#   build/       the suite as it ships and every test, in a private desktop session;
+#   build-asan/  the same suite and tests under AddressSanitizer and
+#                UndefinedBehaviorSanitizer, in a private session of its own
+#                (the bus there starts this build's programs, not build/'s);
+#   build-fuzz/  the fuzz targets (clang and libFuzzer), each fuzzing for a
+#                short while from its seeds.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build"
 
 "$root/scripts/install-deps.sh"
 werror=OFF
 [ -n "${CI:-}" ] && werror=ON
-"$root/scripts/build.sh" -DTARVENDESK_WERROR=$werror
-"$root/scripts/in-test-session.sh" "$build" ctest --test-dir "$build" --output-on-failure
+"$root/scripts/build.sh" "$root/build" -DTARVENDESK_WERROR=$werror
+"$root/scripts/in-test-session.sh" "$root/build" ctest --test-dir "$root/build" --output-on-failure
+
+# Exported before the session starts, so that programs the bus starts get
+# them too. Leak checking stays on; the suppressions cover only leaks inside
+# the libraries the suite stands on.
+export ASAN_OPTIONS=detect_leaks=1:strict_init_order=1:check_initialization_order=1
+export LSAN_OPTIONS=suppressions=$root/scripts/lsan-suppressions.txt:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer
+
+# Warnings are the first pass's business: gcc's instrumentation can raise
+# warnings of its own, which are no fault of the code.
+"$root/scripts/build.sh" "$root/build-asan" -DTARVENDESK_SANITIZE=ON
+"$root/scripts/in-test-session.sh" "$root/build-asan" ctest --test-dir "$root/build-asan" --output-on-failure
+
+cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 \
+    -DTARVENDESK_SANITIZE=ON -DTARVENDESK_FUZZ=ON
+cmake --build "$root/build-fuzz" --target fuzz-targets
+ctest --test-dir "$root/build-fuzz" -L fuzz --output-on-failure
