@@ -103,11 +103,9 @@ class tst_SignIn : public QObject
         QCOMPARE(app->containerBox->title(), signedIn ? QString() : QStringLiteral("Sign In"));
     }
 
-    // The last check of a test: it skips while the notifier is not built.
     void verifyStatusBarRunning()
     {
-        if (!QFile::exists(StatusBarEntry))
-            QSKIP("tarvenDESKStatusBar is not part of this build; its activation was recorded");
+        QVERIFY2(QFile::exists(StatusBarEntry), "the notifier's desktop entry is not in the build");
         QTRY_VERIFY_WITH_TIMEOUT(ownsName(StatusBarBundleIdentifier), 30000);
     }
 
