@@ -79,12 +79,15 @@ open_tray_menu() {
         || desktop_fail "the tray menu did not open"
     sleep 0.5
 }
-# choose_menu_entry N: the Nth entry of the open menu, by keyboard.
+# choose_menu_entry Y: clicks the open menu's entry at height Y in the menu
+# (no window manager here gives the menu keyboard focus).
 choose_menu_entry() {
-    local i
-    for ((i = 0; i < $1; i++)); do xdotool key Down; done
-    xdotool key Return
+    local menu
+    menu=$(xdotool search --onlyvisible --class '^tarvenDESKStatusBar$' | tail -1)
+    xdotool mousemove --window "$menu" 40 "$1" click 1
 }
+check_now_entry=9
+sign_out_entry=55
 open_tray_menu
 shot tray-menu-open
 if [ "$demo" = --demo ]; then
@@ -94,7 +97,7 @@ if [ "$demo" = --demo ]; then
     ls "$artifacts"/*.png | sed 's/^/    /'
     exit 0
 fi
-choose_menu_entry 1
+choose_menu_entry $check_now_entry
 desktop_wait 30 test "$(desktop_displayed_count)" -ge 1 || desktop_fail "Check now delivered no notification"
 shot checked-now
 received=$(desktop_received_notifications)
@@ -103,7 +106,7 @@ echo "   received: $(echo "$received" | tail -1)"
 
 echo "3. Sign Out from the tray menu"
 open_tray_menu
-choose_menu_entry 3
+choose_menu_entry $sign_out_entry
 desktop_wait 10 not desktop_record_stored \
     || desktop_fail "the record is still in the keyring after Sign Out"
 echo "   the record is gone"
