@@ -101,7 +101,12 @@ void addDetailsToKeyChain(const UserDetails& details)
 bool getDetailsFromKeyChain(UserDetails& details)
 {
     Error error;
-    const QVariant item = KeychainStore::itemForKey(DetailsRecordKey, DetailsRecordService, &error);
+    return getDetailsFromKeyChain(details, &error);
+}
+
+bool getDetailsFromKeyChain(UserDetails& details, Error* error)
+{
+    const QVariant item = KeychainStore::itemForKey(DetailsRecordKey, DetailsRecordService, error);
     if (item.metaType().id() != QMetaType::QString)
         return false;
     return parse(item.toString(), details);

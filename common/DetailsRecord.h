@@ -5,6 +5,8 @@
 
 #include <QString>
 
+struct Error;
+
 inline const QString DetailsRecordKey = QStringLiteral("tarvenDeskDetails");
 inline const QString DetailsRecordService = QStringLiteral("tarvenDeskService");
 
@@ -33,6 +35,9 @@ qint32 integerValue(const QString& text);
 // The storing, reading and clearing halves both programs use.
 void addDetailsToKeyChain(const UserDetails& details);
 bool getDetailsFromKeyChain(UserDetails& details);
+// The same, handing back the store's error when its read failed: a missing
+// item means nothing is stored, a locked or absent store does not.
+bool getDetailsFromKeyChain(UserDetails& details, Error* error);
 void clearDetailsInKeyChain();
 
 } // namespace DetailsRecord

@@ -17,6 +17,8 @@
 namespace {
 
 const QString DesktopSuffix = QStringLiteral(".desktop");
+// Where the installer puts application bundles, each with a share/ of its own.
+const QString SystemApplicationsFolder = QStringLiteral("/opt");
 
 struct Candidate
 {
@@ -109,7 +111,13 @@ namespace ApplicationActivation {
 
 QStringList applicationFolders()
 {
-    return QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation);
+    QStringList folders = QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation);
+    // After the desktop's own folders, so that an entry there always wins.
+    const QDir system(SystemApplicationsFolder);
+    for (const QString& bundle : system.entryList(
+             { QStringLiteral("*.app") }, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+        folders.append(system.filePath(bundle + QStringLiteral("/share/applications")));
+    return folders;
 }
 
 std::optional<DesktopEntry> desktopEntryForApplicationName(const QString& applicationName)

@@ -16,7 +16,8 @@
 namespace ApplicationActivation {
 
 // $XDG_DATA_HOME/applications, then each of $XDG_DATA_DIRS, most important
-// first.
+// first, then share/applications of each bundle in the system applications
+// folder (/opt/*.app), by name.
 QStringList applicationFolders();
 
 // The entry the name stands for: of the IDs that are X or end in ".X", the

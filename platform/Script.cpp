@@ -2,6 +2,7 @@
 
 #include "platform/ApplicationActivation.h"
 #include "platform/FileDuplication.h"
+#include "platform/PrivilegedDuplication.h"
 #include "platform/ScriptCompiler.h"
 
 namespace {
@@ -17,7 +18,11 @@ public:
     QVariant duplicateItem(
         const QString& itemPath, const QString& folderPath, QString* errorDescription) override
     {
-        const QString copy = FileDuplication::duplicateItem(itemPath, folderPath, errorDescription);
+        // A system folder asks an ordinary user for administrator rights, as
+        // a file manager does.
+        const QString copy = PrivilegedDuplication::needsAdministratorRights(folderPath)
+            ? PrivilegedDuplication::duplicateItem(itemPath, folderPath, errorDescription)
+            : FileDuplication::duplicateItem(itemPath, folderPath, errorDescription);
         return copy.isNull() ? QVariant() : QVariant(copy);
     }
 };

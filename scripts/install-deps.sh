@@ -13,7 +13,9 @@ packages=(
     # the desktop's components the suite runs on, and the tests start
     dbus dbus-bin gnome-keyring openssl
     xvfb xauth dunst libnotify-bin x11-utils x11-apps fonts-dejavu-core
-    desktop-file-utils pkexec file
+    desktop-file-utils pkexec file dpkg-dev
+    # the end-to-end tests and the headless demo drive a real X display
+    xdotool trayer imagemagick python3
 )
 packages+=("$@")
 

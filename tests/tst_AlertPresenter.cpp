@@ -71,6 +71,9 @@ private slots:
             << Error::errorWithDomain("Invalid username or password", 0)
             << "The operation could not be completed. (Invalid username or password error 0.)"
             << QString();
+        QTest::newRow("a refusal text that looks like a placeholder")
+            << Error::errorWithDomain("Quota 100%1 used", 0)
+            << "The operation could not be completed. (Quota 100%1 used error 0.)" << QString();
     }
 
     void alertWithErrorTakesTheErrorsTexts()

@@ -1,0 +1,124 @@
+# The programs of the suite as the desktop sees them once installed, and the
+# files that make them known to it: desktop entries, D-Bus services and the
+# checker's autostart entry. Read at configure time, and by the build and
+# install scripts, so it defines functions and constants only.
+
+# Also for the scripts, which start with no policies set; kept for the
+# functions defined here.
+cmake_policy(VERSION 3.25)
+
+# Program target, bundle identifier (also its desktop entry ID and bus name),
+# name and comment shown by the desktop, and its folder (of sources, and
+# under resources/).
+set(TARVENDESK_SUITE_PROGRAMS TarvenDESK tarvenDESKStatusBar)
+set(TARVENDESK_TarvenDESK_ID org.tarvendesk.TarvenDESK)
+set(TARVENDESK_TarvenDESK_NAME "tarvenDESK")
+set(TARVENDESK_TarvenDESK_COMMENT "Sign in to tarvenDESK and choose how often your documents are checked")
+set(TARVENDESK_TarvenDESK_FOLDER signin)
+set(TARVENDESK_tarvenDESKStatusBar_ID org.tarvendesk.tarvenDESKStatusBar)
+set(TARVENDESK_tarvenDESKStatusBar_NAME "tarvenDESK Status Bar")
+set(TARVENDESK_tarvenDESKStatusBar_COMMENT "Notifies you of your expiring, critical and expired documents")
+set(TARVENDESK_tarvenDESKStatusBar_FOLDER statusbar)
+
+get_filename_component(TARVENDESK_RESOURCES_DIR ${CMAKE_CURRENT_LIST_DIR}/../resources ABSOLUTE)
+
+# The notifier's autostart entry bears the checker's launch-agent label.
+set(TARVENDESK_CHECKER_LABEL org.tarvendesk.TarvenDeskChecker)
+set(TARVENDESK_CHECKER_PROGRAM tarvenDESKStatusBar)
+set(TARVENDESK_CHECKER_TEMPLATE ${TARVENDESK_RESOURCES_DIR}/installer/${TARVENDESK_CHECKER_LABEL}.desktop.in)
+
+# A command goes between double quotes in Exec; these would need escapes.
+function(_tarvendesk_check_exec_path path)
+    if(path MATCHES "[\"`$\\\\%\n]")
+        message(FATAL_ERROR "An installed program's path may not hold \" ` $ \\ % or a line break: ${path}")
+    endif()
+endfunction()
+
+# Writes <share>/applications/<id>.desktop and <share>/dbus-1/services/<id>.service
+# for each of the programs, whose executables are in <bin>.
+function(tarvendesk_write_program_entries share bin)
+    foreach(program IN LISTS ARGN)
+        set(id ${TARVENDESK_${program}_ID})
+        set(exec "${bin}/${program}")
+        _tarvendesk_check_exec_path("${exec}")
+        file(WRITE ${share}/applications/${id}.desktop
+            "[Desktop Entry]\nType=Application\nName=${TARVENDESK_${program}_NAME}\n"
+            "Comment=${TARVENDESK_${program}_COMMENT}\nExec=\"${exec}\"\nIcon=${id}\nTerminal=false\n"
+            "Categories=Office;\nDBusActivatable=true\n")
+        file(WRITE ${share}/dbus-1/services/${id}.service
+            "[D-BUS Service]\nName=${id}\nExec=\"${exec}\"\n")
+    endforeach()
+endfunction()
+
+# Writes the checker's autostart entry as <file>, starting the notifier in <bin>.
+function(tarvendesk_write_checker_entry file bin)
+    set(TARVENDESK_CHECKER_EXEC "${bin}/${TARVENDESK_CHECKER_PROGRAM}")
+    _tarvendesk_check_exec_path("${TARVENDESK_CHECKER_EXEC}")
+    configure_file(${TARVENDESK_CHECKER_TEMPLATE} ${file} @ONLY
+        FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+endfunction()
+
+# The programs of the suite this build makes, in the table's order.
+function(tarvendesk_present_suite_programs var)
+    set(present)
+    foreach(program IN LISTS TARVENDESK_SUITE_PROGRAMS)
+        if(TARGET ${program})
+            list(APPEND present ${program})
+        endif()
+    endforeach()
+    set(${var} ${present} PARENT_SCOPE)
+endfunction()
+
+# The program's own icon_128x128.png when its resources have one, else the
+# installer's.
+function(tarvendesk_program_icon var program)
+    set(icon ${TARVENDESK_RESOURCES_DIR}/${TARVENDESK_${program}_FOLDER}/icon_128x128.png)
+    if(NOT EXISTS ${icon})
+        set(icon ${TARVENDESK_RESOURCES_DIR}/installer/icon_128x128.png)
+    endif()
+    set(${var} ${icon} PARENT_SCOPE)
+endfunction()
+
+# At install time: a folder of GNUInstallDirs as the installed system sees it.
+function(_tarvendesk_installed_folder var folder)
+    string(REGEX REPLACE "/+$" "" prefix "${CMAKE_INSTALL_PREFIX}")
+    if(IS_ABSOLUTE "${folder}")
+        set(${var} "${folder}" PARENT_SCOPE)
+    else()
+        set(${var} "${prefix}/${folder}" PARENT_SCOPE)
+    endif()
+endfunction()
+
+function(_tarvendesk_record_installed file)
+    message(STATUS "Installing: ${file}")
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${file}")
+    set(CMAKE_INSTALL_MANIFEST_FILES "${CMAKE_INSTALL_MANIFEST_FILES}" PARENT_SCOPE)
+endfunction()
+
+# At install time, under $DESTDIR: the entries and services of the programs,
+# and the checker's autostart entry in the system configuration folder, which
+# for the /usr of a distribution is /etc, as GNUInstallDirs has it.
+macro(tarvendesk_install_entries programs bindir datadir sysconfdir)
+    _tarvendesk_installed_folder(_tarvendesk_bin "${bindir}")
+    _tarvendesk_installed_folder(_tarvendesk_share "${datadir}")
+    if(NOT IS_ABSOLUTE "${sysconfdir}" AND CMAKE_INSTALL_PREFIX MATCHES "^/(usr/*)?$")
+        set(_tarvendesk_etc /etc)
+    else()
+        _tarvendesk_installed_folder(_tarvendesk_etc "${sysconfdir}")
+    endif()
+    set(_tarvendesk_stage "$ENV{DESTDIR}")
+    set(_tarvendesk_programs "${programs}")
+
+    tarvendesk_write_program_entries("${_tarvendesk_stage}${_tarvendesk_share}" "${_tarvendesk_bin}" ${programs})
+    foreach(_tarvendesk_program IN ITEMS ${programs})
+        set(_tarvendesk_id ${TARVENDESK_${_tarvendesk_program}_ID})
+        _tarvendesk_record_installed("${_tarvendesk_stage}${_tarvendesk_share}/applications/${_tarvendesk_id}.desktop")
+        _tarvendesk_record_installed("${_tarvendesk_stage}${_tarvendesk_share}/dbus-1/services/${_tarvendesk_id}.service")
+    endforeach()
+    if(TARVENDESK_CHECKER_PROGRAM IN_LIST _tarvendesk_programs)
+        set(_tarvendesk_autostart
+            "${_tarvendesk_stage}${_tarvendesk_etc}/xdg/autostart/${TARVENDESK_CHECKER_LABEL}.desktop")
+        tarvendesk_write_checker_entry("${_tarvendesk_autostart}" "${_tarvendesk_bin}")
+        _tarvendesk_record_installed("${_tarvendesk_autostart}")
+    endif()
+endmacro()

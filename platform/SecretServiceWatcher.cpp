@@ -1,0 +1,72 @@
+#include "platform/SecretServiceWatcher.h"
+
+#include <QDBusAbstractInterface>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+
+namespace {
+
+const QString secretsService = QStringLiteral("org.freedesktop.secrets");
+const QString secretsPath = QStringLiteral("/org/freedesktop/secrets");
+const QString collectionInterface = QStringLiteral("org.freedesktop.Secret.Collection");
+
+} // namespace
+
+// The service object's signals as Qt signals: QtDBus relays a remote signal to
+// the proxy's signal of the same name and arguments once it is connected, and
+// keeps following the name to whichever daemon owns it.
+class SecretServiceSignals : public QDBusAbstractInterface
+{
+    Q_OBJECT
+
+public:
+    explicit SecretServiceSignals(const QDBusConnection& connection)
+        : QDBusAbstractInterface(
+            secretsService, secretsPath, "org.freedesktop.Secret.Service", connection, nullptr)
+    {
+    }
+
+signals:
+    // A collection was locked, unlocked or otherwise changed.
+    void CollectionChanged(const QDBusObjectPath& collection);
+};
+
+SecretServiceWatcher::SecretServiceWatcher(const QDBusConnection& connection, QObject* parent)
+    : QObject(parent)
+    , m_connection(connection)
+    , m_serviceWatcher(std::make_unique<QDBusServiceWatcher>(
+          secretsService, connection, QDBusServiceWatcher::WatchForRegistration))
+    , m_signals(std::make_unique<SecretServiceSignals>(connection))
+{
+    connect(m_serviceWatcher.get(), &QDBusServiceWatcher::serviceRegistered, this,
+        &SecretServiceWatcher::serviceRegistered);
+    connect(m_signals.get(), &SecretServiceSignals::CollectionChanged, this,
+        &SecretServiceWatcher::onCollectionChanged);
+    // The match rules go out on this connection ahead of any later call; a
+    // call answered here has them in force on the bus.
+    if (m_connection.isConnected() && m_connection.interface())
+        m_connection.interface()->isServiceRegistered(secretsService);
+}
+
+SecretServiceWatcher::~SecretServiceWatcher() = default;
+
+void SecretServiceWatcher::onCollectionChanged(const QDBusObjectPath& collection)
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(secretsService, collection.path(),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << collectionInterface << QStringLiteral("Locked");
+    auto* call = new QDBusPendingCallWatcher(m_connection.asyncCall(get), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this,
+        [this, collection](QDBusPendingCallWatcher* finished) {
+            finished->deleteLater();
+            const QDBusPendingReply<QDBusVariant> locked = *finished;
+            if (!locked.isError() && !locked.value().variant().toBool())
+                emit collectionUnlocked(collection);
+        });
+}
+
+#include "SecretServiceWatcher.moc"

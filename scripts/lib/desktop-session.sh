@@ -1,0 +1,127 @@
+# Sourced by the demo and the end-to-end tests: starts the pieces of a
+# desktop that a headless machine lacks (an X display, a notification daemon,
+# a tray), the reference service, and stops everything it started on exit.
+# Expects a session bus and a keyring daemon to be there already
+# (scripts/in-test-session.sh makes both).
+
+desktop_pids=()
+
+desktop_stop_all() {
+    local pid
+    for pid in "${desktop_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${desktop_pids[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    desktop_pids=()
+}
+
+desktop_fail() {
+    echo "FAILED: $*" >&2
+    exit 1
+}
+
+# desktop_wait SECONDS COMMAND...: runs COMMAND until it succeeds.
+desktop_wait() {
+    local seconds=$1; shift
+    local deadline=$((SECONDS + seconds))
+    until "$@" >/dev/null 2>&1; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.2
+    done
+}
+
+desktop_start_display() {
+    local fifo
+    fifo=$(mktemp -u); mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    desktop_pids+=($!)
+    local number
+    read -r number <"$fifo"; rm -f "$fifo"
+    export DISPLAY=":$number" QT_QPA_PLATFORM=xcb
+    unset WAYLAND_DISPLAY
+    # Programs the bus starts get the same display.
+    dbus-update-activation-environment DISPLAY QT_QPA_PLATFORM XDG_DATA_DIRS >/dev/null 2>&1 || true
+}
+
+desktop_start_notifications() {
+    local config="$1/dunstrc"
+    cat >"$config" <<'DUNST'
+[global]
+    font = DejaVu Sans 10
+    width = 360
+    offset = 12x36
+[urgency_normal]
+    timeout = 0
+DUNST
+    dunst -config "$config" >/dev/null 2>&1 &
+    desktop_pids+=($!)
+    desktop_wait 10 dbus-send --session --print-reply --dest=org.freedesktop.Notifications \
+        /org/freedesktop/Notifications org.freedesktop.Notifications.GetServerInformation \
+        || desktop_fail "the notification daemon did not come up"
+}
+
+desktop_start_tray() {
+    trayer --edge top --align right --widthtype request --height 28 --transparent false \
+        --tint 0x404040 >/dev/null 2>&1 &
+    desktop_pids+=($!)
+    desktop_wait 10 xdotool search --class trayer || desktop_fail "the tray did not come up"
+}
+
+# desktop_start_service BIN DIR LISTEN: serves DIR/service.db with DIR's certificate.
+desktop_start_service() {
+    local bin=$1 dir=$2 listen=$3
+    "$bin/tarvendesk-service" serve --listen "$listen" --db "$dir/service.db" \
+        --cert "$dir/cert.pem" --key "$dir/key.pem" >"$dir/service.log" 2>&1 &
+    desktop_pids+=($!)
+    desktop_wait 15 grep -q '^listening on' "$dir/service.log" \
+        || desktop_fail "the reference service did not start: $(cat "$dir/service.log")"
+}
+
+# desktop_add_demo_user BIN DB NAME PASSWORD: the user and documents whose
+# counts are 2 expiring, 1 critical and 3 expired.
+desktop_add_demo_user() {
+    local bin=$1 db=$2 name=$3 password=$4
+    printf '%s\n' "$password" | "$bin/tarvendesk-service" add-user --db "$db" "$name" >/dev/null
+    local days title
+    for entry in "20:Lease agreement" "25:Vehicle insurance" "3:Passport" "-1:Visa" "-30:Work permit" \
+        "-400:Old contract"; do
+        days=${entry%%:*}; title=${entry#*:}
+        "$bin/tarvendesk-service" add-document --db "$db" "$name" "$title" \
+            "$(date -d "$days days" +%F)" >/dev/null
+    done
+}
+
+desktop_screenshot() {
+    import -window root "$1"
+}
+
+# The notifications the daemon has shown, one "summary|body" line each,
+# oldest first; shown ones are moved to the history to be read back.
+desktop_received_notifications() {
+    dunstctl close-all
+    sleep 0.3
+    dunstctl history | python3 -c '
+import json, sys
+for n in reversed(json.load(sys.stdin)["data"][0]):
+    print(n["summary"]["data"] + "|" + n["body"]["data"])
+'
+}
+
+desktop_displayed_count() {
+    dunstctl count displayed
+}
+
+desktop_bus_name_owned() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q 'boolean true'
+}
+
+# Whether the keyring holds the suite's details record.
+desktop_record_stored() {
+    dbus-send --session --print-reply --dest=org.freedesktop.secrets /org/freedesktop/secrets \
+        org.freedesktop.Secret.Service.SearchItems \
+        'dict:string:string:account,tarvenDeskDetails,service,tarvenDeskService' 2>/dev/null \
+        | grep -q 'object path'
+}

@@ -1,0 +1,371 @@
+#include "signin/AppDelegate.h"
+
+#include "common/DetailsRecord.h"
+#include "common/ProcessHelpers.h"
+#include "common/SeverityCountRequest.h"
+#include "platform/Alert.h"
+#include "platform/AlertPresenter.h"
+#include "platform/Application.h"
+#include "platform/Bundle.h"
+#include "platform/Error.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <algorithm>
+
+namespace {
+
+// The white-space-and-newline set a blank field is judged by: the Unicode
+// separators (Zs, Zl, Zp), the tab, line feed to carriage return and the
+// next-line character. Spelled out here so that the set does not change with
+// what a library happens to count as space.
+bool isWhiteSpaceOrNewline(QChar c)
+{
+    const char16_t code = c.unicode();
+    if (code == u'\t' || (code >= 0x000A && code <= 0x000D) || code == 0x0085)
+        return true;
+    switch (c.category()) {
+    case QChar::Separator_Space:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
+}
+
+template <typename T> QPointer<T> outlet(QWidget& window, const char* name)
+{
+    T* element = window.findChild<T*>(QLatin1String(name));
+    Q_ASSERT_X(element, "AppDelegate", name);
+    return element;
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(QWidget& signInWindow, AlertPresenter& alertPresenter,
+    QNetworkAccessManager& networkAccessManager, const QUrl& serviceURL, QObject* parent)
+    : ApplicationDelegate(parent)
+    , m_alertPresenter(alertPresenter)
+    , m_networkAccessManager(networkAccessManager)
+    , m_serviceURL(serviceURL)
+{
+    connectOutlets(signInWindow);
+    connectActions();
+}
+
+AppDelegate::~AppDelegate()
+{
+    // A request still running would call back into a delegate that is gone.
+    for (const auto& pending : m_pendingSignIns)
+        delete pending.second.connection.data();
+}
+
+void AppDelegate::connectOutlets(QWidget& signInWindow)
+{
+    window = &signInWindow;
+    containerBox = outlet<QGroupBox>(signInWindow, "containerBox");
+    lblUsername = outlet<QLabel>(signInWindow, "lblUsername");
+    userNameTxtField = outlet<QLineEdit>(signInWindow, "userNameTxtField");
+    lblPassword = outlet<QLabel>(signInWindow, "lblPassword");
+    passwordTxtField = outlet<QLineEdit>(signInWindow, "passwordTxtField");
+    btnSignIn = outlet<QPushButton>(signInWindow, "btnSignIn");
+    signInstatusLbl = outlet<QLabel>(signInWindow, "signInstatusLbl");
+    btnSingout = outlet<QPushButton>(signInWindow, "btnSingout");
+    frequencyComboBox = outlet<QComboBox>(signInWindow, "frequencyComboBox");
+    showNotifactionCheckBox = outlet<QCheckBox>(signInWindow, "showNotifactionCheckBox");
+    progressIndicator = outlet<QProgressBar>(signInWindow, "progressIndicator");
+}
+
+void AppDelegate::connectActions()
+{
+    connect(btnSignIn, &QPushButton::clicked, this, [this] { onSignInAction(btnSignIn); });
+    connect(btnSingout, &QPushButton::clicked, this, [this] { onSignOutAction(btnSingout); });
+    // Enter in either field presses the sign-in button, as a dialog's default
+    // button would be pressed.
+    for (QLineEdit* field : { userNameTxtField.data(), passwordTxtField.data() })
+        connect(field, &QLineEdit::returnPressed, btnSignIn, &QPushButton::click);
+    // activated and clicked come only from a user's choice, never from the
+    // program setting the controls.
+    connect(frequencyComboBox, &QComboBox::activated, this,
+        [this] { onFrequencyChange(frequencyComboBox); });
+    connect(showNotifactionCheckBox, &QCheckBox::clicked, this,
+        [this] { onNotificationChange(showNotifactionCheckBox); });
+}
+
+void AppDelegate::applicationDidFinishLaunching(const Notification&)
+{
+    Application::setApplicationIconImage(Bundle::imageNamed(QStringLiteral("icon_128x128.png")));
+    killAllOtherInstance();
+    progressIndicator->hide();
+    userName = QString();
+    password = QString();
+    freequency = -1;
+    status = -1;
+    if (getDetailsFromKeyChain()) {
+        setSignLabelStatus();
+        showloggedIn();
+        launchApplication(StatusBarApplicationName);
+    } else {
+        showSignIn();
+    }
+    showStoredSettings();
+    Application::activateIgnoringOtherApps(true);
+}
+
+void AppDelegate::showStoredSettings()
+{
+    // The stored choices, so that the next settings change keeps them
+    // instead of silently storing whatever the window showed.
+    if (userName.isNull()) {
+        frequencyComboBox->setCurrentIndex(0);
+        return;
+    }
+    const bool known = freequency >= 0 && freequency < frequencyComboBox->count();
+    frequencyComboBox->setCurrentIndex(known ? freequency : -1);
+    showNotifactionCheckBox->setChecked(status == 1);
+}
+
+void AppDelegate::applicationWillTerminate(const Notification&)
+{
+}
+
+bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed(QObject*)
+{
+    launchApplication(StatusBarApplicationName);
+    return true;
+}
+
+bool AppDelegate::applicationShouldHandleReopen(QObject*, bool)
+{
+    // The notifier brings this window forward after the user signed out from
+    // its menu. Showing that user as still signed in would let the next
+    // settings change write the record back and sign them in again.
+    UserDetails stored;
+    if (!userName.isEmpty() && !DetailsRecord::getDetailsFromKeyChain(stored)) {
+        forgetCredentials();
+        showSignIn();
+    }
+    return true;
+}
+
+void AppDelegate::showSignIn()
+{
+    btnSingout->hide();
+    signInstatusLbl->hide();
+    userNameTxtField->show();
+    passwordTxtField->show();
+    lblPassword->show();
+    lblUsername->show();
+    containerBox->setTitle(QStringLiteral("Sign In"));
+    btnSignIn->show();
+    userNameTxtField->setFocus();
+}
+
+void AppDelegate::showloggedIn()
+{
+    btnSingout->show();
+    signInstatusLbl->show();
+    userNameTxtField->hide();
+    passwordTxtField->hide();
+    lblPassword->hide();
+    lblUsername->hide();
+    containerBox->setTitle(QString());
+    btnSignIn->hide();
+    btnSingout->setFocus();
+}
+
+void AppDelegate::setSignLabelStatus()
+{
+    // Concatenated, not formatted: a user name may hold "%1".
+    signInstatusLbl->setText(QStringLiteral("You are Logged in as ") + userName);
+}
+
+void AppDelegate::populateUIValues()
+{
+    // Only the settings come from the window. The credentials are the
+    // signed-in user's held in memory: after a sign-in the fields have been
+    // emptied, and after a start with a stored record they were never filled.
+    freequency = frequencyComboBox->currentIndex();
+    status = showNotifactionCheckBox->isChecked() ? 1 : 0;
+}
+
+void AppDelegate::addDetailsToKeyChain()
+{
+    populateUIValues();
+    DetailsRecord::addDetailsToKeyChain({ userName, password, freequency, status });
+}
+
+bool AppDelegate::getDetailsFromKeyChain()
+{
+    UserDetails details { userName, password, freequency, status };
+    if (!DetailsRecord::getDetailsFromKeyChain(details))
+        return false;
+    userName = details.userName;
+    password = details.password;
+    freequency = details.freequency;
+    status = details.status;
+    return true;
+}
+
+void AppDelegate::onSignOutAction(QObject*)
+{
+    DetailsRecord::clearDetailsInKeyChain();
+    // Forgotten, or the next settings change would store them again and
+    // silently sign the user back in.
+    forgetCredentials();
+    showSignIn();
+}
+
+void AppDelegate::onFrequencyChange(QObject*)
+{
+    if (userName.isEmpty())
+        return;
+    addDetailsToKeyChain();
+    launchApplication(StatusBarApplicationName);
+}
+
+void AppDelegate::onNotificationChange(QObject*)
+{
+    if (userName.isEmpty())
+        return;
+    addDetailsToKeyChain();
+    launchApplication(StatusBarApplicationName);
+}
+
+void AppDelegate::forgetCredentials()
+{
+    userName = QString();
+    password = QString();
+}
+
+void AppDelegate::killAllOtherInstance()
+{
+    ProcessHelpers::killAllOtherInstance(SignInBundleIdentifier);
+}
+
+void AppDelegate::launchApplication(const QString& name)
+{
+    ProcessHelpers::launchApplication(name);
+}
+
+bool AppDelegate::checkEmpty(const QLineEdit* textField)
+{
+    const QString text = textField->text();
+    return std::all_of(text.cbegin(), text.cend(), isWhiteSpaceOrNewline);
+}
+
+void AppDelegate::onSignInAction(QObject*)
+{
+    startProgressIndicator();
+    if (checkEmpty(userNameTxtField)) {
+        alertMissingField(QStringLiteral("Please enter your user name."), userNameTxtField);
+        return;
+    }
+    if (checkEmpty(passwordTxtField)) {
+        alertMissingField(QStringLiteral("Please enter your password."), passwordTxtField);
+        return;
+    }
+    // As typed: only the emptiness test trims.
+    checkDocuments(userNameTxtField->text(), passwordTxtField->text());
+}
+
+void AppDelegate::alertMissingField(const QString& text, QLineEdit* field)
+{
+    stopProgressIndicator();
+    m_alertPresenter.runModal({ text, QString(), { QStringLiteral("OK") } });
+    if (field)
+        field->setFocus();
+}
+
+void AppDelegate::checkDocuments(const QString& typedUserName, const QString& typedPassword)
+{
+    URLConnection* connection = URLConnection::initWithRequest(
+        severityCountRequest(typedUserName, typedPassword, m_serviceURL), this,
+        m_networkAccessManager);
+    m_pendingSignIns[connection] = { connection, { typedUserName, typedPassword } };
+}
+
+void AppDelegate::connectionDidReceiveResponse(URLConnection* connection, const URLResponse&)
+{
+    _responseData.connectionDidReceiveResponse(connection);
+}
+
+void AppDelegate::connectionDidReceiveData(URLConnection* connection, const QByteArray& data)
+{
+    _responseData.connectionDidReceiveData(connection, data);
+}
+
+std::optional<URLResponse> AppDelegate::connectionWillCacheResponse(
+    URLConnection*, const URLResponse&)
+{
+    return std::nullopt;
+}
+
+void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
+{
+    const ExchangeOutcome outcome = _responseData.connectionDidFinishLoading(connection);
+    const auto found = m_pendingSignIns.find(connection);
+    if (found == m_pendingSignIns.end())
+        return;
+    // Taken out before anything that may run the event loop (an alert, an
+    // activation), during which other requests end too.
+    const Credentials sent = found->second.credentials;
+    m_pendingSignIns.erase(found);
+
+    switch (outcome.kind) {
+    case ExchangeOutcome::Kind::Counts:
+        showloggedIn();
+        userName = sent.userName;
+        password = sent.password;
+        addDetailsToKeyChain();
+        setSignLabelStatus();
+        emptyTextFields();
+        launchApplication(StatusBarApplicationName);
+        break;
+    case ExchangeOutcome::Kind::Refused:
+        m_alertPresenter.runModal(Alert::alertWithError(
+            Error::errorWithDomain(SeverityCount::textForm(outcome.message), 0)));
+        emptyTextFields();
+        break;
+    case ExchangeOutcome::Kind::Unreadable:
+        break;
+    }
+    stopProgressIndicator();
+}
+
+void AppDelegate::connectionDidFailWithError(URLConnection* connection, const Error& error)
+{
+    _responseData.connectionDidFailWithError(connection);
+    if (m_pendingSignIns.erase(connection) == 0)
+        return;
+    m_alertPresenter.runModal(Alert::alertWithError(error));
+    stopProgressIndicator();
+    emptyTextFields();
+}
+
+void AppDelegate::emptyTextFields()
+{
+    passwordTxtField->setText(QString());
+    userNameTxtField->setText(QString());
+}
+
+void AppDelegate::startProgressIndicator()
+{
+    progressIndicator->setRange(0, 0); // a busy bar moves by itself
+    progressIndicator->show();
+}
+
+void AppDelegate::stopProgressIndicator()
+{
+    // Another sign-in still running keeps it going.
+    if (!m_pendingSignIns.empty())
+        return;
+    progressIndicator->setRange(0, 1);
+    progressIndicator->hide();
+}

@@ -1,0 +1,310 @@
+#include "statusbar/AppDelegate.h"
+
+#include "common/KeychainStore.h"
+#include "common/ProcessHelpers.h"
+#include "common/SeverityCountRequest.h"
+#include "platform/Alert.h"
+#include "platform/AlertPresenter.h"
+#include "platform/Bundle.h"
+#include "platform/NetworkReachability.h"
+#include "platform/SecItem.h"
+#include "platform/SecretServiceWatcher.h"
+#include "platform/StatusItem.h"
+#include "platform/Timer.h"
+#include "platform/UserNotificationCenter.h"
+
+#include <QNetworkAccessManager>
+#include <optional>
+
+namespace {
+
+const QString SignOutTitle = QStringLiteral("Sign Out");
+const QString SignInTitle = QStringLiteral("Sign In");
+const QString AlertMessageText = QStringLiteral(" tarvenDESK");
+
+struct CheckSchedule
+{
+    double firstDelay;
+    double interval;
+};
+
+// By the frequency index of the record; any other index has no schedule.
+std::optional<CheckSchedule> checkSchedule(qint32 freequency)
+{
+    switch (freequency) {
+    case 0:
+        return CheckSchedule { 30, 86400 };
+    case 1:
+        return CheckSchedule { 30, 43200 };
+    case 2:
+        return CheckSchedule { 86400, 86400 };
+    default:
+        return std::nullopt;
+    }
+}
+
+// The store could not be asked at all: a record may well be in it.
+bool isStoreUnusable(const Error& error)
+{
+    return error.domain == KeychainErrorDomain
+        && (error.code == errSecInteractionNotAllowed || error.code == errSecNotAvailable);
+}
+
+Alert alertWithText(const QString& informativeText)
+{
+    return Alert { AlertMessageText, informativeText, { QStringLiteral("OK") } };
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(const Collaborators& collaborators)
+    : m_alertPresenter(collaborators.alertPresenter)
+    , m_networkAccessManager(collaborators.networkAccessManager)
+    , m_notificationCenter(collaborators.notificationCenter)
+    , m_networkReachability(collaborators.networkReachability)
+    , m_serviceURL(
+          collaborators.serviceURL.isEmpty() ? SeverityCountURL() : collaborators.serviceURL)
+{
+    if (!m_alertPresenter) {
+        m_ownAlertPresenter = std::make_unique<AlertPresenter>();
+        m_alertPresenter = m_ownAlertPresenter.get();
+    }
+    if (!m_networkAccessManager) {
+        m_ownNetworkAccessManager = std::make_unique<QNetworkAccessManager>();
+        m_networkAccessManager = m_ownNetworkAccessManager.get();
+    }
+    if (!m_networkReachability) {
+        m_ownNetworkReachability = NetworkReachability::systemReachability();
+        m_networkReachability = m_ownNetworkReachability.get();
+    }
+    if (!m_notificationCenter)
+        m_notificationCenter = UserNotificationCenter::defaultUserNotificationCenter();
+    connect(m_networkReachability, &NetworkReachability::reachabilityChanged, this,
+        &AppDelegate::onReachabilityChanged);
+}
+
+AppDelegate::~AppDelegate()
+{
+    // A request still under way would call back into a delegate that is gone;
+    // deleting a connection ends it without a call.
+    for (const QPointer<URLConnection>& connection : m_requests)
+        delete connection.data();
+}
+
+void AppDelegate::applicationDidFinishLaunching(const Notification&)
+{
+    killAllOtherInstance();
+    statusItem = StatusItem::statusItemWithLength(StatusItem::VariableStatusItemLength);
+    statusItem->setMenu(statusMenu);
+    statusItem->setImage(Bundle::imageNamed(QStringLiteral("StatusIcon.png")));
+    statusItem->setHighlightMode(true);
+    applyStoredDetails();
+}
+
+void AppDelegate::applicationWillTerminate(const Notification&)
+{
+}
+
+bool AppDelegate::applicationShouldHandleReopen(QObject*, bool)
+{
+    // Queued: the program that asked waits for the answer, and reading may
+    // end in a check and its alert.
+    QMetaObject::invokeMethod(this, &AppDelegate::applyStoredDetails, Qt::QueuedConnection);
+    return true;
+}
+
+bool AppDelegate::getUserDeatils(Error* error)
+{
+    return DetailsRecord::getDetailsFromKeyChain(*this, error);
+}
+
+// Reading the record and acting on it, at start-up and whenever the program
+// is brought forward or the store becomes usable. What an earlier reading set
+// up is replaced, not added to; a record that is the one already in force is
+// left running as it is, so that being brought forward (as the sign-in
+// program does at its every start and end) checks only when something changed.
+void AppDelegate::applyStoredDetails()
+{
+    Error error;
+    if (getUserDeatils(&error)) {
+        m_storeWatcher.reset();
+        const QString record = DetailsRecord::text(*this);
+        if (record == m_recordInForce)
+            return;
+        m_recordInForce = record;
+        if (signOutMenuItem)
+            signOutMenuItem->setText(SignOutTitle);
+        configureNotification();
+        return;
+    }
+    forgetUser();
+    if (isStoreUnusable(error))
+        waitForStore();
+    else
+        m_storeWatcher.reset();
+}
+
+// At login the keyring is often still locked, or its daemon not yet on the
+// bus: the record is read again once the store can answer.
+void AppDelegate::waitForStore()
+{
+    if (m_storeWatcher)
+        return;
+    m_storeWatcher = std::make_unique<SecretServiceWatcher>();
+    connect(m_storeWatcher.get(), &SecretServiceWatcher::serviceRegistered, this,
+        &AppDelegate::applyStoredDetails);
+    connect(m_storeWatcher.get(), &SecretServiceWatcher::collectionUnlocked, this,
+        &AppDelegate::applyStoredDetails);
+    // The store may have become usable between the read and the watching.
+    QMetaObject::invokeMethod(this, &AppDelegate::applyStoredDetails, Qt::QueuedConnection);
+}
+
+void AppDelegate::onCheckNotificationMenuItemClick(QObject*)
+{
+    checkDocumentsDetails();
+}
+
+void AppDelegate::onGoToApplicationMenuItemClick(QObject*)
+{
+    launchApplication(QStringLiteral("TarvenDESK.app"));
+}
+
+void AppDelegate::onSignOutMenuItemClick(QObject*)
+{
+    if (!signOutMenuItem || signOutMenuItem->text() != SignOutTitle) {
+        launchApplication(QStringLiteral("TarvenDESK.app"));
+        return;
+    }
+    DetailsRecord::clearDetailsInKeyChain();
+    // Nothing more may go out with the credentials of a user who has left.
+    forgetUser();
+}
+
+void AppDelegate::forgetUser()
+{
+    if (signOutMenuItem)
+        signOutMenuItem->setText(SignInTitle);
+    stopChecks();
+    static_cast<UserDetails&>(*this) = UserDetails {};
+    m_recordInForce = QString();
+}
+
+void AppDelegate::configureNotification()
+{
+    if (status == 1)
+        configureTimer();
+    else
+        stopChecks();
+}
+
+void AppDelegate::configureTimer()
+{
+    // A timer of an earlier reading goes first, whatever this one sets up.
+    stopChecks();
+    const std::optional<CheckSchedule> schedule = checkSchedule(freequency);
+    if (!schedule)
+        return;
+    notificationTImer = Timer::scheduledTimer(
+        schedule->firstDelay, schedule->interval, [this] { scheduledCheck(); }, m_alertPresenter);
+    notificationTImer->fire();
+}
+
+void AppDelegate::stopChecks()
+{
+    if (notificationTImer && notificationTImer->isValid())
+        notificationTImer->invalidate();
+    notificationTImer.reset();
+    m_checkWaitingForNetwork = false;
+}
+
+// A check that falls due with no network at all (a laptop just woken) would
+// only end in an error: it waits for the network and then runs once.
+void AppDelegate::scheduledCheck()
+{
+    if (!m_networkReachability->isReachable()) {
+        m_checkWaitingForNetwork = true;
+        return;
+    }
+    m_checkWaitingForNetwork = false;
+    checkDocumentsDetails();
+}
+
+void AppDelegate::onReachabilityChanged(bool reachable)
+{
+    if (reachable && m_checkWaitingForNetwork && notificationTImer)
+        scheduledCheck();
+}
+
+void AppDelegate::checkDocumentsDetails()
+{
+    if (userName.isEmpty()) {
+        runAlert(alertWithText(QStringLiteral("No Valid User Name")));
+        return;
+    }
+    if (password.isEmpty()) {
+        runAlert(alertWithText(QStringLiteral("No Valid User Name and Password")));
+        return;
+    }
+    std::erase_if(
+        m_requests, [](const QPointer<URLConnection>& connection) { return !connection; });
+    m_requests.emplace_back(URLConnection::initWithRequest(
+        severityCountRequest(userName, password, m_serviceURL), this, *m_networkAccessManager));
+}
+
+void AppDelegate::showNotification(const QString& text)
+{
+    m_notificationCenter->deliverNotification(
+        UserNotification { QStringLiteral("tarvenDESK!"), text, UserNotificationDefaultSoundName });
+}
+
+void AppDelegate::runAlert(const Alert& alert)
+{
+    m_alertPresenter->runModal(alert);
+}
+
+void AppDelegate::killAllOtherInstance()
+{
+    ProcessHelpers::killAllOtherInstance(StatusBarBundleIdentifier);
+}
+
+void AppDelegate::launchApplication(const QString& name)
+{
+    ProcessHelpers::launchApplication(name);
+}
+
+void AppDelegate::connectionDidReceiveResponse(URLConnection* connection, const URLResponse&)
+{
+    responseData.connectionDidReceiveResponse(connection);
+}
+
+void AppDelegate::connectionDidReceiveData(URLConnection* connection, const QByteArray& data)
+{
+    responseData.connectionDidReceiveData(connection, data);
+}
+
+std::optional<URLResponse> AppDelegate::connectionWillCacheResponse(
+    URLConnection*, const URLResponse&)
+{
+    return std::nullopt;
+}
+
+void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
+{
+    const ExchangeOutcome outcome = responseData.connectionDidFinishLoading(connection);
+    switch (outcome.kind) {
+    case ExchangeOutcome::Kind::Counts:
+        showNotification(SeverityCount::notificationText(outcome));
+        break;
+    case ExchangeOutcome::Kind::Refused:
+        runAlert(alertWithText(SeverityCount::textForm(outcome.message)));
+        break;
+    case ExchangeOutcome::Kind::Unreadable:
+        break;
+    }
+}
+
+void AppDelegate::connectionDidFailWithError(URLConnection* connection, const Error& error)
+{
+    responseData.connectionDidFailWithError(connection);
+    runAlert(Alert::alertWithError(error));
+}

@@ -1,0 +1,117 @@
+#pragma once
+
+// The tray notifier: its item and menu, the stored user it checks for, the
+// scheduled and manual checks of the user's documents, and the notifications,
+// alerts or silence their answers end in.
+
+#include "common/DetailsRecord.h"
+#include "common/SeverityCountExchange.h"
+#include "platform/ApplicationDelegate.h"
+#include "platform/URLConnection.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QPointer>
+#include <QUrl>
+#include <memory>
+#include <vector>
+
+class AlertPresenter;
+class NetworkReachability;
+class QNetworkAccessManager;
+class SecretServiceWatcher;
+class StatusItem;
+class Timer;
+class UserNotificationCenter;
+struct Alert;
+
+// What a test replaces. Each one left null or empty is the program's own: a
+// real alert presenter, network access manager and view of the network, the
+// desktop's notification centre, the compiled-in service. None given is owned.
+struct AppDelegateCollaborators
+{
+    AlertPresenter* alertPresenter = nullptr;
+    QNetworkAccessManager* networkAccessManager = nullptr;
+    UserNotificationCenter* notificationCenter = nullptr;
+    NetworkReachability* networkReachability = nullptr;
+    QUrl serviceURL;
+};
+
+class AppDelegate : public ApplicationDelegate, public URLConnectionDelegate, public UserDetails
+{
+    Q_OBJECT
+
+public:
+    using Collaborators = AppDelegateCollaborators;
+
+    explicit AppDelegate(const Collaborators& collaborators = {});
+    ~AppDelegate() override;
+
+    void applicationDidFinishLaunching(const Notification& notification) override;
+    void applicationWillTerminate(const Notification& notification) override;
+    // The sign-in program brings this one forward after every sign-in and
+    // change of settings: the record is read again and, if it changed,
+    // applied as at start-up.
+    bool applicationShouldHandleReopen(QObject* sender, bool hasVisibleWindows) override;
+
+    // Fills error when the store's read failed.
+    bool getUserDeatils(Error* error = nullptr);
+
+    void onCheckNotificationMenuItemClick(QObject* sender);
+    void onGoToApplicationMenuItemClick(QObject* sender);
+    void onSignOutMenuItemClick(QObject* sender);
+
+    void configureNotification();
+    void configureTimer();
+    void checkDocumentsDetails();
+    void showNotification(const QString& text);
+
+    void killAllOtherInstance();
+    void launchApplication(const QString& name);
+
+    void connectionDidReceiveResponse(
+        URLConnection* connection, const URLResponse& response) override;
+    void connectionDidReceiveData(URLConnection* connection, const QByteArray& data) override;
+    std::optional<URLResponse> connectionWillCacheResponse(
+        URLConnection* connection, const URLResponse& cachedResponse) override;
+    void connectionDidFinishLoading(URLConnection* connection) override;
+    void connectionDidFailWithError(URLConnection* connection, const Error& error) override;
+
+    // True while a scheduled check is held until the network is back.
+    bool isCheckWaitingForNetwork() const { return m_checkWaitingForNetwork; }
+    // True while the stored record is waited for: the store was locked or absent.
+    bool isWaitingForStore() const { return m_storeWatcher != nullptr; }
+
+    // From the interface resource, which owns them.
+    QPointer<QMenu> statusMenu;
+    QPointer<QAction> signOutMenuItem;
+
+    std::unique_ptr<StatusItem> statusItem;
+    std::unique_ptr<Timer> notificationTImer;
+    SeverityCountExchange responseData;
+
+private:
+    void applyStoredDetails();
+    void waitForStore();
+    void forgetUser();
+    void stopChecks();
+    void scheduledCheck();
+    void onReachabilityChanged(bool reachable);
+    void runAlert(const Alert& alert);
+
+    std::unique_ptr<AlertPresenter> m_ownAlertPresenter;
+    std::unique_ptr<QNetworkAccessManager> m_ownNetworkAccessManager;
+    std::unique_ptr<NetworkReachability> m_ownNetworkReachability;
+    AlertPresenter* m_alertPresenter;
+    QNetworkAccessManager* m_networkAccessManager;
+    UserNotificationCenter* m_notificationCenter;
+    NetworkReachability* m_networkReachability;
+    QUrl m_serviceURL;
+
+    // The text of the record the title and checks follow; null for none.
+    QString m_recordInForce;
+    std::unique_ptr<SecretServiceWatcher> m_storeWatcher;
+    // Requests under way; each connection deletes itself when it is done.
+    std::vector<QPointer<URLConnection>> m_requests;
+    bool m_checkWaitingForNetwork = false;
+};

@@ -1,0 +1,144 @@
+// What the suite installs: the installer's bundle, valid for the desktop and
+// running from wherever it is copied, and the Debian package of the suite.
+
+#include "common/ProcessHelpers.h"
+#include "platform/FileDuplication.h"
+#include "programs/ProbeProcess.h"
+
+#include <QDirIterator>
+#include <QImageReader>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <signal.h>
+
+namespace {
+
+const QString Build = QStringLiteral(TARVENDESK_BIN_DIR "/..");
+const QString Data = Build + QStringLiteral("/share/tarvendesk/installer");
+const QString Checker = QStringLiteral("org.tarvendesk.TarvenDeskChecker.desktop");
+const QStringList Programs
+    = QStringLiteral(TARVENDESK_SUITE_PROGRAMS).split(u' ', Qt::SkipEmptyParts);
+const bool NotifierBuilt = Programs.contains(QStringLiteral("tarvenDESKStatusBar"));
+
+QString run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    process.waitForFinished(240000);
+    return QString::fromUtf8(process.readAll());
+}
+
+QString execOf(const QString& entry)
+{
+    QFile file(entry);
+    file.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (line.startsWith("Exec="))
+            return QString::fromUtf8(line.mid(5));
+    return QStringLiteral("(no Exec in %1)").arg(entry);
+}
+
+// What is wrong with the suite's programs in root + prefix, whose desktop
+// entries and services must start them from `bin`; desktop-file-validate's
+// complaints about every entry under root included.
+QString faultsUnder(const QString& root, const QString& prefix, const QString& bin)
+{
+    QString faults;
+    for (const QString& program : Programs) {
+        const QString id = QStringLiteral("org.tarvendesk.") + program;
+        const QFile::Permissions everyone = QFile::ReadOther | QFile::ExeOther | QFile::ExeGroup;
+        if ((QFileInfo(root + prefix + "/bin/" + program).permissions() & everyone) != everyone)
+            faults += program + " is not there for everyone to run\n";
+        for (const QString& file : { "/share/applications/" + id + ".desktop",
+                 "/share/dbus-1/services/" + id + ".service" })
+            if (execOf(root + prefix + file) != u'"' + bin + program + u'"')
+                faults += file + " starts " + execOf(root + prefix + file) + u'\n';
+        if (QImageReader(root + prefix + "/share/icons/hicolor/128x128/apps/" + id + ".png").size()
+            != QSize(128, 128))
+            faults += id + " has no icon\n";
+    }
+    for (QDirIterator it(root, { "*.desktop" }, QDir::Files, QDirIterator::Subdirectories);
+         it.hasNext();)
+        faults += run("desktop-file-validate", { it.next() });
+    return faults;
+}
+
+} // namespace
+
+class tst_InstallerPackage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup()
+    {
+        if (const pid_t notifier = ownerPid(StatusBarBundleIdentifier); notifier > 0)
+            ::kill(notifier, SIGTERM);
+        QTRY_VERIFY_WITH_TIMEOUT(ownerPid(StatusBarBundleIdentifier) == 0, 20000);
+    }
+
+    void bundleHoldsTheSuiteForTheSystemApplicationsFolder()
+    {
+        const QString bundle = Data + QStringLiteral("/tarvenDESK.app");
+        QCOMPARE(faultsUnder(bundle, "", "/opt/tarvenDESK.app/bin/"), QString());
+        QCOMPARE(QFileInfo::exists(bundle + "/share/applications/" + Checker), NotifierBuilt);
+        QCOMPARE(execOf(Data + u'/' + Checker), "\"/opt/tarvenDESK.app/bin/tarvenDESKStatusBar\"");
+        QCOMPARE(run("desktop-file-validate", { Data + u'/' + Checker }), QString());
+    }
+
+    void copiedBundleStartsItsNotifierFromThere()
+    {
+        if (!NotifierBuilt)
+            QSKIP("This build has no notifier.");
+        QTemporaryDir scratch;
+        QString why;
+        QVERIFY2(!FileDuplication::duplicateItem(Data + "/tarvenDESK.app", scratch.path(), &why)
+                      .isNull(),
+            qPrintable(why));
+        const QString notifier = scratch.filePath("tarvenDESK.app/bin/tarvenDESKStatusBar");
+        QVERIFY(QProcess::startDetached(notifier, {}));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            QFile::symLinkTarget(
+                QStringLiteral("/proc/%1/exe").arg(ownerPid(StatusBarBundleIdentifier))),
+            notifier, 30000);
+    }
+
+    void debianPackageInstallsTheSuiteUnderUsr()
+    {
+        QTemporaryDir out;
+        const QString said = run(
+            "cpack", { "-G", "DEB", "--config", Build + "/CPackConfig.cmake", "-B", out.path() });
+        const QStringList debs = QDir(out.path()).entryList({ "tarvendesk_*.deb" });
+        QVERIFY2(debs.size() == 1, qPrintable(said));
+        const QString deb = out.filePath(debs.first());
+        QStringList contents
+            = run("dpkg-deb", { "--contents", deb }).split(u'\n', Qt::SkipEmptyParts);
+        for (QString& line : contents)
+            line = line.section(u' ', -1);
+        const QStringList outside = contents.filter(
+            QRegularExpression("^\\./(?!usr/|etc/$|etc/xdg/$|etc/xdg/autostart/)"));
+        QCOMPARE(outside, QStringList());
+        QVERIFY2(!contents.contains("./usr/bin/installer")
+                && !contents.contains("./usr/bin/tarvendesk-service"),
+            "the package carries more than the suite's programs");
+        QCOMPARE(contents.contains("./etc/xdg/autostart/" + Checker), NotifierBuilt);
+
+        const QString fields = run("dpkg-deb", { "--field", deb, "Package", "Depends" });
+        QVERIFY2(fields.contains("Package: tarvendesk") && fields.contains("qt6-qpa-plugins")
+                && (Programs.isEmpty() || fields.contains("libqt6widgets6")),
+            qPrintable(fields));
+        run("dpkg-deb", { "-x", deb, out.filePath("root") });
+        QCOMPARE(faultsUnder(out.filePath("root"), "/usr", "/usr/bin/"), QString());
+        if (NotifierBuilt) {
+            QCOMPARE(execOf(out.filePath("root/etc/xdg/autostart/") + Checker),
+                "\"/usr/bin/tarvenDESKStatusBar\"");
+            QCOMPARE(run("dpkg-deb", { "--info", deb, "conffiles" }).trimmed(),
+                "/etc/xdg/autostart/" + Checker);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_InstallerPackage)
+#include "tst_InstallerPackage.moc"
