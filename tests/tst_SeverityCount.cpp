@@ -1,12 +1,14 @@
-// The severity-count exchange: the request as the service receives it, what
-// each kind of answer means, the texts made of it, and each request's answer
-// collected on its own, against a TLS server of the test.
+// The severity-count exchange: the request, what each kind of answer means and
+// the texts made of it, against the reference service and a TLS server of the
+// test that sends what no real service would; each request's answer collected
+// on its own.
 
 #include "common/SeverityCountAnswer.h"
 #include "common/SeverityCountExchange.h"
 #include "common/SeverityCountRequest.h"
 #include "platform/NetworkTrust.h"
 #include "support/RawTlsServer.h"
+#include "support/ReferenceService.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -70,19 +72,11 @@ QString summary(const ExchangeOutcome& outcome)
     return QStringLiteral("unreadable");
 }
 
-// Reads a form body the way a service's form decoder does.
-QMap<QString, QString> decodedForm(const QByteArray& body)
+QString summary(const ExchangeDelegate& delegate)
 {
-    QMap<QString, QString> fields;
-    for (const QByteArray& field : body.split('&')) {
-        const qsizetype equals = field.indexOf('=');
-        auto decoded = [](QByteArray text) {
-            return QString::fromUtf8(QByteArray::fromPercentEncoding(text.replace('+', ' ')));
-        };
-        fields.insert(
-            decoded(field.left(equals)), equals < 0 ? QString() : decoded(field.mid(equals + 1)));
-    }
-    return fields;
+    return delegate.failures.isEmpty()
+        ? summary(delegate.outcomes.value(0).second)
+        : "failure: " + delegate.failures.first().localizedDescription();
 }
 
 } // namespace
@@ -93,14 +87,17 @@ class tst_SeverityCount : public QObject
 
     std::optional<TestCertificates> certificates;
     std::unique_ptr<RawTlsServer> server;
+    ReferenceService service;
     QNetworkAccessManager manager;
 
     static constexpr qsizetype cap = SeverityCountExchange::MaximumAnswerSize;
 
-    URLConnection* send(const QString& userName, ExchangeDelegate& delegate)
+    URLConnection* send(const QString& userName, ExchangeDelegate& delegate,
+        const QString& password = "secret", const QUrl& url = {})
     {
         return URLConnection::initWithRequest(
-            severityCountRequest(userName, "secret", server->url()), &delegate, manager);
+            severityCountRequest(userName, password, url.isEmpty() ? server->url() : url),
+            &delegate, manager);
     }
 
     URLConnection* sendToSilentServer(ExchangeDelegate& delegate)
@@ -117,7 +114,9 @@ private slots:
         QString why;
         certificates = TestCertificates::make(&why);
         QVERIFY2(certificates, qPrintable(why));
-        NetworkTrust::addTrustedCertificates({ certificates->authority });
+        QVERIFY2(service.isValid() && service.start(), qPrintable(service.errorString()));
+        NetworkTrust::addTrustedCertificates(
+            service.caCertificates() + QList { certificates->authority });
         server = std::make_unique<RawTlsServer>(certificates->server, certificates->serverKey);
         QVERIFY(server->listen());
     }
@@ -125,7 +124,7 @@ private slots:
     void requestIsAFormPostToTheCompiledEndpoint()
     {
         QCOMPARE(SeverityCountURL().scheme(), QString("https"));
-        QVERIFY2(!SeverityCountURL().host().isEmpty(), "the compiled-in endpoint has no host");
+        QCOMPARE(SeverityCountURL().path(), QString("/ex-libs/get-severity-count"));
         for (const QSslCertificate& certificate : SeverityCountTrustedCertificates())
             QVERIFY2(!certificate.isNull(), "a compiled-in certificate does not read back");
 
@@ -139,37 +138,19 @@ private slots:
         QCOMPARE(request.timeout, 60s);
     }
 
-    void typedValuesArriveUnchanged_data()
-    {
-        QTest::addColumn<QString>("userName");
-        QTest::addColumn<QString>("password");
-        QTest::newRow("ampersand and equals") << QString("a&b=c") << QString("&password=x");
-        QTest::newRow("plus and space") << QString("jo hn+doe") << QString("+ +");
-        QTest::newRow("percent") << QString("100%") << QString("%41%2B%");
-        QTest::newRow("leading and trailing blanks")
-            << QString(" bob ") << QString("\tpass word\n");
-        QTest::newRow("non-ASCII") << QString("Zoë Ångström") << QString("пароль🔑");
-        QTest::newRow("all at once") << QString("=&+% ü") << QString("?#;/\\\"'<>");
-    }
-
+    // The service knows the user only if both values arrive as typed.
     void typedValuesArriveUnchanged()
     {
-        QFETCH(QString, userName);
-        QFETCH(QString, password);
-        server->setAnswer(RawTlsServer::Answer::http(200, "{}"));
-        ExchangeDelegate delegate;
-        URLConnection::initWithRequest(
-            severityCountRequest(userName, password, server->url()), &delegate, manager);
-        QTRY_COMPARE_WITH_TIMEOUT(delegate.ended(), 1, 30000);
-
-        const RawTlsServer::Request received = server->requests().last();
-        QCOMPARE(received.method, QByteArray("POST"));
-        QCOMPARE(received.headers.value("content-type"),
-            QByteArray("application/x-www-form-urlencoded"));
-        const QMap<QString, QString> fields = decodedForm(received.body);
-        QCOMPARE(fields.keys(), QStringList({ "password", "username" }));
-        QCOMPARE(fields.value("username"), userName);
-        QCOMPARE(fields.value("password"), password);
+        for (const auto& [name, password] :
+            QList<std::pair<QString, QString>> { { "a&b=c", "&password=x" }, { "jo hn+doe", "+ +" },
+                { "100%", "%41%2B%" }, { " bob ", "\tpass word" }, { "Zoë Ångström", "пароль🔑" },
+                { "=&+% ü", "?#;/\\\"'<>" } }) {
+            QVERIFY2(service.addUser(name, password), qPrintable(service.errorString()));
+            ExchangeDelegate delegate;
+            send(name, delegate, password, service.url());
+            QTRY_COMPARE_WITH_TIMEOUT(delegate.ended(), 1, 30000);
+            QCOMPARE(summary(delegate), QString("counts: Expiring : 0, Critical :0, Expired : 0"));
+        }
     }
 
     void answersAreClassified_data()
@@ -187,12 +168,13 @@ private slots:
         QTest::newRow("blanks around an object")
             << QByteArray(" \n{\"critical\":3}\r\n")
             << "counts: Expiring : (null), Critical :3, Expired : (null)";
+        QTest::newRow("values like placeholders")
+            << QByteArray(R"({"expiring":"%2","critical":"%1%3","expired":"%@"})")
+            << "counts: Expiring : %2, Critical :%1%3, Expired : %@";
         QTest::newRow("empty body") << QByteArray() << "unreadable";
         QTest::newRow("html page")
             << QByteArray("<html><body>Bad Gateway</body></html>") << "unreadable";
         QTest::newRow("bare string") << QByteArray(R"("ok")") << "unreadable";
-        QTest::newRow("bare number") << QByteArray("42") << "unreadable";
-        QTest::newRow("bare true") << QByteArray("true") << "unreadable";
         QTest::newRow("bare null") << QByteArray("null") << "unreadable";
         QTest::newRow("two objects") << QByteArray("{}{}") << "unreadable";
     }
@@ -210,16 +192,12 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("missing") << QByteArray() << "(null)";
         QTest::newRow("null") << QByteArray("null") << "<null>";
-        QTest::newRow("integer") << QByteArray("2") << "2";
         QTest::newRow("integral double") << QByteArray("2.0") << "2";
-        QTest::newRow("fraction") << QByteArray("2.5") << "2.5";
         QTest::newRow("tenth") << QByteArray("0.1") << "0.1";
         QTest::newRow("exponent") << QByteArray("1e20") << "100000000000000000000";
         QTest::newRow("beyond a double's precision")
             << QByteArray("9007199254740993") << "9007199254740993";
         QTest::newRow("true") << QByteArray("true") << "1";
-        QTest::newRow("false") << QByteArray("false") << "0";
-        QTest::newRow("string") << QByteArray(R"("seven")") << "seven";
         QTest::newRow("array") << QByteArray(R"([1, "a"])") << R"([1,"a"])";
         QTest::newRow("object") << QByteArray(R"({"a": []})") << R"({"a":[]})";
     }
@@ -233,14 +211,6 @@ private slots:
         QCOMPARE(SeverityCount::textForm(members.value("v")), text);
     }
 
-    void notificationTextKeepsValuesThatLookLikePlaceholders()
-    {
-        const ExchangeOutcome outcome
-            = SeverityCount::classify(R"({"expiring":"%2","critical":"%1%3","expired":"%@"})");
-        QCOMPARE(SeverityCount::notificationText(outcome),
-            QString("Expiring : %2, Critical :%1%3, Expired : %@"));
-    }
-
     void answersOverTheWireAreClassified_data()
     {
         const QByteArray counts
@@ -250,8 +220,6 @@ private slots:
         QTest::addColumn<int>("chunkSize");
         QTest::addColumn<bool>("endless");
         QTest::addColumn<QString>("outcome");
-        QTest::newRow("counts") << counts << 0 << false
-                                << "counts: Expiring : 2, Critical :0, Expired : 5";
         QTest::newRow("slow counts")
             << counts << 3 << false << "counts: Expiring : 2, Critical :0, Expired : 5";
         QTest::newRow("refusal in a 500")
@@ -260,8 +228,6 @@ private slots:
         QTest::newRow("error page")
             << RawTlsServer::Answer::http(502, "<h1>Bad</h1>", "text/html").bytes << 0 << false
             << "unreadable";
-        QTest::newRow("empty body")
-            << RawTlsServer::Answer::http(200, "").bytes << 0 << false << "unreadable";
         QTest::newRow("object past the cap")
             << RawTlsServer::Answer::http(200, large).bytes << 0 << false << "unreadable";
         QTest::newRow("endless body") << QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n[")
@@ -284,9 +250,7 @@ private slots:
         send("alice", delegate);
         QTRY_COMPARE_WITH_TIMEOUT(delegate.ended(), 1, 60000);
 
-        QCOMPARE(
-            delegate.failures.isEmpty() ? summary(delegate.outcomes.first().second) : "failure",
-            outcome);
+        QVERIFY2(summary(delegate).startsWith(outcome), qPrintable(summary(delegate)));
         QVERIFY2(delegate.largestBuffer <= cap, "the answer was collected past the cap");
         QCOMPARE(delegate.exchange.requestsInFlight(), 0);
     }
@@ -308,13 +272,12 @@ private slots:
         send("second", delegate);
         QTRY_COMPARE_WITH_TIMEOUT(delegate.ended(), 2, 60000);
 
-        QVERIFY2(delegate.failures.isEmpty(),
-            qPrintable(delegate.failures.value(0).localizedDescription()));
+        QVERIFY2(delegate.failures.isEmpty(), qPrintable(summary(delegate)));
         for (const auto& [body, outcome] : delegate.outcomes)
             QCOMPARE(summary(outcome), summary(SeverityCount::classify(countsFor(body))));
     }
 
-    void eachResponseRestartsTheBuffer()
+    void eachResponseRestartsTheBufferAndOnePastTheCapIsDropped()
     {
         ExchangeDelegate delegate;
         URLConnection* connection = sendToSilentServer(delegate);
@@ -329,25 +292,19 @@ private slots:
         QCOMPARE(exchange.requestsInFlight(), 0);
         connection->stopLoading();
         QTRY_COMPARE(delegate.ended(), 1);
-    }
 
-    void answerPastTheCapIsDroppedAndItsTransferStopped()
-    {
-        ExchangeDelegate delegate;
-        URLConnection* connection = sendToSilentServer(delegate);
-        SeverityCountExchange& exchange = delegate.exchange;
-        exchange.connectionDidReceiveResponse(connection);
-        exchange.connectionDidReceiveData(connection, QByteArray(cap - 2, '['));
-        exchange.connectionDidReceiveData(connection, "[]");
-        QCOMPARE(exchange.bufferedSize(connection), cap);
-        exchange.connectionDidReceiveData(connection, "]");
-        QCOMPARE(exchange.bufferedSize(connection), 0);
-
+        ExchangeDelegate capped;
+        connection = sendToSilentServer(capped);
+        capped.exchange.connectionDidReceiveResponse(connection);
+        capped.exchange.connectionDidReceiveData(connection, QByteArray(cap - 2, '['));
+        capped.exchange.connectionDidReceiveData(connection, "[]");
+        QCOMPARE(capped.exchange.bufferedSize(connection), cap);
+        capped.exchange.connectionDidReceiveData(connection, "]");
+        QCOMPARE(capped.exchange.bufferedSize(connection), 0);
         // The silent server never ends the answer: only the stop can.
-        QTRY_COMPARE_WITH_TIMEOUT(delegate.ended(), 1, 30000);
-        QVERIFY(delegate.failures.isEmpty());
-        QCOMPARE(summary(delegate.outcomes.first().second), QString("unreadable"));
-        QCOMPARE(exchange.requestsInFlight(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(capped.ended(), 1, 30000);
+        QCOMPARE(summary(capped), QString("unreadable"));
+        QCOMPARE(capped.exchange.requestsInFlight(), 0);
     }
 };
 

@@ -72,9 +72,7 @@ QString dbusSend(const QStringList& arguments)
     QProcess process;
     QSignalSpy finished(&process, &QProcess::finished);
     process.start("dbus-send", QStringList { "--session", "--print-reply" } + arguments);
-    if (!finished.wait(60000))
-        return {};
-    return QString::fromUtf8(process.readAllStandardOutput());
+    return finished.wait(60000) ? QString::fromUtf8(process.readAllStandardOutput()) : QString();
 }
 
 } // namespace
@@ -90,6 +88,18 @@ private slots:
             QSKIP("needs an X display");
     }
 
+    void menuMayGoBeforeTheItem()
+    {
+        const auto item = StatusItem::statusItemWithLength(0);
+        {
+            QMenu menu;
+            item->setMenu(&menu);
+        }
+        QCOMPARE(item->menu(), nullptr);
+        item->setImage(QIcon());
+        QCoreApplication::processEvents();
+    }
+
     void itemRegistersWithAHostThatComesLater()
     {
         QMenu menu;
@@ -102,6 +112,7 @@ private slots:
         item->setImage(QIcon(pixmap));
         QCoreApplication::processEvents();
         QVERIFY2(!item->isVisible(), "visible with no tray at all");
+        QVERIFY2(!item->findChild<QSystemTrayIcon*>(), "a tray icon was made for no host");
 
         QThread hostThread;
         auto* watcher = new StatusNotifierWatcher;

@@ -11,16 +11,13 @@ namespace {
 
 const QString countsText = QStringLiteral("Expiring : 2, Critical :0, Expired : 5");
 
-UserNotification countsNotification()
-{
-    return { QStringLiteral("tarvenDESK!"), countsText, UserNotificationDefaultSoundName };
-}
-
 } // namespace
 
 class tst_UserNotificationCenter : public QObject
 {
     Q_OBJECT
+
+    std::unique_ptr<NotificationRecorder> m_recorder;
 
 private slots:
     void initTestCase()
@@ -37,103 +34,76 @@ private slots:
     void notificationCarriesTheProgramAndTheTexts()
     {
         m_recorder->setCapabilities({ "body", "sound" });
-        UserNotificationCenter center(QDBusConnection::sessionBus());
-        QSignalSpy delivered(&center, &UserNotificationCenter::didDeliverNotification);
-        QSignalSpy played(&center, &UserNotificationCenter::didPlayEventSound);
+        UserNotificationCenter* center = UserNotificationCenter::defaultUserNotificationCenter();
+        QCOMPARE(UserNotificationCenter::defaultUserNotificationCenter(), center);
+        QSignalSpy delivered(center, &UserNotificationCenter::didDeliverNotification);
+        const UserNotification notification { "tarvenDESK!", countsText,
+            UserNotificationDefaultSoundName };
 
-        center.deliverNotification(countsNotification());
+        center->deliverNotification(notification);
         QVERIFY2(m_recorder->notifications().isEmpty(), "delivery waited for the service");
         QVERIFY(delivered.wait(60000));
 
         QCOMPARE(m_recorder->notifications().size(), 1);
-        const RecordedNotification notification = m_recorder->notifications().first();
-        QCOMPARE(notification.appName, QStringLiteral("tarvenDESK Status Bar"));
-        QCOMPARE(notification.replacesId, 0u);
-        QCOMPARE(notification.appIcon, QStringLiteral("org.tarvendesk.tarvenDESKStatusBar"));
-        QCOMPARE(notification.summary, QStringLiteral("tarvenDESK!"));
-        QCOMPARE(notification.body, countsText);
-        QCOMPARE(notification.actions, QStringList());
-        const QVariantMap hints { { "desktop-entry", "org.tarvendesk.tarvenDESKStatusBar" },
-            { "sound-name", "message-new-instant" } };
-        QCOMPARE(notification.hints, hints);
-        QCOMPARE(notification.expireTimeout, -1);
-        QCOMPARE(delivered.first().first().value<UserNotification>(), countsNotification());
-        QVERIFY2(played.isEmpty(), "a sound was played besides the service's own");
+        const RecordedNotification shown = m_recorder->notifications().first();
+        QCOMPARE(shown.appName, QStringLiteral("tarvenDESK Status Bar"));
+        QCOMPARE(shown.replacesId, 0u);
+        QCOMPARE(shown.appIcon, QStringLiteral("org.tarvendesk.tarvenDESKStatusBar"));
+        QCOMPARE(shown.summary, QStringLiteral("tarvenDESK!"));
+        QCOMPARE(shown.body, countsText);
+        QCOMPARE(shown.actions, QStringList());
+        QCOMPARE(shown.hints,
+            (QVariantMap { { "desktop-entry", "org.tarvendesk.tarvenDESKStatusBar" },
+                { "sound-name", "message-new-instant" } }));
+        QCOMPARE(shown.expireTimeout, -1);
+        QCOMPARE(delivered.first().first().value<UserNotification>(), notification);
     }
 
-    void serverWithoutSoundsHasTheSoundPlayedHere_data()
+    void bodyAndSoundSuitTheServer_data()
     {
         QTest::addColumn<QStringList>("capabilities");
+        QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("soundName");
+        QTest::addColumn<QString>("body");
         QTest::addColumn<bool>("playedHere");
-        QTest::newRow("no sound capability")
-            << QStringList { "body" } << UserNotificationDefaultSoundName << true;
+        const QString sound = UserNotificationDefaultSoundName;
+        const QString markup = QStringLiteral("Expiring : <b>2</b>, a & b > c, \"quoted\" 'x'");
+        QTest::newRow("no sound capability: played here")
+            << QStringList { "body" } << countsText << sound << countsText << true;
         QTest::newRow("server plays it")
-            << QStringList { "body", "sound" } << UserNotificationDefaultSoundName << false;
-        QTest::newRow("silent notification") << QStringList { "body" } << QString() << false;
+            << QStringList { "body", "sound" } << countsText << sound << countsText << false;
+        QTest::newRow("silent notification")
+            << QStringList { "body" } << countsText << QString() << countsText << false;
+        QTest::newRow("markup server: escaped")
+            << QStringList { "body", "body-markup", "sound" } << markup << sound
+            << QStringLiteral("Expiring : &lt;b&gt;2&lt;/b&gt;, a &amp; b &gt; c, \"quoted\" 'x'")
+            << false;
+        QTest::newRow("plain server: as it is")
+            << QStringList { "body", "sound" } << markup << sound << markup << false;
     }
 
-    void serverWithoutSoundsHasTheSoundPlayedHere()
+    void bodyAndSoundSuitTheServer()
     {
         QFETCH(QStringList, capabilities);
+        QFETCH(QString, text);
         QFETCH(QString, soundName);
+        QFETCH(QString, body);
         QFETCH(bool, playedHere);
         m_recorder->setCapabilities(capabilities);
         UserNotificationCenter center(QDBusConnection::sessionBus());
         QSignalSpy delivered(&center, &UserNotificationCenter::didDeliverNotification);
         QSignalSpy played(&center, &UserNotificationCenter::didPlayEventSound);
 
-        center.deliverNotification({ "tarvenDESK!", countsText, soundName });
+        center.deliverNotification({ "tarvenDESK!", text, soundName });
         QVERIFY(delivered.wait(60000));
+        const RecordedNotification shown = m_recorder->notifications().first();
+        QCOMPARE(shown.body, body);
+        QCOMPARE(shown.hints.value("sound-name").toString(), soundName);
+        QCOMPARE(shown.hints.contains("sound-name"), !soundName.isEmpty());
         QCOMPARE(played.size(), playedHere ? 1 : 0);
         if (playedHere)
             QCOMPARE(played.first().first().toString(), QStringLiteral("message-new-instant"));
-        const QVariantMap hints = m_recorder->notifications().first().hints;
-        QCOMPARE(hints.value("sound-name").toString(), soundName);
-        QCOMPARE(hints.contains("sound-name"), !soundName.isEmpty());
     }
-
-    void bodyIsEscapedOnlyForServersThatReadMarkup_data()
-    {
-        QTest::addColumn<QStringList>("capabilities");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("body");
-        const QString text = QStringLiteral("Expiring : <b>2</b>, a & b > c, \"quoted\" 'x'");
-        QTest::newRow("markup")
-            << QStringList { "body", "body-markup" } << text
-            << QStringLiteral("Expiring : &lt;b&gt;2&lt;/b&gt;, a &amp; b &gt; c, \"quoted\" 'x'");
-        QTest::newRow("plain") << QStringList { "body" } << text << text;
-        QTest::newRow("counts with markup")
-            << QStringList { "body", "body-markup" } << countsText << countsText;
-    }
-
-    void bodyIsEscapedOnlyForServersThatReadMarkup()
-    {
-        QFETCH(QStringList, capabilities);
-        QFETCH(QString, text);
-        QFETCH(QString, body);
-        m_recorder->setCapabilities(capabilities);
-        UserNotificationCenter center(QDBusConnection::sessionBus());
-        QSignalSpy delivered(&center, &UserNotificationCenter::didDeliverNotification);
-        center.deliverNotification({ "tarvenDESK!", text, UserNotificationDefaultSoundName });
-        QVERIFY(delivered.wait(60000));
-        QCOMPARE(m_recorder->notifications().first().body, body);
-        QCOMPARE(m_recorder->notifications().first().summary, QStringLiteral("tarvenDESK!"));
-    }
-
-    void defaultCenterIsOneOnTheSessionBus()
-    {
-        UserNotificationCenter* center = UserNotificationCenter::defaultUserNotificationCenter();
-        QVERIFY(center);
-        QCOMPARE(UserNotificationCenter::defaultUserNotificationCenter(), center);
-        QSignalSpy delivered(center, &UserNotificationCenter::didDeliverNotification);
-        center->deliverNotification(countsNotification());
-        QVERIFY(delivered.wait(60000));
-        QCOMPARE(m_recorder->notifications().size(), 1);
-    }
-
-private:
-    std::unique_ptr<NotificationRecorder> m_recorder;
 };
 
 QTEST_MAIN(tst_UserNotificationCenter)

@@ -14,7 +14,6 @@
 
 struct RecordedNotification
 {
-    uint id = 0;
     QString appName;
     uint replacesId = 0;
     QString appIcon;
@@ -32,43 +31,25 @@ class NotificationRecorder : public QObject
 
 public:
     // Capabilities of a server that shows bodies and nothing more.
-    explicit NotificationRecorder(
-        const QStringList& capabilities = { QStringLiteral("body") }, QObject* parent = nullptr);
+    explicit NotificationRecorder(const QStringList& capabilities = { QStringLiteral("body") });
     ~NotificationRecorder() override;
 
-    // True once this recorder owns the service name (at once on a bus where
-    // no other recorder runs).
-    bool isRegistered() const;
-    bool waitUntilRegistered(int timeoutMs = 120000);
+    bool waitUntilRegistered();
 
     void setCapabilities(const QStringList& capabilities) { m_capabilities = capabilities; }
     QList<RecordedNotification> notifications() const { return m_notifications; }
-    QList<uint> closedIds() const { return m_closedIds; }
-    int capabilityQueries() const { return m_capabilityQueries; }
-    void clear();
+    void clear() { m_notifications.clear(); }
 
 public slots:
-    // The server's own D-Bus interface.
-    Q_SCRIPTABLE QStringList GetCapabilities();
-    Q_SCRIPTABLE QString GetServerInformation(
-        QString& vendor, QString& version, QString& specVersion);
+    // The part of the server's D-Bus interface the suite calls.
+    Q_SCRIPTABLE QStringList GetCapabilities() { return m_capabilities; }
     Q_SCRIPTABLE uint Notify(const QString& appName, uint replacesId, const QString& appIcon,
         const QString& summary, const QString& body, const QStringList& actions,
         const QVariantMap& hints, int expireTimeout);
-    Q_SCRIPTABLE void CloseNotification(uint id);
-
-signals:
-    void notified(uint id);
-
-    Q_SCRIPTABLE void NotificationClosed(uint id, uint reason);
-    Q_SCRIPTABLE void ActionInvoked(uint id, const QString& actionKey);
 
 private:
     QString m_connectionName;
     QDBusConnection m_connection;
     QStringList m_capabilities;
     QList<RecordedNotification> m_notifications;
-    QList<uint> m_closedIds;
-    int m_capabilityQueries = 0;
-    uint m_lastId = 0;
 };

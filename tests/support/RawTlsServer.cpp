@@ -1,6 +1,8 @@
 #include "support/RawTlsServer.h"
 
-#include <QProcess>
+#include "support/ReferenceService.h"
+
+#include <QFile>
 #include <QSslConfiguration>
 #include <QSslServer>
 #include <QSslSocket>
@@ -10,47 +12,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-const char* const openSslConfiguration = R"(
-[req]
-distinguished_name = name
-prompt = no
-[name]
-CN = localhost
-[authority]
-basicConstraints = critical, CA:TRUE
-keyUsage = critical, keyCertSign, cRLSign
-subjectKeyIdentifier = hash
-[server]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = serverAuth
-subjectAltName = DNS:localhost, IP:127.0.0.1
-)";
-
-bool runOpenSsl(const QTemporaryDir& directory, QStringList arguments, QString* why)
-{
-    const QString command = arguments.first();
-    if (command == QLatin1String("req"))
-        arguments << QStringLiteral("-config") << directory.filePath(QStringLiteral("openssl.cnf"))
-                  << QStringLiteral("-newkey") << QStringLiteral("ec") << QStringLiteral("-pkeyopt")
-                  << QStringLiteral("ec_paramgen_curve:prime256v1") << QStringLiteral("-nodes");
-    QProcess openssl;
-    openssl.setWorkingDirectory(directory.path());
-    openssl.start(QStringLiteral("openssl"), arguments);
-    if (openssl.waitForFinished(60000) && openssl.exitStatus() == QProcess::NormalExit
-        && openssl.exitCode() == 0)
-        return true;
-    *why = QStringLiteral("openssl %1 failed: %2")
-               .arg(command, QString::fromLocal8Bit(openssl.readAllStandardError()));
-    return false;
-}
-
-QByteArray contents(const QTemporaryDir& directory, const QString& name)
-{
-    QFile file(directory.filePath(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 std::optional<RawTlsServer::Request> parsedRequest(const QByteArray& received)
 {
@@ -94,9 +55,8 @@ private:
     void onReadyRead()
     {
         m_received.append(m_socket->readAll());
-        if (m_answered)
-            return;
-        const std::optional<RawTlsServer::Request> request = parsedRequest(m_received);
+        const std::optional<RawTlsServer::Request> request
+            = m_answered ? std::nullopt : parsedRequest(m_received);
         if (!request)
             return;
         m_answered = true;
@@ -112,9 +72,7 @@ private:
     {
         if (m_socket->state() != QAbstractSocket::ConnectedState) {
             m_timer.stop();
-            return;
-        }
-        if (m_sent < m_answer.bytes.size()) {
+        } else if (m_sent < m_answer.bytes.size()) {
             const qsizetype size
                 = m_answer.chunkSize > 0 ? m_answer.chunkSize : m_answer.bytes.size();
             m_socket->write(m_answer.bytes.mid(m_sent, size));
@@ -138,52 +96,40 @@ private:
     QTimer m_timer;
 };
 
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 } // namespace
 
 std::optional<TestCertificates> TestCertificates::make(QString* why)
 {
+    // Two authorities made by the reference service: the second one's
+    // certificate is the stranger.
     QTemporaryDir directory;
-    QFile configuration(directory.filePath(QStringLiteral("openssl.cnf")));
-    if (!directory.isValid() || !configuration.open(QIODevice::WriteOnly)
-        || configuration.write(openSslConfiguration) < 0 || !configuration.flush()) {
-        *why = QStringLiteral("cannot write the openssl configuration in a temporary folder");
-        return std::nullopt;
+    for (const char* name : { "trusted", "stranger" }) {
+        const ReferenceService::Run run = ReferenceService::run(
+            { QStringLiteral("make-cert"), QStringLiteral("--out"), directory.filePath(name) });
+        if (run.exitCode != 0) {
+            *why = QStringLiteral("make-cert failed: %1").arg(QString::fromUtf8(run.standardError));
+            return std::nullopt;
+        }
     }
-    const QStringList valid = { QStringLiteral("-days"), QStringLiteral("2") };
-    if (!runOpenSsl(directory,
-            QStringList { "req", "-x509", "-subj", "/CN=tarvenDESK test authority", "-extensions",
-                "authority", "-keyout", "authority.key", "-out", "authority.crt" }
-                + valid,
-            why)
-        || !runOpenSsl(
-            directory, { "req", "-new", "-keyout", "server.key", "-out", "server.csr" }, why)
-        || !runOpenSsl(directory,
-            QStringList { "x509", "-req", "-in", "server.csr", "-CA", "authority.crt", "-CAkey",
-                "authority.key", "-set_serial", "2", "-extfile", "openssl.cnf", "-extensions",
-                "server", "-out", "server.crt" }
-                + valid,
-            why)
-        || !runOpenSsl(directory,
-            QStringList { "req", "-x509", "-extensions", "server", "-keyout", "stranger.key",
-                "-out", "stranger.crt" }
-                + valid,
-            why))
-        return std::nullopt;
-
-    TestCertificates certificates {
-        QSslCertificate(contents(directory, QStringLiteral("authority.crt"))),
-        QSslCertificate(contents(directory, QStringLiteral("server.crt"))),
-        QSslKey(contents(directory, QStringLiteral("server.key")), QSsl::Ec),
-        QSslCertificate(contents(directory, QStringLiteral("stranger.crt"))),
-        QSslKey(contents(directory, QStringLiteral("stranger.key")), QSsl::Ec),
+    TestCertificates made {
+        QSslCertificate(contents(directory.filePath("trusted/ca.pem"))),
+        QSslCertificate(contents(directory.filePath("trusted/cert.pem"))),
+        QSslKey(contents(directory.filePath("trusted/key.pem")), QSsl::Ec),
+        QSslCertificate(contents(directory.filePath("stranger/cert.pem"))),
+        QSslKey(contents(directory.filePath("stranger/key.pem")), QSsl::Ec),
     };
-    if (certificates.authority.isNull() || certificates.server.isNull()
-        || certificates.serverKey.isNull() || certificates.stranger.isNull()
-        || certificates.strangerKey.isNull()) {
-        *why = QStringLiteral("openssl made certificates or keys that Qt cannot read");
+    if (made.authority.isNull() || made.server.isNull() || made.serverKey.isNull()
+        || made.stranger.isNull() || made.strangerKey.isNull()) {
+        *why = QStringLiteral("make-cert wrote certificates or keys that Qt cannot read");
         return std::nullopt;
     }
-    return certificates;
+    return made;
 }
 
 RawTlsServer::Answer RawTlsServer::Answer::http(
@@ -221,12 +167,7 @@ bool RawTlsServer::listen()
 
 QUrl RawTlsServer::url(const QString& path) const
 {
-    QUrl url;
-    url.setScheme(QStringLiteral("https"));
-    url.setHost(QStringLiteral("127.0.0.1"));
-    url.setPort(m_server->serverPort());
-    url.setPath(path);
-    return url;
+    return QUrl(QStringLiteral("https://127.0.0.1:%1%2").arg(m_server->serverPort()).arg(path));
 }
 
 void RawTlsServer::setAnswer(const Answer& answer)
@@ -236,8 +177,7 @@ void RawTlsServer::setAnswer(const Answer& answer)
 
 void RawTlsServer::onConnection()
 {
-    while (m_server->hasPendingConnections()) {
+    while (m_server->hasPendingConnections())
         if (auto* socket = qobject_cast<QSslSocket*>(m_server->nextPendingConnection()))
             new Session(socket, m_answerer, m_requests);
-    }
 }

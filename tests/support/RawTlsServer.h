@@ -3,7 +3,7 @@
 // An HTTPS server on 127.0.0.1 inside the test process that answers every
 // request with raw bytes the test chooses (including answers no real service
 // sends), at once, a few bytes at a time, without end, or never; and the
-// certificates it needs, made with the openssl tool.
+// certificates it needs.
 
 #include <QByteArray>
 #include <QList>
@@ -11,7 +11,6 @@
 #include <QObject>
 #include <QSslCertificate>
 #include <QSslKey>
-#include <QString>
 #include <QUrl>
 #include <chrono>
 #include <functional>
@@ -23,10 +22,10 @@ class QSslServer;
 struct TestCertificates
 {
     QSslCertificate authority;
-    // Issued by the authority for 127.0.0.1 and localhost.
+    // Issued by the authority for the loopback names.
     QSslCertificate server;
     QSslKey serverKey;
-    // Self-signed for the same names; nobody trusts it.
+    // Issued by another authority, which nobody trusts.
     QSslCertificate stranger;
     QSslKey strangerKey;
 

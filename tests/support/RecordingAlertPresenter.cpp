@@ -1,14 +1,11 @@
 #include "support/RecordingAlertPresenter.h"
 
-#include <utility>
-
 int RecordingAlertPresenter::runModal(const Alert& alert)
 {
     beginModalAlert();
     m_alerts.append(alert);
-    emit alertRecorded(alert);
     endModalAlert();
-    return std::exchange(m_nextAnswer, 0);
+    return 0;
 }
 
 void RecordingAlertPresenter::setModalAlertRunning(bool running)

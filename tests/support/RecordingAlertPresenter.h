@@ -1,7 +1,8 @@
 #pragma once
 
 // An alert presenter for tests: records every alert a program puts up and
-// answers it at once, so that no test blocks on a message box.
+// answers it at once with its first button, so that no test blocks on a
+// message box.
 
 #include "platform/AlertPresenter.h"
 
@@ -14,24 +15,17 @@ class RecordingAlertPresenter : public AlertPresenter
 public:
     using AlertPresenter::AlertPresenter;
 
-    // Records the alert and answers with the next answer (the first button
-    // unless set otherwise).
     int runModal(const Alert& alert) override;
 
     QList<Alert> alerts() const { return m_alerts; }
     void clear() { m_alerts.clear(); }
-    void setNextAnswer(int buttonIndex) { m_nextAnswer = buttonIndex; }
 
     // Puts the presenter into the state of a real alert being up (true) and
     // dismissed (false), without any message box, for code that must behave
     // differently while an alert holds the program.
     void setModalAlertRunning(bool running);
 
-signals:
-    void alertRecorded(const Alert& alert);
-
 private:
     QList<Alert> m_alerts;
-    int m_nextAnswer = 0;
     bool m_heldRunning = false;
 };

@@ -1,16 +1,14 @@
 #pragma once
 
 // Runs the suite's reference service, tarvendesk-service, for a test: its own
-// certificates (or a shared folder of them), its own database in a temporary
-// folder, and a server on a free loopback port. Users are added with their
-// password on the tool's standard input, never on its command line. The
-// server is stopped when the fixture goes.
+// certificates and database in a temporary folder, and a server on a free
+// loopback port. Users are added with their password on the tool's standard
+// input, never on its command line. The server is stopped when the fixture goes.
 
 #include <QDate>
 #include <QList>
 #include <QProcess>
 #include <QSslCertificate>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -25,9 +23,7 @@ public:
         QByteArray standardError;
     };
 
-    // pkiDir: a folder holding ca.pem, cert.pem and key.pem, made there when
-    // missing; empty for certificates of the fixture's own.
-    explicit ReferenceService(const QString& pkiDir = {});
+    ReferenceService();
     ~ReferenceService();
     ReferenceService(const ReferenceService&) = delete;
     ReferenceService& operator=(const ReferenceService&) = delete;
@@ -44,29 +40,26 @@ public:
     // and returns once the service accepts connections.
     bool start(QDate today = {});
     void stop();
-    bool isRunning() const;
 
     quint16 port() const { return m_port; }
     // https://localhost:PORT/ex-libs/get-severity-count
     QUrl url() const;
     QList<QSslCertificate> caCertificates() const;
-    QString caPath() const;
+    // In the folder of ca.pem, cert.pem and key.pem.
+    QString pkiPath(const QString& name) const;
     QString databasePath() const;
 
     // Answers the running service has logged so far ("POST /path 200").
-    int requestCount();
     QStringList requestLines();
+    int requestCount() { return int(requestLines().size()); }
 
     // Runs the tool once with these arguments and this standard input.
     static Run run(const QStringList& arguments, const QByteArray& standardInput = {});
-    static QString programPath();
 
 private:
-    void readOutput();
     bool succeeded(const QString& what, const Run& run);
 
     QTemporaryDir m_dir;
-    QString m_pkiDir;
     QString m_errorString;
     bool m_valid = true;
     QProcess m_process;
