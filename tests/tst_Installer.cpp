@@ -8,6 +8,7 @@
 #include "platform/ApplicationActivation.h"
 #include "platform/PrivilegedDuplication.h"
 #include "programs/ProbeProcess.h"
+#include "support/BusPrograms.h"
 #include "support/RecordingAlertPresenter.h"
 
 #include <QApplication>
@@ -16,7 +17,6 @@
 #include <QTest>
 #include <pwd.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/inotify.h>
 #include <sys/mount.h>
 
@@ -137,9 +137,7 @@ private slots:
 
     void cleanup()
     {
-        if (const pid_t notifier = ownerPid(StatusBarBundleIdentifier); notifier > 0)
-            ::kill(notifier, SIGTERM);
-        QTRY_VERIFY_WITH_TIMEOUT(ownerPid(StatusBarBundleIdentifier) == 0, 20000);
+        QVERIFY(BusPrograms::endProgramHolding(StatusBarBundleIdentifier));
         ::umount2("/opt", MNT_DETACH);
         ::umount2("/etc/xdg", MNT_DETACH);
     }

@@ -4,13 +4,13 @@
 #include "common/ProcessHelpers.h"
 #include "platform/FileDuplication.h"
 #include "programs/ProbeProcess.h"
+#include "support/BusPrograms.h"
 
 #include <QDirIterator>
 #include <QImageReader>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <signal.h>
 
 namespace {
 
@@ -72,12 +72,7 @@ class tst_InstallerPackage : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup()
-    {
-        if (const pid_t notifier = ownerPid(StatusBarBundleIdentifier); notifier > 0)
-            ::kill(notifier, SIGTERM);
-        QTRY_VERIFY_WITH_TIMEOUT(ownerPid(StatusBarBundleIdentifier) == 0, 20000);
-    }
+    void cleanup() { QVERIFY(BusPrograms::endProgramHolding(StatusBarBundleIdentifier)); }
 
     void bundleHoldsTheSuiteForTheSystemApplicationsFolder()
     {

@@ -196,7 +196,6 @@ private slots:
         QTest::addColumn<int>("status");
         const QByteArray post = "POST " + path + " HTTP/1.1\r\nHost: l\r\n";
         QTest::newRow("garbage") << QByteArray("\x01\xff\x00garbage\r\n\r\n", 14) << 400;
-        QTest::newRow("no version") << QByteArray("POST " + path + "\r\n\r\n") << 400;
         QTest::newRow("no host") << QByteArray("POST " + path + " HTTP/1.1\r\n\r\n") << 400;
         QTest::newRow("HTTP/2.0") << QByteArray("POST " + path + " HTTP/2.0\r\nHost: l\r\n\r\n")
                                   << 505;
@@ -286,7 +285,6 @@ private slots:
         QTest::newRow("every address") << serve("0.0.0.0:0") << QByteArray() << "0.0.0.0";
         QTest::newRow("network address")
             << serve("192.168.1.10:0") << QByteArray() << "192.168.1.10";
-        QTest::newRow("IPv6 any") << serve("[::]:0") << QByteArray() << "[::]";
         QTest::newRow("host name") << serve("example.com:443") << QByteArray() << "example.com";
         QTest::newRow("key of another") << serve("127.0.0.1:0", "ca.pem") << QByteArray() << "key";
         QTest::newRow("unknown option")

@@ -175,7 +175,6 @@ private slots:
         QTest::newRow("html page")
             << QByteArray("<html><body>Bad Gateway</body></html>") << "unreadable";
         QTest::newRow("bare string") << QByteArray(R"("ok")") << "unreadable";
-        QTest::newRow("bare null") << QByteArray("null") << "unreadable";
         QTest::newRow("two objects") << QByteArray("{}{}") << "unreadable";
     }
 
@@ -193,7 +192,6 @@ private slots:
         QTest::newRow("missing") << QByteArray() << "(null)";
         QTest::newRow("null") << QByteArray("null") << "<null>";
         QTest::newRow("integral double") << QByteArray("2.0") << "2";
-        QTest::newRow("tenth") << QByteArray("0.1") << "0.1";
         QTest::newRow("exponent") << QByteArray("1e20") << "100000000000000000000";
         QTest::newRow("beyond a double's precision")
             << QByteArray("9007199254740993") << "9007199254740993";
