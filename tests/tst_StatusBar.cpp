@@ -16,7 +16,8 @@
 #include "support/SecretServiceControl.h"
 
 #include <QApplication>
-#include <QDBusInterface>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QTcpServer>
 #include <QTest>
 
@@ -31,9 +32,10 @@ public:
 
 QDBusMessage activateProgram()
 {
-    return QDBusInterface(StatusBarBundleIdentifier,
-        "/" + QString(StatusBarBundleIdentifier).replace('.', '/'), "org.freedesktop.Application")
-        .call("Activate", QVariantMap());
+    QDBusMessage activate = QDBusMessage::createMethodCall(StatusBarBundleIdentifier,
+        "/" + QString(StatusBarBundleIdentifier).replace('.', '/'), "org.freedesktop.Application", "Activate");
+    activate.setArguments({ QVariantMap() });
+    return QDBusConnection::sessionBus().call(activate);
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusInterface>
+#include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusReply>
@@ -37,6 +37,18 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, Secret& secret)
     return argument;
 }
 
+// Plain method calls: an interface object would introspect the daemon and
+// keep a meta-object for it that Qt never frees.
+const QString serviceInterface = QStringLiteral("org.freedesktop.Secret.Service");
+const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+
+QDBusMessage call(const QString& path, const QString& interface, const QString& method, const QVariantList& arguments)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(secretsName, path, interface, method);
+    message.setArguments(arguments);
+    return QDBusConnection::sessionBus().call(message);
+}
+
 bool fail(QString* why, const QString& text)
 {
     if (why)
@@ -52,8 +64,7 @@ namespace SecretServiceControl {
 
 QString defaultCollectionPath(QString* why)
 {
-    QDBusInterface service(secretsName, servicePath, QStringLiteral("org.freedesktop.Secret.Service"));
-    QDBusReply<QDBusObjectPath> alias = service.call(QStringLiteral("ReadAlias"), QStringLiteral("default"));
+    QDBusReply<QDBusObjectPath> alias = call(servicePath, serviceInterface, QStringLiteral("ReadAlias"), { QStringLiteral("default") });
     if (!alias.isValid()) {
         fail(why, alias.error().message());
         return {};
@@ -66,9 +77,8 @@ bool lockDefaultCollection(QString* why)
     const QString collection = defaultCollectionPath(why);
     if (collection.isEmpty() || collection == u"/")
         return fail(why, QStringLiteral("no default collection"));
-    QDBusInterface service(secretsName, servicePath, QStringLiteral("org.freedesktop.Secret.Service"));
-    const QDBusMessage reply = service.call(QStringLiteral("Lock"),
-        QVariant::fromValue(QList<QDBusObjectPath> { QDBusObjectPath(collection) }));
+    const QDBusMessage reply = call(servicePath, serviceInterface, QStringLiteral("Lock"),
+        { QVariant::fromValue(QList<QDBusObjectPath> { QDBusObjectPath(collection) }) });
     if (reply.type() == QDBusMessage::ErrorMessage)
         return fail(why, reply.errorMessage());
     return isDefaultCollectionLocked() || fail(why, QStringLiteral("the collection is still unlocked"));
@@ -80,19 +90,18 @@ bool unlockDefaultCollection(QString* why)
     const QString collection = defaultCollectionPath(why);
     if (collection.isEmpty() || collection == u"/")
         return fail(why, QStringLiteral("no default collection"));
-    QDBusInterface service(secretsName, servicePath, QStringLiteral("org.freedesktop.Secret.Service"));
-    const QDBusMessage opened = service.call(QStringLiteral("OpenSession"), QStringLiteral("plain"),
-        QVariant::fromValue(QDBusVariant(QString())));
+    const QDBusMessage opened = call(servicePath, serviceInterface, QStringLiteral("OpenSession"),
+        { QStringLiteral("plain"), QVariant::fromValue(QDBusVariant(QString())) });
     if (opened.type() == QDBusMessage::ErrorMessage || opened.arguments().size() < 2)
         return fail(why, opened.errorMessage());
     const auto session = opened.arguments().at(1).value<QDBusObjectPath>();
 
     // gnome-keyring's own interface for unlocking with a password in hand.
-    QDBusInterface internal(secretsName, servicePath,
-        QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"));
     const Secret master { session, {}, QByteArray(TARVENDESK_TEST_KEYRING_PASSWORD), QStringLiteral("text/plain") };
-    const QDBusMessage reply = internal.call(QStringLiteral("UnlockWithMasterPassword"),
-        QVariant::fromValue(QDBusObjectPath(collection)), QVariant::fromValue(master));
+    const QDBusMessage reply = call(servicePath,
+        QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
+        QStringLiteral("UnlockWithMasterPassword"),
+        { QVariant::fromValue(QDBusObjectPath(collection)), QVariant::fromValue(master) });
     if (reply.type() == QDBusMessage::ErrorMessage)
         return fail(why, reply.errorMessage());
     return !isDefaultCollectionLocked() || fail(why, QStringLiteral("the collection is still locked"));
@@ -101,26 +110,23 @@ bool unlockDefaultCollection(QString* why)
 bool isDefaultCollectionLocked()
 {
     const QString collection = defaultCollectionPath();
-    QDBusInterface properties(secretsName, collection, QStringLiteral("org.freedesktop.DBus.Properties"));
-    QDBusReply<QDBusVariant> locked = properties.call(QStringLiteral("Get"),
-        QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("Locked"));
+    QDBusReply<QDBusVariant> locked = call(collection, propertiesInterface, QStringLiteral("Get"),
+        { QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("Locked") });
     return locked.isValid() && locked.value().variant().toBool();
 }
 
 QList<QMap<QString, QString>> itemAttributes(const QString& account, const QString& service)
 {
     qDBusRegisterMetaType<QMap<QString, QString>>();
-    QDBusInterface secrets(secretsName, servicePath, QStringLiteral("org.freedesktop.Secret.Service"));
     const QMap<QString, QString> query { { QStringLiteral("account"), account }, { QStringLiteral("service"), service } };
-    const QDBusMessage found = secrets.call(QStringLiteral("SearchItems"), QVariant::fromValue(query));
+    const QDBusMessage found = call(servicePath, serviceInterface, QStringLiteral("SearchItems"), { QVariant::fromValue(query) });
     QList<QMap<QString, QString>> items;
     if (found.type() == QDBusMessage::ErrorMessage)
         return items;
     for (const QVariant& list : found.arguments()) {
         for (const QDBusObjectPath& path : qdbus_cast<QList<QDBusObjectPath>>(list)) {
-            QDBusInterface properties(secretsName, path.path(), QStringLiteral("org.freedesktop.DBus.Properties"));
-            QDBusReply<QDBusVariant> attributes = properties.call(QStringLiteral("Get"),
-                QStringLiteral("org.freedesktop.Secret.Item"), QStringLiteral("Attributes"));
+            QDBusReply<QDBusVariant> attributes = call(path.path(), propertiesInterface, QStringLiteral("Get"),
+                { QStringLiteral("org.freedesktop.Secret.Item"), QStringLiteral("Attributes") });
             items.append(qdbus_cast<QMap<QString, QString>>(attributes.value().variant()));
         }
     }
