@@ -19,8 +19,8 @@ fi
 source "$root/scripts/lib/desktop-session.sh"
 demo=$(mktemp -d /tmp/tarvendesk-demo.XXXXXX)
 stop() {
-    desktop_stop_all
     pkill -f "^$build/bin/(TarvenDESK|tarvenDESKStatusBar)( |$)" 2>/dev/null || true
+    desktop_stop_all
     rm -rf "$demo"
 }
 trap stop EXIT
@@ -29,12 +29,13 @@ trap 'exit 130' INT TERM
 password=$(head -c 32 /dev/urandom | base64 | tr -dc 'A-Za-z0-9' | head -c 12)
 cp "$build/pki/cert.pem" "$build/pki/key.pem" "$demo/"
 desktop_add_demo_user "$build/bin" "$demo/service.db" demo "$password"
-desktop_start_service "$build/bin" "$demo" "localhost:47443"
+listen=$(desktop_service_listen_address "$build")
+desktop_start_service "$build/bin" "$demo" "$listen"
 
 # The programs find each other through their desktop entries in the build.
 export XDG_DATA_DIRS="$build/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}"
 cat <<TEXT
-The reference service runs on https://localhost:47443 with a demo user:
+The reference service runs on https://$listen with a demo user:
     user name: demo
     password:  $password
 Sign in with them in the window that opens; the notifier then shows the

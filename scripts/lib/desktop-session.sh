@@ -109,8 +109,14 @@ for n in reversed(json.load(sys.stdin)["data"][0]):
 '
 }
 
-desktop_displayed_count() {
-    dunstctl count displayed
+# Every notification the daemon has received: shown, waiting or in its history.
+desktop_notification_count() {
+    echo $(( $(dunstctl count displayed) + $(dunstctl count waiting) + $(dunstctl count history) ))
+}
+
+# The service address the programs of BUILD were made to talk to, host:port.
+desktop_service_listen_address() {
+    sed -n 's|^TARVENDESK_SERVICE_URL:[A-Z]*=https://\([^/]*\).*|\1|p' "$1/CMakeCache.txt"
 }
 
 desktop_bus_name_owned() {
