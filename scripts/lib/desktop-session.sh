@@ -51,7 +51,10 @@ desktop_start_notifications() {
 [global]
     font = DejaVu Sans 10
     width = 360
-    offset = 12x36
+    # Away from the tray and its menu, which a notification arriving while
+    # the menu is open would otherwise cover.
+    origin = bottom-right
+    offset = 12x12
 [urgency_normal]
     timeout = 0
 DUNST

@@ -15,8 +15,10 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/lib/desktop-session.sh"
 
 work=$(mktemp -d /tmp/tarvendesk-e2e.XXXXXX)
-# The programs go before the display they are on.
-trap 'pkill -KILL -f "$build/bin/(TarvenDESK|tarvenDESKStatusBar)" 2>/dev/null || true; desktop_stop_all; rm -rf "$work"' EXIT
+# The programs go before the display they are on; the logs stay with the
+# screenshots.
+trap 'pkill -KILL -f "$build/bin/(TarvenDESK|tarvenDESKStatusBar)" 2>/dev/null || true; desktop_stop_all
+    cp "$work"/*.log "$artifacts/" 2>/dev/null || true; rm -rf "$work"' EXIT
 rm -rf "$artifacts"; mkdir -p "$artifacts"
 step=0
 shot() { step=$((step + 1)); desktop_screenshot "$artifacts/$(printf '%02d' $step)-$1.png"; }
@@ -70,7 +72,7 @@ type_into_signin() {
 # had, and checks that every one it has reads the user's counts.
 notified=0
 expect_notification() {
-    desktop_wait 30 test "$(desktop_notification_count)" -gt $notified || desktop_fail "$1"
+    desktop_wait 60 test "$(desktop_notification_count)" -gt $notified || desktop_fail "$1"
     local received
     received=$(desktop_received_notifications)
     notified=$(echo "$received" | wc -l)
@@ -100,21 +102,24 @@ expect_notification "no notification arrived"
 shot signed-in-and-notified
 
 echo "2. the tray menu"
+tray_icon() { xdotool search --class '^tarvenDESKStatusBar$' | head -1; }
+# The notifier's visible windows other than its tray icon: its open menu.
+tray_menu() { xdotool search --onlyvisible --class '^tarvenDESKStatusBar$' | grep -vx "$(tray_icon)" | head -1; }
+tray_menu_open() { [ -n "$(tray_menu)" ]; }
 open_tray_menu() {
-    local icon
-    icon=$(xdotool search --class '^tarvenDESKStatusBar$' | head -1)
-    [ -n "$icon" ] || desktop_fail "no tray icon"
-    xdotool mousemove --window "$icon" 8 8 click 1
-    desktop_wait 10 xdotool search --onlyvisible --class '^tarvenDESKStatusBar$' \
-        || desktop_fail "the tray menu did not open"
-    sleep 0.5
+    [ -n "$(tray_icon)" ] || desktop_fail "no tray icon"
+    xdotool mousemove --window "$(tray_icon)" 8 8 click 1
+    desktop_wait 10 tray_menu_open || desktop_fail "the tray menu did not open"
+    sleep 1
 }
-# choose_menu_entry Y: clicks the open menu's entry at height Y in the menu
-# (no window manager here gives the menu keyboard focus).
+# choose_menu_entry NAME Y: clicks the open menu's entry at height Y in the
+# menu (no window manager here gives the menu keyboard focus), with a picture
+# of the entry under the pointer first.
 choose_menu_entry() {
-    local menu
-    menu=$(xdotool search --onlyvisible --class '^tarvenDESKStatusBar$' | tail -1)
-    xdotool mousemove --window "$menu" 40 "$1" click 1
+    xdotool mousemove --window "$(tray_menu)" 40 "$2"
+    sleep 0.3
+    shot "menu-$1"
+    xdotool click 1
 }
 check_now_entry=9
 sign_out_entry=55
@@ -130,14 +135,14 @@ fi
 service_requests() { grep -c '^POST ' "$work/service.log" || true; }
 requests_before=$(service_requests)
 echo "   Check now"
-choose_menu_entry $check_now_entry
+choose_menu_entry check-now $check_now_entry
 desktop_wait 20 test "$(service_requests)" -gt "$requests_before" || desktop_fail "Check now asked the service nothing"
 expect_notification "Check now delivered no notification"
 shot checked-now
 
 echo "3. Sign Out from the tray menu, and a restart of the sign-in window"
 open_tray_menu
-choose_menu_entry $sign_out_entry
+choose_menu_entry sign-out $sign_out_entry
 desktop_wait 10 not desktop_record_stored \
     || desktop_fail "the record is still in the keyring after Sign Out"
 echo "   the record is gone"
