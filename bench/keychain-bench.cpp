@@ -114,10 +114,10 @@ void libsecretSave(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(keychainStoreRead)->Unit(benchmark::kMicrosecond);
-BENCHMARK(libsecretRead)->Unit(benchmark::kMicrosecond);
-BENCHMARK(keychainStoreSave)->Unit(benchmark::kMicrosecond);
-BENCHMARK(libsecretSave)->Unit(benchmark::kMicrosecond);
+BENCHMARK(keychainStoreRead)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(libsecretRead)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(keychainStoreSave)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(libsecretSave)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 int main(int argc, char** argv)
 {

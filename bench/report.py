@@ -115,19 +115,18 @@ def main():
     table.add("Resident memory after %d checks (2 s settled) vs after the first 100" % count, after, warm, "MiB",
               "no growth beyond noise", None, "after start-up %s, then every 100: %s MiB" % (
                   fmt(resident[0]), " ".join(fmt(v) for v in trend)),
-              "growth %+.2f MiB" % (after - warm))
+              "growth %+.2f MiB, %+.1f KiB a check" % (after - warm, (after - warm) * 1024 / max(1, count - 100)))
 
     idle = desktop["idle"]
     per_minute = 60.0 / idle["seconds"]
     idle_notifier = [w["total"] * per_minute for w in idle["tarvenDESKStatusBar"]]
     idle_bare = [w["total"] * per_minute for w in idle["bare-tray"]]
-    worst = max(idle_notifier)
     table.add("Idle wake-ups between checks (voluntary context switches, all threads, per minute)",
               median(idle_notifier), median(idle_bare), "/min", "≤ 1 /min", None,
               "%d windows of %d s: %s / %s" % (len(idle_notifier), idle["seconds"],
                                                " ".join(fmt(v) for v in idle_notifier),
                                                " ".join(fmt(v) for v in idle_bare)),
-              "yes" if worst <= 1 else "no, by %s /min" % fmt(median(idle_notifier) - 1))
+              "yes" if median(idle_notifier) <= 1 else "no, by %s /min" % fmt(median(idle_notifier) - 1))
 
     cost, post = checks["costMs"], checks["baselinePostMs"]
     table.add("One check, menu entry chosen → notification at the server, vs a bare HTTPS POST round trip",
