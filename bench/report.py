@@ -137,7 +137,7 @@ def main():
     runs_of = {}
     for bench in keychain["benchmarks"]:
         if bench.get("run_type") == "iteration":
-            runs_of.setdefault(bench["run_name"], []).append(bench["real_time"])
+            runs_of.setdefault(bench["run_name"].split("/")[0], []).append(bench["real_time"])
     for operation, store, direct in (("read", "keychainStoreRead", "libsecretRead"),
                                      ("save", "keychainStoreSave", "libsecretSave")):
         table.add("`KeychainStore` %s vs libsecret directly" % operation, median(runs_of[store]),
