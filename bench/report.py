@@ -110,12 +110,13 @@ def main():
     resident = {int(done): kib / 1024 for done, kib in checks["residentKiB"]}
     count = len(checks["costMs"])
     after = resident[-1]
-    warm = resident.get(100, resident[0])
+    warm_at = 100 if 100 in resident else 0
+    warm = resident[warm_at]
     trend = [resident[k] for k in sorted(k for k in resident if k >= 100)]
-    table.add("Resident memory after %d checks (2 s settled) vs after the first 100" % count, after, warm, "MiB",
+    table.add("Resident memory after %d checks (2 s settled) vs after the first %d" % (count, warm_at), after, warm, "MiB",
               "no growth beyond noise", None, "after start-up %s, then every 100: %s MiB" % (
                   fmt(resident[0]), " ".join(fmt(v) for v in trend)),
-              "growth %+.2f MiB, %+.1f KiB a check" % (after - warm, (after - warm) * 1024 / max(1, count - 100)))
+              "growth %+.2f MiB, %+.1f KiB a check" % (after - warm, (after - warm) * 1024 / max(1, count - warm_at)))
 
     idle = desktop["idle"]
     per_minute = 60.0 / idle["seconds"]
