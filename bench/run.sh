@@ -4,7 +4,8 @@
 # every benchmark inside a private session on a virtual display, and writes
 # the table of figures to bench/results.md. --quick makes a short run with
 # few samples, to see that everything works; its figures mean little and go
-# to build-release/bench-quick-results.md.
+# to build-release/bench-quick-results.md. The samples stay in
+# build-release/bench/ (bench-quick/) as JSON.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-release"
@@ -14,11 +15,13 @@ url="https://localhost:47643/ex-libs/get-severity-count"
 desktop_args=()
 command="bench/run.sh"
 results="$root/bench/results.md"
+out="$build/bench"
 if [ "${1:-}" = "--quick" ]; then
     desktop_args=(--runs 2 --checks 20 --idle-seconds 5 --idle-windows 1)
     command="bench/run.sh --quick"
     # Figures that mean little stay out of the recorded ones.
     results="$build/bench-quick-results.md"
+    out="$build/bench-quick"
 fi
 
 "$root/scripts/install-deps.sh"
@@ -31,7 +34,6 @@ fi
 cmake -S "$root" -B "$build" -DTARVENDESK_SERVICE_CA="$build/pki/ca.pem" >/dev/null
 cmake --build "$build" -j2 --target desktop-bench keychain-bench
 
-out="$build/bench"
 rm -rf "$out" && mkdir -p "$out"
 "$root/scripts/in-test-session.sh" "$build" "$root/bench/measure.sh" "$build" "$out" "${desktop_args[@]}"
 python3 "$root/bench/report.py" --command "$command" "$out" >"$results"
