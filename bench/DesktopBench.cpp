@@ -6,6 +6,7 @@
 
 #include "common/DetailsRecord.h"
 #include "common/SeverityCountRequest.h"
+#include "platform/NetworkTrust.h"
 #include "support/NotificationRecorder.h"
 #include "support/ReferenceService.h"
 
@@ -152,6 +153,8 @@ bool DesktopBench::setUp()
         emit happened();
     });
     trustSeverityCountService();
+    // The bench's own posts do not go through URLConnection.
+    NetworkTrust::applyTrustedCertificates();
     return startService();
 }
 
