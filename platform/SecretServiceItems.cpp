@@ -2,12 +2,16 @@
 
 #pragma push_macro("signals")
 #undef signals
+// The calls on item paths are marked unstable, but they are what libsecret's
+// own lookup and store are made of; they spare a proxy object per item.
+#define SECRET_API_SUBJECT_TO_CHANGE
 #include <libsecret/secret.h>
 #pragma pop_macro("signals")
 
 #include <QByteArray>
 
 #include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -109,21 +113,26 @@ QVariantMap attributesOf(SecretItem* item)
     return map;
 }
 
-// A list of the items a search found, each one owned.
+void freeStrings(gchar** strings) { g_strfreev(strings); }
+using StringsPtr = GPtr<gchar*, freeStrings>;
+
+// The object paths of the items a search found, unlocked and locked apart.
 struct Items
 {
-    GList* list = nullptr;
-    Items() = default;
-    Items(const Items&) = delete;
-    Items& operator=(const Items&) = delete;
-    ~Items() { g_list_free_full(list, g_object_unref); }
-    std::vector<SecretItem*> all() const
+    StringsPtr unlocked;
+    StringsPtr locked;
+    bool empty() const { return !hasAny(unlocked) && !hasAny(locked); }
+    bool anyLocked() const { return hasAny(locked); }
+    std::vector<const char*> unlockedPaths() const
     {
-        std::vector<SecretItem*> items;
-        for (GList* node = list; node; node = node->next)
-            items.push_back(SECRET_ITEM(node->data));
-        return items;
+        std::vector<const char*> paths;
+        for (gchar** path = unlocked.ptr; path && *path; ++path)
+            paths.push_back(*path);
+        return paths;
     }
+
+private:
+    static bool hasAny(const StringsPtr& paths) { return paths.ptr && paths.ptr[0]; }
 };
 
 // Runs one exchange with the Secret Service. A daemon that was restarted leaves
@@ -151,20 +160,38 @@ OSStatus withService(const std::function<OSStatus(SecretService*, GError**)>& ca
 
 // Every item the query matches, the locked ones too: libsecret's plain lookup
 // skips a locked item as if it were missing, and a locked store must not look
-// like an empty one.
+// like an empty one. One call, and no proxy made for any item.
 bool search(SecretService* service, const QVariantMap& query, Items& items, GError** error)
 {
     HashPtr attributes = attributesFrom(query);
-    items.list = secret_service_search_sync(service, itemSchema(), attributes.ptr, SECRET_SEARCH_ALL, nullptr, error);
+    secret_service_search_for_dbus_paths_sync(
+        service, itemSchema(), attributes.ptr, nullptr, &items.unlocked.ptr, &items.locked.ptr, error);
     return *error == nullptr;
 }
 
-bool anyLocked(const Items& items)
+// An item's attributes read as one property, without making a proxy for it.
+std::optional<QVariantMap> attributesAt(SecretService* service, const char* path, GError** error)
 {
-    for (SecretItem* item : items.all())
-        if (secret_item_get_locked(item))
-            return true;
-    return false;
+    GDBusProxy* proxy = G_DBUS_PROXY(service);
+    GVariant* reply = g_dbus_connection_call_sync(g_dbus_proxy_get_connection(proxy),
+        g_dbus_proxy_get_name(proxy), path, "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", "org.freedesktop.Secret.Item", "Attributes"), G_VARIANT_TYPE("(v)"),
+        G_DBUS_CALL_FLAGS_NONE, -1, nullptr, error);
+    if (!reply)
+        return std::nullopt;
+    GVariant* boxed = nullptr;
+    g_variant_get(reply, "(v)", &boxed);
+    QVariantMap map { { kSecClass, kSecClassGenericPassword } };
+    if (g_variant_is_of_type(boxed, G_VARIANT_TYPE("a{ss}"))) {
+        for (const auto& [key, name] : attributeNames) {
+            const gchar* value = nullptr;
+            if (g_variant_lookup(boxed, name, "&s", &value))
+                map.insert(*key, QString::fromUtf8(value));
+        }
+    }
+    g_variant_unref(boxed);
+    g_variant_unref(reply);
+    return map;
 }
 
 OSStatus defaultCollectionState(SecretService* service, GError** error)
@@ -197,25 +224,27 @@ OSStatus SecretServiceItems::copyMatching(const QVariantMap& query, QVariantMap*
         Items items;
         if (!search(service, query, items, error))
             return errSecSuccess;
-        if (!items.list)
+        if (items.empty())
             return errSecItemNotFound;
-        for (SecretItem* item : items.all()) {
-            if (secret_item_get_locked(item))
-                continue;
-            if (!secret_item_load_secret_sync(item, nullptr, error))
-                return errSecSuccess;
-            ValuePtr secret(secret_item_get_secret(item));
-            if (!secret)
-                return errSecInteractionNotAllowed;
-            if (result) {
-                gsize length = 0;
-                const gchar* bytes = secret_value_get(secret.ptr, &length);
-                *result = attributesOf(item);
-                result->insert(kSecValueData, QByteArray(bytes, static_cast<qsizetype>(length)));
-            }
+        const std::vector<const char*> unlocked = items.unlockedPaths();
+        if (unlocked.empty())
+            return errSecInteractionNotAllowed;
+        const char* path = unlocked.front();
+        ValuePtr secret(secret_service_get_secret_for_dbus_path_sync(service, path, nullptr, error));
+        if (*error)
             return errSecSuccess;
+        if (!secret)
+            return errSecInteractionNotAllowed;
+        if (result) {
+            auto attributes = attributesAt(service, path, error);
+            if (!attributes)
+                return errSecSuccess;
+            gsize length = 0;
+            const gchar* bytes = secret_value_get(secret.ptr, &length);
+            *result = *attributes;
+            result->insert(kSecValueData, QByteArray(bytes, static_cast<qsizetype>(length)));
         }
-        return errSecInteractionNotAllowed;
+        return errSecSuccess;
     });
 }
 
@@ -225,7 +254,7 @@ OSStatus SecretServiceItems::add(const QVariantMap& attributes)
         Items items;
         if (!search(service, attributes, items, error))
             return errSecSuccess;
-        if (items.list)
+        if (!items.empty())
             return errSecDuplicateItem;
         // Storing into a locked collection would ask the user to unlock it in
         // a prompt; the store answers at once instead, as a background caller needs.
@@ -246,19 +275,28 @@ OSStatus SecretServiceItems::update(const QVariantMap& query, const QVariantMap&
         Items items;
         if (!search(service, query, items, error))
             return errSecSuccess;
-        if (!items.list)
+        if (items.empty())
             return errSecItemNotFound;
-        if (anyLocked(items))
+        if (items.anyLocked())
             return errSecInteractionNotAllowed;
-        for (SecretItem* item : items.all()) {
+        for (const char* path : items.unlockedPaths()) {
+            GPtr<GObject, unrefObject> object(
+                G_OBJECT(secret_item_new_for_dbus_path_sync(service, path, SECRET_ITEM_NONE, nullptr, error)));
+            if (!object)
+                return errSecSuccess;
+            SecretItem* item = SECRET_ITEM(object.ptr);
             if (attributesToUpdate.contains(kSecValueData)) {
                 ValuePtr secret = secretFrom(attributesToUpdate.value(kSecValueData).toByteArray());
                 if (!secret_item_set_secret_sync(item, secret.ptr, nullptr, error))
                     return errSecSuccess;
             }
             if (attributesToUpdate.contains(kSecAttrAccessible)) {
-                QVariantMap merged = attributesOf(item);
-                merged.insert(kSecAttrAccessible, attributesToUpdate.value(kSecAttrAccessible));
+                const QVariantMap current = attributesOf(item);
+                QVariantMap merged = current;
+                merged.insert(kSecAttrAccessible, attributesToUpdate.value(kSecAttrAccessible).toString());
+                // Each write rewrites the keyring's file; an unchanged set is left alone.
+                if (merged == current)
+                    continue;
                 HashPtr attributes = attributesFrom(merged);
                 if (!secret_item_set_attributes_sync(item, itemSchema(), attributes.ptr, nullptr, error))
                     return errSecSuccess;
@@ -274,12 +312,12 @@ OSStatus SecretServiceItems::remove(const QVariantMap& query)
         Items items;
         if (!search(service, query, items, error))
             return errSecSuccess;
-        if (!items.list)
+        if (items.empty())
             return errSecItemNotFound;
-        if (anyLocked(items))
+        if (items.anyLocked())
             return errSecInteractionNotAllowed;
-        for (SecretItem* item : items.all())
-            if (!secret_item_delete_sync(item, nullptr, error))
+        for (const char* path : items.unlockedPaths())
+            if (!secret_service_delete_item_dbus_path_sync(service, path, nullptr, error))
                 return errSecSuccess;
         return errSecSuccess;
     });

@@ -1,5 +1,7 @@
 #include "platform/URLConnection.h"
 
+#include "platform/NetworkTrust.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -49,6 +51,7 @@ URLConnection::URLConnection(
     , m_request(request)
     , m_delegate(delegate)
 {
+    NetworkTrust::applyTrustedCertificates();
     m_reply = manager.sendCustomRequest(networkRequest(request), request.method, request.body);
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &URLConnection::onMetaDataChanged);
     connect(m_reply, &QNetworkReply::readyRead, this, &URLConnection::onReadyRead);

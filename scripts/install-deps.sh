@@ -16,6 +16,8 @@ packages=(
     desktop-file-utils pkexec file dpkg-dev
     # the end-to-end tests and the headless demo drive a real X display
     xdotool trayer imagemagick python3
+    # the benchmarks
+    libbenchmark-dev
 )
 packages+=("$@")
 

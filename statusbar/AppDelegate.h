@@ -98,6 +98,7 @@ private:
     void scheduledCheck();
     void onReachabilityChanged(bool reachable);
     void runAlert(const Alert& alert);
+    void releaseIdleConnections();
 
     std::unique_ptr<AlertPresenter> m_ownAlertPresenter;
     std::unique_ptr<QNetworkAccessManager> m_ownNetworkAccessManager;

@@ -7,6 +7,8 @@
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTest>
 #include <QThread>
@@ -195,6 +197,27 @@ private slots:
         delegate.afterData = [](URLConnection* connection) { connection->stopLoading(); };
         run(post(server->url()), delegate);
         QCOMPARE(delegate.calls, QStringList({ "response", "data", "finish" }));
+    }
+
+    // Last: it widens the process's trust for the rest of the run.
+    void trustIsTheSystemsPlusEveryAddedAuthority()
+    {
+        NetworkTrust::addTrustedCertificates({ certificates->stranger });
+        server->setAnswer(RawTlsServer::Answer::http(200, "{}"));
+        RecordingDelegate delegate;
+        run(post(server->url()), delegate);
+        QCOMPARE(delegate.calls.last(), QStringLiteral("finish"));
+
+        const QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        const QList<QSslCertificate> trusted = configuration.caCertificates();
+        const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
+        QVERIFY2(!system.isEmpty(), "this machine has no system authorities to compare with");
+        for (const QSslCertificate& certificate : system)
+            QVERIFY2(trusted.contains(certificate), "a system authority is no longer trusted");
+        QVERIFY2(trusted.contains(certificates->authority), "the first added authority was lost");
+        QVERIFY2(trusted.contains(certificates->stranger), "a later added authority was not applied");
+        QCOMPARE(trusted.count(certificates->authority), 1);
+        QVERIFY(configuration.peerVerifyMode() != QSslSocket::VerifyNone);
     }
 };
 
