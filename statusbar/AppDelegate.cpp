@@ -64,6 +64,7 @@ AppDelegate::AppDelegate(const Collaborators& collaborators)
     , m_networkReachability(collaborators.networkReachability)
     , m_serviceURL(
           collaborators.serviceURL.isEmpty() ? SeverityCountURL() : collaborators.serviceURL)
+    , m_requestTimeLimit(collaborators.requestTimeLimit)
 {
     if (!m_alertPresenter) {
         m_ownAlertPresenter = std::make_unique<AlertPresenter>();
@@ -247,8 +248,10 @@ void AppDelegate::checkDocumentsDetails()
     }
     std::erase_if(
         m_requests, [](const QPointer<URLConnection>& connection) { return !connection; });
-    m_requests.emplace_back(URLConnection::initWithRequest(
-        severityCountRequest(userName, password, m_serviceURL), this, *m_networkAccessManager));
+    URLRequest request = severityCountRequest(userName, password, m_serviceURL);
+    if (m_requestTimeLimit.count() > 0)
+        request.timeLimit = m_requestTimeLimit;
+    m_requests.emplace_back(URLConnection::initWithRequest(request, this, *m_networkAccessManager));
 }
 
 void AppDelegate::showNotification(const QString& text)
