@@ -272,7 +272,19 @@ void AppDelegate::onSignInAction(QObject*)
         return;
     }
     // As typed: only the emptiness test trims.
-    checkDocuments(userNameTxtField->text(), passwordTxtField->text());
+    const QString typedUserName = userNameTxtField->text();
+    const QString typedPassword = passwordTxtField->text();
+    // A press while the same credentials are already on their way asks
+    // nothing new: their one answer serves it. Presses in a row would
+    // otherwise post the password once each and end in one alert or one
+    // hand-over each.
+    const bool alreadyAsked = std::any_of(m_pendingSignIns.cbegin(), m_pendingSignIns.cend(),
+        [&](const auto& pending) {
+            return pending.second.credentials.userName == typedUserName
+                && pending.second.credentials.password == typedPassword;
+        });
+    if (!alreadyAsked)
+        checkDocuments(typedUserName, typedPassword);
 }
 
 void AppDelegate::alertMissingField(const QString& text, QLineEdit* field)
