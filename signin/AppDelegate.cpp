@@ -215,7 +215,15 @@ bool AppDelegate::getDetailsFromKeyChain()
 
 void AppDelegate::onSignOutAction(QObject*)
 {
-    DetailsRecord::clearDetailsInKeyChain();
+    Error error;
+    if (!DetailsRecord::clearDetailsInKeyChain(&error)) {
+        // The password is still in the keyring and the next start would sign
+        // the user in again: they stay signed in, and are told.
+        m_alertPresenter.runModal({ QStringLiteral("You could not be signed out."),
+            QStringLiteral("The keyring is locked or not running. Try again once it is available."),
+            { QStringLiteral("OK") } });
+        return;
+    }
     // Forgotten, or the next settings change would store them again and
     // silently sign the user back in.
     forgetCredentials();

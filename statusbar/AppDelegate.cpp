@@ -176,7 +176,16 @@ void AppDelegate::onSignOutMenuItemClick(QObject*)
         launchApplication(QStringLiteral("TarvenDESK.app"));
         return;
     }
-    DetailsRecord::clearDetailsInKeyChain();
+    Error error;
+    if (!DetailsRecord::clearDetailsInKeyChain(&error)) {
+        // The password is still in the keyring, and the next start of either
+        // program would sign the user in again: a sign-out that only looked
+        // done would be worse than none. The user stays signed in, and is told.
+        runAlert(alertWithText(QStringLiteral(
+            "You could not be signed out: the keyring is locked or not running. "
+            "Try again once it is available.")));
+        return;
+    }
     // Nothing more may go out with the credentials of a user who has left.
     forgetUser();
 }

@@ -77,6 +77,7 @@ class tst_NotifierFaults : public QObject
         QVERIFY2(m_delegate->notificationTImer, "the notifier has no scheduled checks");
         m_delegate->notificationTImer->fire();
     }
+    QAction* signOutMenuItem() const { return m_delegate->signOutMenuItem; }
     bool requestsEnded() const { return m_network.findChildren<URLConnection*>().isEmpty(); }
     qsizetype notifications() const { return m_recorder->notifications().size(); }
     QString lastNotification() const { return m_recorder->notifications().last().body; }
@@ -130,19 +131,28 @@ private slots:
         QVERIFY2(KeyringDaemon::stop(&why), qPrintable(why));
         scheduledCheck();
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 2, 30000);
+        // A sign-out that cannot reach the keyring says so and changes nothing.
+        signOutMenuItem()->trigger();
+        QCOMPARE(m_alerts.alerts().size(), 1);
+        QVERIFY2(m_alerts.alerts().first().informativeText.startsWith("You could not be signed out"),
+            qPrintable(m_alerts.alerts().first().informativeText));
+        QCOMPARE(signOutMenuItem()->text(), QString("Sign Out"));
+        QVERIFY2(delegate.notificationTImer, "the checks stopped for a user still signed in");
+        m_alerts.clear();
 
         // The sign-in program brings the notifier forward while the keyring is away.
         delegate.applicationShouldHandleReopen(qApp, false);
         QTRY_VERIFY2(delegate.isWaitingForStore(), "an absent keyring was taken for an empty one");
         QVERIFY2(KeyringDaemon::start(&why), qPrintable(why));
-        QTRY_COMPARE_WITH_TIMEOUT(delegate.signOutMenuItem->text(), QString("Sign Out"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(signOutMenuItem()->text(), QString("Sign Out"), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 3, 30000);
         QCOMPARE(lastNotification(), AdaCounts);
         QCOMPARE(storedRecord(), record);
         QCOMPARE(m_alerts.alerts().size(), 0);
 
         // The new daemon takes the sign-out as the old one would have.
-        delegate.statusMenu->findChild<QAction*>("signOutMenuItem")->trigger();
+        signOutMenuItem()->trigger();
+        QCOMPARE(signOutMenuItem()->text(), QString("Sign In"));
         QVERIFY2(
             SecretServiceControl::itemAttributes(DetailsRecordKey, DetailsRecordService).isEmpty(),
             "the record outlived the sign-out");

@@ -1,6 +1,7 @@
 // The sign-in window under strain, on the offscreen display with the real
 // keyring and reference service: a hundred presses of the sign-in button in a
-// row, and the record written by the window and by another program at once.
+// row, a sign-out while the keyring daemon is away, and the record written by
+// the window and by another program at once.
 
 #include "common/DetailsRecord.h"
 #include "common/KeychainStore.h"
@@ -8,6 +9,7 @@
 #include "platform/Script.h"
 #include "signin/AppDelegate.h"
 #include "signin/SignInWindow.h"
+#include "support/KeyringDaemon.h"
 #include "support/RecordingAlertPresenter.h"
 #include "support/ReferenceService.h"
 #include "support/SecretServiceControl.h"
@@ -89,6 +91,9 @@ private slots:
 
     void cleanup()
     {
+        QString why;
+        if (!KeyringDaemon::isRunning())
+            QVERIFY2(KeyringDaemon::start(&why), qPrintable(why));
         m_app.reset();
         m_window.reset();
         DetailsRecord::clearDetailsInKeyChain();
@@ -143,6 +148,25 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_app->progressIndicator->isHidden() && requestsUnderWay() == 0, 30000);
         QCOMPARE(m_alerts.alerts().size(), 2);
         QCOMPARE(storedItems(), 0);
+    }
+
+    void aSignOutWhileTheKeyringIsAwaySaysSoAndKeepsTheUser()
+    {
+        DetailsRecord::addDetailsToKeyChain({ "ada", "s3cret", 1, 1 });
+        launch(m_service.url());
+        QString why;
+        QVERIFY2(KeyringDaemon::stop(&why), qPrintable(why));
+        QTest::mouseClick(m_app->btnSingout, Qt::LeftButton);
+        const bool restarted = KeyringDaemon::start(&why);
+        QCOMPARE(m_alerts.alerts().size(), 1);
+        QCOMPARE(m_alerts.alerts().first().messageText, QString("You could not be signed out."));
+        QVERIFY2(!m_app->btnSingout->isHidden(), "the window shows a sign-out that did not happen");
+        QVERIFY2(restarted, qPrintable(why));
+        QCOMPARE(storedItems(), 1);
+
+        QTest::mouseClick(m_app->btnSingout, Qt::LeftButton);
+        QCOMPARE(storedItems(), 0);
+        QVERIFY(m_app->btnSingout->isHidden() && m_alerts.alerts().size() == 1);
     }
 
     void bothProgramsWritingTheRecordAtOnceLeaveOneWholeRecord()
