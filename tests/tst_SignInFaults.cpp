@@ -12,7 +12,6 @@
 #include "support/KeyringDaemon.h"
 #include "support/RecordingAlertPresenter.h"
 #include "support/ReferenceService.h"
-#include "support/SecretServiceControl.h"
 
 #include <QNetworkAccessManager>
 #include <QTcpServer>
@@ -44,9 +43,9 @@ QString storedRecord()
     return KeychainStore::itemForKey(DetailsRecordKey, DetailsRecordService, &error).toString();
 }
 
-qsizetype storedItems()
+int storedItems()
 {
-    return SecretServiceControl::itemAttributes(DetailsRecordKey, DetailsRecordService).size();
+    return KeyringDaemon::itemCount(DetailsRecordKey, DetailsRecordService);
 }
 
 } // namespace

@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
 #include <QDBusReply>
 #include <QDeadlineTimer>
 #include <QProcess>
@@ -68,6 +71,23 @@ bool start(QString* why)
         return fail(why, QStringLiteral("gnome-keyring-daemon did not daemonize"));
     return waitUntilRunning(true)
         || fail(why, QStringLiteral("the new keyring daemon did not take its name"));
+}
+
+int itemCount(const QString& account, const QString& service)
+{
+    qDBusRegisterMetaType<QMap<QString, QString>>();
+    QDBusMessage search = QDBusMessage::createMethodCall(secretsName,
+        QStringLiteral("/org/freedesktop/secrets"), QStringLiteral("org.freedesktop.Secret.Service"),
+        QStringLiteral("SearchItems"));
+    search << QVariant::fromValue(QMap<QString, QString> {
+        { QStringLiteral("account"), account }, { QStringLiteral("service"), service } });
+    const QDBusMessage found = QDBusConnection::sessionBus().call(search);
+    if (found.type() != QDBusMessage::ReplyMessage)
+        return -1;
+    qsizetype count = 0;
+    for (const QVariant& paths : found.arguments()) // the unlocked items, then the locked ones
+        count += qdbus_cast<QList<QDBusObjectPath>>(paths).size();
+    return int(count);
 }
 
 } // namespace KeyringDaemon

@@ -14,5 +14,9 @@ bool stop(QString* why = nullptr);
 // Starts one with the test keyring's password on its standard input and waits
 // until the name is owned again.
 bool start(QString* why = nullptr);
+// How many items, locked or not, the daemon holds under this account and
+// service; -1 when it cannot be asked. Plain calls, no introspection, so that
+// nothing of QtDBus's interface cache is left at exit under LeakSanitizer.
+int itemCount(const QString& account, const QString& service);
 
 } // namespace KeyringDaemon
