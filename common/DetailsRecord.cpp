@@ -1,6 +1,7 @@
 #include "common/DetailsRecord.h"
 
 #include "common/KeychainStore.h"
+#include "platform/SecItem.h"
 
 #include <QStringDecoder>
 #include <QStringList>
@@ -115,8 +116,20 @@ bool getDetailsFromKeyChain(UserDetails& details, Error* error)
 void clearDetailsInKeyChain()
 {
     Error error;
-    KeychainStore::saveItem(QString(""), DetailsRecordKey, DetailsRecordService, &error);
-    KeychainStore::deleteItemForKey(DetailsRecordKey, DetailsRecordService, &error);
+    clearDetailsInKeyChain(&error);
+}
+
+bool clearDetailsInKeyChain(Error* error)
+{
+    Error saveError;
+    KeychainStore::saveItem(QString(""), DetailsRecordKey, DetailsRecordService, &saveError);
+    Error deleteError;
+    if (KeychainStore::deleteItemForKey(DetailsRecordKey, DetailsRecordService, &deleteError)
+        || deleteError.code == errSecItemNotFound)
+        return true;
+    if (error)
+        *error = deleteError;
+    return false;
 }
 
 } // namespace DetailsRecord

@@ -39,5 +39,8 @@ bool getDetailsFromKeyChain(UserDetails& details);
 // item means nothing is stored, a locked or absent store does not.
 bool getDetailsFromKeyChain(UserDetails& details, Error* error);
 void clearDetailsInKeyChain();
+// The same, telling whether the record is gone: false, with the store's
+// error, when the keyring could not delete it (locked, or not running).
+bool clearDetailsInKeyChain(Error* error);
 
 } // namespace DetailsRecord

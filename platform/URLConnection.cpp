@@ -56,6 +56,9 @@ URLConnection::URLConnection(
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &URLConnection::onMetaDataChanged);
     connect(m_reply, &QNetworkReply::readyRead, this, &URLConnection::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &URLConnection::onFinished);
+    m_timeLimit.setSingleShot(true);
+    connect(&m_timeLimit, &QTimer::timeout, this, &URLConnection::onTimeLimitReached);
+    m_timeLimit.start(request.timeLimit);
 }
 
 URLConnection::~URLConnection()
@@ -113,6 +116,19 @@ void URLConnection::onFinished()
     finishLoading(true);
 }
 
+void URLConnection::onTimeLimitReached()
+{
+    if (m_ended || !m_reply)
+        return; // stopped: its finishing is already on its way
+    m_reply->disconnect(this);
+    m_reply->abort();
+    const Error error = Error::errorWithDomain(URLConnectionErrorDomain,
+        QNetworkReply::TimeoutError,
+        { { Error::LocalizedDescriptionKey, QStringLiteral("The request timed out.") } });
+    m_delegate->connectionDidFailWithError(this, error);
+    end();
+}
+
 void URLConnection::deliverResponseOnce()
 {
     if (m_responseDelivered)
@@ -134,6 +150,7 @@ void URLConnection::finishLoading(bool complete)
 void URLConnection::end()
 {
     m_ended = true;
+    m_timeLimit.stop();
     if (m_reply) {
         m_reply->disconnect(this);
         m_reply->deleteLater();

@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 #include <chrono>
 #include <optional>
@@ -30,6 +31,10 @@ struct URLRequest
     QByteArray body;
     // Time allowed without any byte moving before the request fails.
     std::chrono::milliseconds timeout = std::chrono::seconds(60);
+    // Time allowed for the whole exchange, however steadily its bytes come:
+    // a server that sends one byte now and then would otherwise hold a
+    // request, and whatever waits for its answer, for ever.
+    std::chrono::milliseconds timeLimit = std::chrono::minutes(2);
 };
 
 struct URLResponse
@@ -86,6 +91,7 @@ private:
     void onMetaDataChanged();
     void onReadyRead();
     void onFinished();
+    void onTimeLimitReached();
     void deliverResponseOnce();
     void finishLoading(bool complete);
     void end();
@@ -94,6 +100,7 @@ private:
     URLRequest m_request;
     URLConnectionDelegate* m_delegate;
     QPointer<QNetworkReply> m_reply;
+    QTimer m_timeLimit;
     bool m_responseDelivered = false;
     bool m_ended = false;
 };

@@ -215,7 +215,15 @@ bool AppDelegate::getDetailsFromKeyChain()
 
 void AppDelegate::onSignOutAction(QObject*)
 {
-    DetailsRecord::clearDetailsInKeyChain();
+    Error error;
+    if (!DetailsRecord::clearDetailsInKeyChain(&error)) {
+        // The password is still in the keyring and the next start would sign
+        // the user in again: they stay signed in, and are told.
+        m_alertPresenter.runModal({ QStringLiteral("You could not be signed out."),
+            QStringLiteral("The keyring is locked or not running. Try again once it is available."),
+            { QStringLiteral("OK") } });
+        return;
+    }
     // Forgotten, or the next settings change would store them again and
     // silently sign the user back in.
     forgetCredentials();
@@ -272,7 +280,19 @@ void AppDelegate::onSignInAction(QObject*)
         return;
     }
     // As typed: only the emptiness test trims.
-    checkDocuments(userNameTxtField->text(), passwordTxtField->text());
+    const QString typedUserName = userNameTxtField->text();
+    const QString typedPassword = passwordTxtField->text();
+    // A press while the same credentials are already on their way asks
+    // nothing new: their one answer serves it. Presses in a row would
+    // otherwise post the password once each and end in one alert or one
+    // hand-over each.
+    const bool alreadyAsked = std::any_of(m_pendingSignIns.cbegin(), m_pendingSignIns.cend(),
+        [&](const auto& pending) {
+            return pending.second.credentials.userName == typedUserName
+                && pending.second.credentials.password == typedPassword;
+        });
+    if (!alreadyAsked)
+        checkDocuments(typedUserName, typedPassword);
 }
 
 void AppDelegate::alertMissingField(const QString& text, QLineEdit* field)

@@ -64,6 +64,7 @@ AppDelegate::AppDelegate(const Collaborators& collaborators)
     , m_networkReachability(collaborators.networkReachability)
     , m_serviceURL(
           collaborators.serviceURL.isEmpty() ? SeverityCountURL() : collaborators.serviceURL)
+    , m_requestTimeLimit(collaborators.requestTimeLimit)
 {
     if (!m_alertPresenter) {
         m_ownAlertPresenter = std::make_unique<AlertPresenter>();
@@ -175,7 +176,16 @@ void AppDelegate::onSignOutMenuItemClick(QObject*)
         launchApplication(QStringLiteral("TarvenDESK.app"));
         return;
     }
-    DetailsRecord::clearDetailsInKeyChain();
+    Error error;
+    if (!DetailsRecord::clearDetailsInKeyChain(&error)) {
+        // The password is still in the keyring, and the next start of either
+        // program would sign the user in again: a sign-out that only looked
+        // done would be worse than none. The user stays signed in, and is told.
+        runAlert(alertWithText(QStringLiteral(
+            "You could not be signed out: the keyring is locked or not running. "
+            "Try again once it is available.")));
+        return;
+    }
     // Nothing more may go out with the credentials of a user who has left.
     forgetUser();
 }
@@ -247,8 +257,10 @@ void AppDelegate::checkDocumentsDetails()
     }
     std::erase_if(
         m_requests, [](const QPointer<URLConnection>& connection) { return !connection; });
-    URLConnection* connection = URLConnection::initWithRequest(
-        severityCountRequest(userName, password, m_serviceURL), this, *m_networkAccessManager);
+    URLRequest request = severityCountRequest(userName, password, m_serviceURL);
+    if (m_requestTimeLimit.count() > 0)
+        request.timeLimit = m_requestTimeLimit;
+    URLConnection* connection = URLConnection::initWithRequest(request, this, *m_networkAccessManager);
     m_requests.emplace_back(connection);
     connect(connection, &QObject::destroyed, this, &AppDelegate::releaseIdleConnections,
         Qt::QueuedConnection);

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QUrl>
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -35,6 +36,8 @@ struct AppDelegateCollaborators
     UserNotificationCenter* notificationCenter = nullptr;
     NetworkReachability* networkReachability = nullptr;
     QUrl serviceURL;
+    // The time a check's request may take in all; zero for the request's own.
+    std::chrono::milliseconds requestTimeLimit {};
 };
 
 class AppDelegate : public ApplicationDelegate, public URLConnectionDelegate, public UserDetails
@@ -108,6 +111,7 @@ private:
     UserNotificationCenter* m_notificationCenter;
     NetworkReachability* m_networkReachability;
     QUrl m_serviceURL;
+    std::chrono::milliseconds m_requestTimeLimit;
 
     // The text of the record the title and checks follow; null for none.
     QString m_recordInForce;

@@ -1,0 +1,206 @@
+// The sign-in window under strain, on the offscreen display with the real
+// keyring and reference service: a hundred presses of the sign-in button in a
+// row, a sign-out while the keyring daemon is away, and the record written by
+// the window and by another program at once.
+
+#include "common/DetailsRecord.h"
+#include "common/KeychainStore.h"
+#include "platform/NetworkTrust.h"
+#include "platform/Script.h"
+#include "signin/AppDelegate.h"
+#include "signin/SignInWindow.h"
+#include "support/KeyringDaemon.h"
+#include "support/RecordingAlertPresenter.h"
+#include "support/ReferenceService.h"
+
+#include <QNetworkAccessManager>
+#include <QTcpServer>
+#include <QTest>
+#include <QtWidgets>
+
+namespace {
+
+// Counts the hand-overs to the notifier without starting it.
+struct ActivationRecorder : ScriptingService
+{
+    QStringList names;
+
+    QVariant activateApplication(const QString& name, QString*) override
+    {
+        names.append(name);
+        return name;
+    }
+    QVariant duplicateItem(const QString&, const QString&, QString* why) override
+    {
+        *why = QStringLiteral("no copies here");
+        return {};
+    }
+};
+
+QString storedRecord()
+{
+    Error error;
+    return KeychainStore::itemForKey(DetailsRecordKey, DetailsRecordService, &error).toString();
+}
+
+int storedItems()
+{
+    return KeyringDaemon::itemCount(DetailsRecordKey, DetailsRecordService);
+}
+
+} // namespace
+
+class tst_SignInFaults : public QObject
+{
+    Q_OBJECT
+
+    ReferenceService m_service;
+    QNetworkAccessManager m_network;
+    RecordingAlertPresenter m_alerts;
+    ActivationRecorder m_activations;
+    std::unique_ptr<QWidget> m_window;
+    std::unique_ptr<AppDelegate> m_app;
+
+    void launch(const QUrl& url)
+    {
+        m_window = SignInWindow::load();
+        m_window->show();
+        m_app = std::make_unique<AppDelegate>(*m_window, m_alerts, m_network, url);
+        m_app->applicationDidFinishLaunching({});
+    }
+    qsizetype requestsUnderWay() const { return m_network.findChildren<URLConnection*>().size(); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_service.isValid(), qPrintable(m_service.errorString()));
+        QVERIFY(m_service.addUser("ada", "s3cret"));
+        QVERIFY2(m_service.start(), qPrintable(m_service.errorString()));
+        NetworkTrust::addTrustedCertificates(m_service.caCertificates());
+        QApplication::setQuitOnLastWindowClosed(false);
+        ScriptingService::setCurrent(&m_activations);
+    }
+
+    void init()
+    {
+        DetailsRecord::clearDetailsInKeyChain();
+        m_alerts.clear();
+        m_activations.names.clear();
+    }
+
+    void cleanup()
+    {
+        QString why;
+        if (!KeyringDaemon::isRunning())
+            QVERIFY2(KeyringDaemon::start(&why), qPrintable(why));
+        m_app.reset();
+        m_window.reset();
+        DetailsRecord::clearDetailsInKeyChain();
+    }
+
+    void cleanupTestCase() { ScriptingService::setCurrent(nullptr); }
+
+    void aHundredPressesInARowAskOnceAndEndOnce_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("serviceDown");
+        QTest::newRow("accepted") << "s3cret" << false;
+        QTest::newRow("refused") << "wrong" << false;
+        QTest::newRow("service down") << "s3cret" << true;
+    }
+
+    void aHundredPressesInARowAskOnceAndEndOnce()
+    {
+        QFETCH(QString, password);
+        QFETCH(bool, serviceDown);
+        const bool accepted = password == "s3cret" && !serviceDown;
+        QUrl url = m_service.url();
+        if (serviceDown) {
+            QTcpServer closed;
+            QVERIFY(closed.listen(QHostAddress::LocalHost));
+            url.setPort(closed.serverPort());
+        }
+        launch(url);
+        const int requests = m_service.requestCount();
+        m_app->userNameTxtField->setText("ada");
+        m_app->passwordTxtField->setText(password);
+        for (int press = 0; press < 100; ++press)
+            QTest::mouseClick(m_app->btnSignIn, Qt::LeftButton);
+        QCOMPARE(requestsUnderWay(), 1);
+        QVERIFY(!m_app->progressIndicator->isHidden());
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->progressIndicator->isHidden() && requestsUnderWay() == 0, 30000);
+
+        QCOMPARE(m_service.requestCount() - requests, serviceDown ? 0 : 1);
+        QCOMPARE(m_alerts.alerts().size(), accepted ? 0 : 1);
+        QCOMPARE(storedItems(), accepted ? 1 : 0);
+        QCOMPARE(m_activations.names.size(), accepted ? 1 : 0);
+        if (accepted) {
+            QVERIFY2(storedRecord().startsWith("UserName=ada;Password=s3cret;Freequency=0;"),
+                qPrintable(storedRecord()));
+            QVERIFY(m_app->btnSignIn->isHidden());
+            return;
+        }
+        // Once the answer is in, a press asks again.
+        m_app->userNameTxtField->setText("ada");
+        m_app->passwordTxtField->setText(password);
+        QTest::mouseClick(m_app->btnSignIn, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->progressIndicator->isHidden() && requestsUnderWay() == 0, 30000);
+        QCOMPARE(m_alerts.alerts().size(), 2);
+        QCOMPARE(storedItems(), 0);
+    }
+
+    void aSignOutWhileTheKeyringIsAwaySaysSoAndKeepsTheUser()
+    {
+        DetailsRecord::addDetailsToKeyChain({ "ada", "s3cret", 1, 1 });
+        launch(m_service.url());
+        QString why;
+        QVERIFY2(KeyringDaemon::stop(&why), qPrintable(why));
+        QTest::mouseClick(m_app->btnSingout, Qt::LeftButton);
+        const bool restarted = KeyringDaemon::start(&why);
+        QCOMPARE(m_alerts.alerts().size(), 1);
+        QCOMPARE(m_alerts.alerts().first().messageText, QString("You could not be signed out."));
+        QVERIFY2(!m_app->btnSingout->isHidden(), "the window shows a sign-out that did not happen");
+        QVERIFY2(restarted, qPrintable(why));
+        QCOMPARE(storedItems(), 1);
+
+        QTest::mouseClick(m_app->btnSingout, Qt::LeftButton);
+        QCOMPARE(storedItems(), 0);
+        QVERIFY(m_app->btnSingout->isHidden() && m_alerts.alerts().size() == 1);
+    }
+
+    void bothProgramsWritingTheRecordAtOnceLeaveOneWholeRecord()
+    {
+        const QString ours = "UserName=ada;Password=s3cret;Freequency=1;Status=1";
+        const QString theirs = "UserName=bob;Password=hunter2;Freequency=2;Status=0";
+        DetailsRecord::addDetailsToKeyChain({ "ada", "s3cret", 1, 1 });
+        launch(m_service.url());
+        QProcess writer;
+        writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        writer.start(TARVENDESK_BIN_DIR "/record-writer", { "60" });
+        QVERIFY2(writer.waitForStarted(30000), "record-writer did not start");
+        writer.write("bob\nhunter2\n2\n0\n");
+        writer.closeWriteChannel();
+        QVERIFY2(writer.waitForReadyRead(30000), "record-writer did not begin");
+        // Settings changes, each a write, for as long as the other program writes.
+        int changes = 0;
+        while ((changes < 20 || !writer.waitForFinished(0)) && changes < 2000) {
+            m_app->onFrequencyChange(m_app->frequencyComboBox);
+            ++changes;
+        }
+        QVERIFY2(writer.state() == QProcess::NotRunning || writer.waitForFinished(60000),
+            "record-writer did not end");
+        QVERIFY2(writer.exitStatus() == QProcess::NormalExit && writer.exitCode() == 0,
+            "record-writer failed");
+        QVERIFY(writer.readAll().contains("written"));
+
+        QCOMPARE(storedItems(), 1);
+        const QString record = storedRecord();
+        QVERIFY2(record == ours || record == theirs, qPrintable("stored: " + record));
+        UserDetails read;
+        QVERIFY(DetailsRecord::getDetailsFromKeyChain(read));
+        QCOMPARE(m_activations.names.size(), changes + 1);
+    }
+};
+
+QTEST_MAIN(tst_SignInFaults)
+#include "tst_SignInFaults.moc"
