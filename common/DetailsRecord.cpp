@@ -96,7 +96,12 @@ qint32 integerValue(const QString& text)
 void addDetailsToKeyChain(const UserDetails& details)
 {
     Error error;
-    KeychainStore::saveItem(text(details), DetailsRecordKey, DetailsRecordService, &error);
+    addDetailsToKeyChain(details, &error);
+}
+
+bool addDetailsToKeyChain(const UserDetails& details, Error* error)
+{
+    return KeychainStore::saveItem(text(details), DetailsRecordKey, DetailsRecordService, error);
 }
 
 bool getDetailsFromKeyChain(UserDetails& details)

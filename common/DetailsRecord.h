@@ -34,6 +34,9 @@ qint32 integerValue(const QString& text);
 
 // The storing, reading and clearing halves both programs use.
 void addDetailsToKeyChain(const UserDetails& details);
+// The same, telling whether the record was stored: false, with the store's
+// error, when the keyring could not keep it (locked, or not running).
+bool addDetailsToKeyChain(const UserDetails& details, Error* error);
 bool getDetailsFromKeyChain(UserDetails& details);
 // The same, handing back the store's error when its read failed: a missing
 // item means nothing is stored, a locked or absent store does not.

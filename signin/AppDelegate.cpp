@@ -339,15 +339,26 @@ void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
     m_pendingSignIns.erase(found);
 
     switch (outcome.kind) {
-    case ExchangeOutcome::Kind::Counts:
-        showloggedIn();
+    case ExchangeOutcome::Kind::Counts: {
         userName = sent.userName;
         password = sent.password;
-        addDetailsToKeyChain();
+        populateUIValues();
+        Error stored;
+        if (!DetailsRecord::addDetailsToKeyChain({ userName, password, freequency, status }, &stored)) {
+            // Nothing was kept: a signed-in view now would be undone by the
+            // next start, and the notifier would have no one to check for.
+            forgetCredentials();
+            m_alertPresenter.runModal({ QStringLiteral("You could not be signed in."),
+                QStringLiteral("The keyring is locked or not running. Try again once it is available."),
+                { QStringLiteral("OK") } });
+            break;
+        }
+        showloggedIn();
         setSignLabelStatus();
         emptyTextFields();
         launchApplication(StatusBarApplicationName);
         break;
+    }
     case ExchangeOutcome::Kind::Refused:
         m_alertPresenter.runModal(Alert::alertWithError(
             Error::errorWithDomain(SeverityCount::textForm(outcome.message), 0)));

@@ -149,23 +149,42 @@ private slots:
         QCOMPARE(storedItems(), 0);
     }
 
-    void aSignOutWhileTheKeyringIsAwaySaysSoAndKeepsTheUser()
+    void whileTheKeyringIsAwaySignInAndSignOutSaySoAndLoseNothing()
     {
-        DetailsRecord::addDetailsToKeyChain({ "ada", "s3cret", 1, 1 });
         launch(m_service.url());
         QString why;
         QVERIFY2(KeyringDaemon::stop(&why), qPrintable(why));
-        QTest::mouseClick(m_app->btnSingout, Qt::LeftButton);
-        const bool restarted = KeyringDaemon::start(&why);
+        m_app->userNameTxtField->setText("ada");
+        m_app->passwordTxtField->setText("s3cret");
+        QTest::mouseClick(m_app->btnSignIn, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->progressIndicator->isHidden(), 30000);
+        bool restarted = KeyringDaemon::start(&why);
         QCOMPARE(m_alerts.alerts().size(), 1);
-        QCOMPARE(m_alerts.alerts().first().messageText, QString("You could not be signed out."));
+        QCOMPARE(m_alerts.alerts().first().messageText, QString("You could not be signed in."));
+        QVERIFY2(!m_app->btnSignIn->isHidden(), "the window shows a sign-in that was not kept");
+        QVERIFY2(m_activations.names.isEmpty(), "the notifier was handed a user nothing stores");
+        QCOMPARE(m_app->userNameTxtField->text(), QString("ada"));
+        QVERIFY2(restarted, qPrintable(why));
+        QCOMPARE(storedItems(), 0);
+
+        // Once the keyring is back, the same press signs in.
+        QTest::mouseClick(m_app->btnSignIn, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->progressIndicator->isHidden(), 30000);
+        QCOMPARE(storedItems(), 1);
+        QVERIFY(m_app->btnSignIn->isHidden());
+
+        QVERIFY2(KeyringDaemon::stop(&why), qPrintable(why));
+        QTest::mouseClick(m_app->btnSingout, Qt::LeftButton);
+        restarted = KeyringDaemon::start(&why);
+        QCOMPARE(m_alerts.alerts().size(), 2);
+        QCOMPARE(m_alerts.alerts().last().messageText, QString("You could not be signed out."));
         QVERIFY2(!m_app->btnSingout->isHidden(), "the window shows a sign-out that did not happen");
         QVERIFY2(restarted, qPrintable(why));
         QCOMPARE(storedItems(), 1);
 
         QTest::mouseClick(m_app->btnSingout, Qt::LeftButton);
         QCOMPARE(storedItems(), 0);
-        QVERIFY(m_app->btnSingout->isHidden() && m_alerts.alerts().size() == 1);
+        QVERIFY(m_app->btnSingout->isHidden() && m_alerts.alerts().size() == 2);
     }
 
     void bothProgramsWritingTheRecordAtOnceLeaveOneWholeRecord()
