@@ -1,6 +1,7 @@
 #include "platform/Timer.h"
 
 #include "platform/AlertPresenter.h"
+#include "platform/Logging.h"
 
 #include <QSocketNotifier>
 
@@ -63,7 +64,7 @@ Timer::Timer(double firstDelay, double interval, Action action, AlertPresenter* 
     // QTimer does not.
     m_fd = timerfd_create(CLOCK_BOOTTIME, TFD_NONBLOCK | TFD_CLOEXEC);
     if (m_fd < 0) {
-        qWarning("Timer: no timerfd on CLOCK_BOOTTIME (%s)", strerror(errno));
+        qCWarning(lcTimer, "no timerfd on CLOCK_BOOTTIME (%s)", strerror(errno));
         return;
     }
     itimerspec schedule {};
