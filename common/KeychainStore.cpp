@@ -191,3 +191,9 @@ std::optional<QVariantMap> KeychainStore::_itemAttributesAndDataForKey(const QSt
     report(error, _errorForResultCode(status, key, service));
     return std::nullopt;
 }
+
+bool KeychainStore::isStoreUnavailableError(const Error& error)
+{
+    return error.domain == KeychainErrorDomain
+        && (error.code == errSecInteractionNotAllowed || error.code == errSecNotAvailable);
+}

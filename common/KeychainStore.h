@@ -41,6 +41,11 @@ public:
     static bool deleteItemForKey(const QString& key, const QString& service, const QString& accessGroup, Error* error);
     static bool deleteItemForKey(const QString& key, const QString& service, Error* error);
 
+    // True for an error that says the keyring could not be asked at all
+    // (locked with no prompt possible, or not running): a record may well be
+    // stored, unlike after a read that found nothing.
+    static bool isStoreUnavailableError(const Error& error);
+
     static Error _errorForResultCode(qint32 resultCode, const QString& key, const QString& service);
     static QVariantMap _baseQueryDictionaryForKey(const QString& key, const QString& service, const QString& accessGroup);
     static std::optional<QVariantMap> _itemAttributesAndDataForKey(const QString& key, const QString& service,

@@ -7,7 +7,6 @@
 #include "platform/AlertPresenter.h"
 #include "platform/Bundle.h"
 #include "platform/NetworkReachability.h"
-#include "platform/SecItem.h"
 #include "platform/SecretServiceWatcher.h"
 #include "platform/StatusItem.h"
 #include "platform/Timer.h"
@@ -41,13 +40,6 @@ std::optional<CheckSchedule> checkSchedule(qint32 freequency)
     default:
         return std::nullopt;
     }
-}
-
-// The store could not be asked at all: a record may well be in it.
-bool isStoreUnusable(const Error& error)
-{
-    return error.domain == KeychainErrorDomain
-        && (error.code == errSecInteractionNotAllowed || error.code == errSecNotAvailable);
 }
 
 Alert alertWithText(const QString& informativeText)
@@ -139,7 +131,7 @@ void AppDelegate::applyStoredDetails()
         return;
     }
     forgetUser();
-    if (isStoreUnusable(error))
+    if (KeychainStore::isStoreUnavailableError(error))
         waitForStore();
     else
         m_storeWatcher.reset();
