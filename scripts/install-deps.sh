@@ -8,6 +8,8 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
     libsecret-1-dev libglib2.0-dev libcanberra-dev libxcb1-dev libssl-dev libsqlite3-dev
+    # the reference service's HTTP server
+    libcpp-httplib-dev
     # the fuzz targets (libFuzzer) and the sanitizers' symbolizer
     clang-14 libclang-rt-14-dev llvm-14
     # the desktop's components the suite runs on, and the tests start

@@ -1,24 +1,150 @@
 #include "service/HttpsServer.h"
 
-#include <QSslServer>
-#include <QSslSocket>
+#include "service/JsonAnswer.h"
 
-HttpsServer::HttpsServer(const QSslConfiguration& tls, HttpConnection::Handler handler, QObject* parent)
-    : QObject(parent)
-    , m_tls(tls)
+#include <openssl/ssl.h>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// The workers every listening socket hands its connections to. enqueue() is
+// called on a listening thread right after accept(), and waits while
+// maxConnections connections are taken: that thread then accepts nothing
+// until a connection ends, so the backlog stays in the kernel and a flood of
+// connections costs no memory here. Every connection ends its task, however
+// it ends, so every end frees a place.
+class ConnectionPool
+{
+public:
+    explicit ConnectionPool(int size)
+        : m_size(size)
+    {
+        for (int i = 0; i < size; ++i)
+            m_threads.emplace_back([this] { work(); });
+    }
+
+    ~ConnectionPool()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_all();
+        m_freed.notify_all();
+        for (std::thread& thread : m_threads)
+            thread.join();
+    }
+
+    void enqueue(std::function<void()> task)
+    {
+        std::unique_lock lock(m_mutex);
+        m_freed.wait(lock, [this] { return m_stopping || m_busy + std::ssize(m_tasks) < m_size; });
+        if (m_stopping)
+            return;
+        m_tasks.push_back(std::move(task));
+        m_wake.notify_one();
+    }
+
+private:
+    void work()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stopping || !m_tasks.empty(); });
+            if (m_stopping)
+                return;
+            std::function<void()> task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+            ++m_busy;
+            lock.unlock();
+            try {
+                task();
+            } catch (...) {
+                // httplib answers a handler's exception itself; anything
+                // else is one lost connection, not a lost worker.
+            }
+            lock.lock();
+            --m_busy;
+            m_freed.notify_one();
+        }
+    }
+
+    const int m_size;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_freed;
+    std::deque<std::function<void()>> m_tasks;
+    int m_busy = 0;
+    bool m_stopping = false;
+    std::vector<std::thread> m_threads;
+};
+
+namespace {
+
+// httplib makes and deletes a task queue per listening socket; all of them
+// hand over to the one pool.
+class PoolQueue : public httplib::TaskQueue
+{
+public:
+    explicit PoolQueue(ConnectionPool& pool)
+        : m_pool(pool)
+    {
+    }
+    void enqueue(std::function<void()> task) override { m_pool.enqueue(std::move(task)); }
+    void shutdown() override { }
+
+private:
+    ConnectionPool& m_pool;
+};
+
+bool hasIpv6Loopback()
+{
+    const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in6 address {};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
+
+} // namespace
+
+HttpsServer::HttpsServer(QString certificatePath, QString keyPath, Handler handler, AnswerLog log)
+    : m_certificatePath(std::move(certificatePath))
+    , m_keyPath(std::move(keyPath))
     , m_handler(std::move(handler))
+    , m_log(std::move(log))
+    , m_pool(std::make_unique<ConnectionPool>(maxConnections))
 {
 }
 
-HttpsServer::~HttpsServer() = default;
+HttpsServer::~HttpsServer()
+{
+    for (const auto& server : m_servers)
+        server->stop();
+}
 
 bool HttpsServer::listen(const QList<QHostAddress>& addresses, quint16 port, QString* why)
 {
+    QList<QHostAddress> usable;
+    for (const QHostAddress& address : addresses) {
+        if (address.protocol() != QAbstractSocket::IPv6Protocol || addresses.size() == 1 || hasIpv6Loopback())
+            usable.append(address);
+    }
     // With port 0 the first address picks the port; another program may hold
     // it on the next address, and then a fresh pick is tried.
     for (int attempt = 0; attempt < 20; ++attempt) {
         bool portTaken = false;
-        if (listenOnce(addresses, port, &portTaken, why))
+        if (listenOnce(usable, port, &portTaken, why))
             return true;
         if (port != 0 || !portTaken)
             return false;
@@ -29,70 +155,84 @@ bool HttpsServer::listen(const QList<QHostAddress>& addresses, quint16 port, QSt
 bool HttpsServer::listenOnce(const QList<QHostAddress>& addresses, quint16 port, bool* portTaken, QString* why)
 {
     m_servers.clear();
-    quint16 chosen = port;
+    int chosen = port;
     for (const QHostAddress& address : addresses) {
-        auto server = std::make_unique<QSslServer>();
-        server->setSslConfiguration(m_tls);
-        server->setHandshakeTimeout(static_cast<int>(readTimeout.count()));
-        server->setMaxPendingConnections(maxConnections);
-        if (!server->listen(address, chosen)) {
-            const auto error = server->serverError();
-            const bool noSuchAddress = error == QAbstractSocket::SocketAddressNotAvailableError
-                || error == QAbstractSocket::UnsupportedSocketOperationError;
-            if (noSuchAddress && address.protocol() == QAbstractSocket::IPv6Protocol && addresses.size() > 1)
-                continue;
-            *portTaken = error == QAbstractSocket::AddressInUseError && !m_servers.empty();
+        auto server = makeServer(why);
+        if (!server)
+            return false;
+        const std::string host = address.toString().toStdString();
+        const bool bound = chosen == 0 ? (chosen = server->bind_to_any_port(host)) > 0
+                                       : server->bind_to_port(host, chosen);
+        if (!bound) {
+            *portTaken = !m_servers.empty();
             if (why)
-                *why = QStringLiteral("cannot listen on %1 port %2: %3")
-                           .arg(address.toString())
-                           .arg(chosen)
-                           .arg(server->errorString());
+                *why = QStringLiteral("cannot listen on %1 port %2").arg(address.toString()).arg(chosen);
             m_servers.clear();
             return false;
         }
-        chosen = server->serverPort();
-        QSslServer* raw = server.get();
-        connect(raw, &QSslServer::pendingConnectionAvailable, this, [this, raw] { takeConnections(raw); });
         m_servers.push_back(std::move(server));
     }
+    m_port = static_cast<quint16>(chosen);
     return !m_servers.empty();
 }
 
-quint16 HttpsServer::port() const
+std::unique_ptr<httplib::SSLServer> HttpsServer::makeServer(QString* why)
 {
-    return m_servers.empty() ? 0 : m_servers.front()->serverPort();
-}
-
-void HttpsServer::takeConnections(QSslServer* server)
-{
-    while (m_connections < maxConnections && server->hasPendingConnections()) {
-        auto* socket = qobject_cast<QSslSocket*>(server->nextPendingConnection());
-        if (!socket)
-            continue;
-        auto* connection = new HttpConnection(socket, m_handler, readTimeout, this);
-        ++m_connections;
-        connect(connection, &HttpConnection::answered, this, &HttpsServer::answered);
-        connect(connection, &HttpConnection::finished, this,
-            [this, connection] { onConnectionFinished(connection); });
+    const QByteArray certificate = m_certificatePath.toLocal8Bit();
+    const QByteArray key = m_keyPath.toLocal8Bit();
+    auto server = std::make_unique<httplib::SSLServer>([&](SSL_CTX& context) {
+        return SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION) == 1
+            && SSL_CTX_use_certificate_chain_file(&context, certificate.constData()) == 1
+            && SSL_CTX_use_PrivateKey_file(&context, key.constData(), SSL_FILETYPE_PEM) == 1
+            && SSL_CTX_check_private_key(&context) == 1;
+    });
+    if (!server->is_valid()) {
+        if (why)
+            *why = QStringLiteral("cannot use %1 and %2 for TLS").arg(m_certificatePath, m_keyPath);
+        return nullptr;
     }
-    updateAccepting();
+    // httplib's default also sets SO_REUSEPORT, which would let a second
+    // service share a port taken by another instead of failing to listen.
+    server->set_socket_options([](int socket) {
+        const int on = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    });
+    ConnectionPool& pool = *m_pool;
+    server->new_task_queue = [&pool] { return new PoolQueue(pool); };
+    server->set_read_timeout(readTimeout);
+    server->set_write_timeout(readTimeout);
+    // One request a connection: every answer closes it, so an idle client
+    // holds no worker.
+    server->set_keep_alive_max_count(1);
+    server->set_payload_max_length(maxBodySize);
+    server->set_default_headers({ { "Cache-Control", "no-store" } });
+
+    const auto withBody = [this](const httplib::Request& request, httplib::Response& response,
+                              const httplib::ContentReader& reader) { m_handler(request, response, &reader); };
+    const auto withoutBody = [this](const httplib::Request& request, httplib::Response& response) {
+        m_handler(request, response, nullptr);
+    };
+    const std::string any = ".*";
+    server->Get(any, withoutBody).Post(any, withoutBody).Put(any, withoutBody).Patch(any, withoutBody);
+    server->Delete(any, withoutBody).Options(any, withoutBody);
+    server->Post(any, withBody).Put(any, withBody).Patch(any, withBody).Delete(any, withBody);
+    // Requests httplib refuses itself (malformed, too large) reach no
+    // handler; they get the same kind of answer through this one.
+    server->set_error_handler([](const httplib::Request&, httplib::Response& response) {
+        if (response.body.empty())
+            JsonAnswer::setMessage(response, response.status, JsonAnswer::refusalText(response.status));
+    });
+    server->set_logger(m_log);
+    return server;
 }
 
-void HttpsServer::onConnectionFinished(HttpConnection* connection)
+void HttpsServer::run()
 {
-    connection->deleteLater();
-    --m_connections;
-    updateAccepting();
-    for (const auto& server : m_servers)
-        takeConnections(server.get());
-}
-
-void HttpsServer::updateAccepting()
-{
-    for (const auto& server : m_servers) {
-        if (m_connections >= maxConnections)
-            server->pauseAccepting();
-        else
-            server->resumeAccepting();
-    }
+    std::vector<std::thread> others;
+    for (std::size_t i = 1; i < m_servers.size(); ++i)
+        others.emplace_back([server = m_servers[i].get()] { server->listen_after_bind(); });
+    if (!m_servers.empty())
+        m_servers.front()->listen_after_bind();
+    for (std::thread& thread : others)
+        thread.join();
 }

@@ -1,49 +1,60 @@
 #pragma once
 
-// Serves HTTPS on loopback addresses: one QSslServer per address, all on the
-// same port, each connection handled by an HttpConnection. The number of open
-// connections is bounded; past it, new ones wait in the kernel's queue.
-
-#include "service/HttpConnection.h"
+// Serves HTTPS on loopback addresses through cpp-httplib: one SSLServer per
+// address, all on the same port, sharing one pool of connection workers. At
+// most maxConnections connections are taken at a time, counted from accept to
+// close whatever ends them (a failed handshake included); past that, new
+// ones wait in the kernel's queue until one ends.
 
 #include <QHostAddress>
 #include <QList>
-#include <QObject>
-#include <QSslConfiguration>
+#include <QString>
+
+#include <httplib.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <vector>
 
-class QSslServer;
+class ConnectionPool;
 
-class HttpsServer : public QObject
+class HttpsServer
 {
-    Q_OBJECT
-
 public:
     static constexpr int maxConnections = 32;
-    static constexpr std::chrono::milliseconds readTimeout { 10000 };
+    static constexpr std::chrono::seconds readTimeout { 10 };
+    static constexpr std::size_t maxBodySize = 64 * 1024;
 
-    HttpsServer(const QSslConfiguration& tls, HttpConnection::Handler handler, QObject* parent = nullptr);
-    ~HttpsServer() override;
+    // Called on a connection's worker for every request. The reader is null
+    // when the request declares no body; the handler decides whether to read it.
+    using Handler
+        = std::function<void(const httplib::Request&, httplib::Response&, const httplib::ContentReader*)>;
+    // Once per answer, from a worker, after it has been sent.
+    using AnswerLog = std::function<void(const httplib::Request&, const httplib::Response&)>;
+
+    HttpsServer(QString certificatePath, QString keyPath, Handler handler, AnswerLog log);
+    ~HttpsServer();
+    HttpsServer(const HttpsServer&) = delete;
+    HttpsServer& operator=(const HttpsServer&) = delete;
 
     // Port 0 picks a free port, the same one on every address. An IPv6
     // address is skipped, when others are given, on a machine without IPv6.
     bool listen(const QList<QHostAddress>& addresses, quint16 port, QString* why = nullptr);
-    quint16 port() const;
+    quint16 port() const { return m_port; }
 
-signals:
-    void answered(const QByteArray& method, const QByteArray& path, int status);
+    // Serves until the process ends.
+    void run();
 
 private:
     bool listenOnce(const QList<QHostAddress>& addresses, quint16 port, bool* portTaken, QString* why);
-    void takeConnections(QSslServer* server);
-    void onConnectionFinished(HttpConnection* connection);
-    void updateAccepting();
+    std::unique_ptr<httplib::SSLServer> makeServer(QString* why);
 
-    QSslConfiguration m_tls;
-    HttpConnection::Handler m_handler;
-    std::vector<std::unique_ptr<QSslServer>> m_servers;
-    int m_connections = 0;
+    QString m_certificatePath;
+    QString m_keyPath;
+    Handler m_handler;
+    AnswerLog m_log;
+    std::unique_ptr<ConnectionPool> m_pool;
+    std::vector<std::unique_ptr<httplib::SSLServer>> m_servers;
+    quint16 m_port = 0;
 };

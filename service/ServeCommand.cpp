@@ -7,11 +7,12 @@
 #include "service/UserStore.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QFile>
+#include <QSslCertificate>
 #include <QSslKey>
 
 #include <cstdio>
+#include <mutex>
 
 namespace {
 
@@ -30,6 +31,28 @@ std::optional<QByteArray> readSmallFile(const QString& path, QString* why)
         return std::nullopt;
     }
     return bytes;
+}
+
+// One line per answer: method and path only. A query string might carry what
+// a client should never have put in an address, and it is no business of the
+// log; the path is shown as visible ASCII, whatever bytes it decoded to.
+void logAnswer(const httplib::Request& request, const httplib::Response& response)
+{
+    const auto visible = [](const std::string& text, std::size_t maxSize) {
+        if (text.empty())
+            return std::string("-");
+        std::string shown = text.substr(0, maxSize);
+        for (char& c : shown) {
+            if (c <= 0x20 || c >= 0x7f)
+                c = '?';
+        }
+        return shown;
+    };
+    static std::mutex output;
+    const std::lock_guard lock(output);
+    std::printf("%s %s %d\n", visible(request.method, 32).c_str(), visible(request.path, 256).c_str(),
+        response.status);
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -57,26 +80,24 @@ int ServeCommand::run(const QStringList& arguments)
                 QStringLiteral("--today: \"%1\" is not a valid date of the form YYYY-MM-DD")
                     .arg(parser.value(QStringLiteral("today"))));
     }
-    const auto tls = loadTls(parser.value(QStringLiteral("cert")), parser.value(QStringLiteral("key")), &why);
-    if (!tls)
+    if (!checkTls(parser.value(QStringLiteral("cert")), parser.value(QStringLiteral("key")), &why))
         return CommandLine::complain(CommandLine::badArgument, why);
     UserStore store;
     if (!store.open(parser.value(QStringLiteral("db")), &why))
         return CommandLine::complain(CommandLine::badArgument, why);
 
     const SeverityEndpoint endpoint(store, [today] { return today.value_or(QDate::currentDate()); });
-    HttpsServer server(*tls, [&endpoint](const HttpRequest& request) { return endpoint.answer(request); });
-    QObject::connect(&server, &HttpsServer::answered,
-        [](const QByteArray& method, const QByteArray& path, int status) {
-            // Method and path are visible ASCII by the time they get here.
-            std::printf("%s %s %d\n", method.left(32).constData(), path.left(256).constData(), status);
-            std::fflush(stdout);
-        });
+    HttpsServer server(
+        parser.value(QStringLiteral("cert")), parser.value(QStringLiteral("key")),
+        [&endpoint](const httplib::Request& request, httplib::Response& response,
+            const httplib::ContentReader* reader) { endpoint.answer(request, response, reader); },
+        logAnswer);
     if (!server.listen(listen->addresses, listen->port, &why))
         return CommandLine::complain(CommandLine::failure, why);
     std::printf("listening on https://%s:%u\n", qPrintable(listen->host), unsigned(server.port()));
     std::fflush(stdout);
-    return QCoreApplication::exec();
+    server.run();
+    return 0;
 }
 
 std::optional<ServeCommand::Listen> ServeCommand::parseListen(const QString& text, QString* why)
@@ -113,33 +134,27 @@ std::optional<ServeCommand::Listen> ServeCommand::parseListen(const QString& tex
     return listen;
 }
 
-std::optional<QSslConfiguration> ServeCommand::loadTls(const QString& certificatePath, const QString& keyPath,
-    QString* why)
+bool ServeCommand::checkTls(const QString& certificatePath, const QString& keyPath, QString* why)
 {
     const auto certificatePem = readSmallFile(certificatePath, why);
     const auto keyPem = certificatePem ? readSmallFile(keyPath, why) : std::nullopt;
     if (!keyPem)
-        return std::nullopt;
+        return false;
     const QList<QSslCertificate> chain = QSslCertificate::fromData(*certificatePem, QSsl::Pem);
     if (chain.isEmpty() || chain.first().isNull()) {
         *why = QStringLiteral("%1 holds no PEM certificate").arg(certificatePath);
-        return std::nullopt;
+        return false;
     }
     QSslKey key(*keyPem, QSsl::Ec);
     if (key.isNull())
         key = QSslKey(*keyPem, QSsl::Rsa);
     if (key.isNull()) {
         *why = QStringLiteral("%1 holds no PEM private key without a passphrase").arg(keyPath);
-        return std::nullopt;
+        return false;
     }
     if (!CertificateMaker::keyMatches(*certificatePem, *keyPem)) {
         *why = QStringLiteral("%1 is not the key of %2").arg(keyPath, certificatePath);
-        return std::nullopt;
+        return false;
     }
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setLocalCertificateChain(chain);
-    tls.setPrivateKey(key);
-    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
-    tls.setProtocol(QSsl::TlsV1_2OrLater);
-    return tls;
+    return true;
 }

@@ -3,11 +3,10 @@
 // The serve command: loads the certificate and the records, listens on
 // loopback, prints "listening on https://HOST:PORT" once it accepts
 // connections, then one line per answer ("POST /path 200"), and runs until
-// it is stopped.
+// it is stopped. Answers are made on connection workers, several at a time.
 
 #include <QHostAddress>
 #include <QList>
-#include <QSslConfiguration>
 #include <QStringList>
 
 #include <optional>
@@ -29,6 +28,6 @@ public:
     // address is refused: the service is not for the network.
     static std::optional<Listen> parseListen(const QString& text, QString* why);
 
-    static std::optional<QSslConfiguration> loadTls(const QString& certificatePath, const QString& keyPath,
-        QString* why);
+    // Whether the files hold a PEM certificate and its unencrypted key.
+    static bool checkTls(const QString& certificatePath, const QString& keyPath, QString* why);
 };

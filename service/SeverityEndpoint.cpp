@@ -1,24 +1,58 @@
 #include "service/SeverityEndpoint.h"
 
 #include "service/FormDecoder.h"
+#include "service/HttpsServer.h"
+#include "service/JsonAnswer.h"
 #include "service/SeverityCounter.h"
 #include "service/UserStore.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
-bool isForm(const QByteArray& contentType)
+// What is read and dropped, at most, of a body too large to take before
+// answering. Closing with unread bytes makes the kernel send a reset, and a
+// client that is still sending might then lose the answer.
+constexpr std::size_t maxDrainSize = 1024 * 1024;
+
+bool isForm(const std::string& contentType)
 {
-    const qsizetype parameters = contentType.indexOf(';');
-    const QByteArray type = (parameters < 0 ? contentType : contentType.left(parameters)).trimmed().toLower();
-    return type == "application/x-www-form-urlencoded";
+    const QByteArray type = QByteArray::fromStdString(contentType.substr(0, contentType.find(';')));
+    return type.trimmed().toLower() == "application/x-www-form-urlencoded";
 }
 
-HttpResponse internalError(const QString& why)
+std::size_t headSize(const httplib::Request& request)
+{
+    std::size_t size = request.method.size() + request.target.size() + request.version.size();
+    for (const auto& [name, value] : request.headers)
+        size += name.size() + value.size() + 4;
+    return size;
+}
+
+// The declared body length: 0 when none is declared, nothing when the
+// declarations are not one plain number. Two different lengths are a known
+// request-smuggling trick.
+std::optional<std::size_t> contentLength(const httplib::Request& request)
+{
+    std::optional<std::string> declared;
+    const auto [first, last] = request.headers.equal_range("Content-Length");
+    for (auto header = first; header != last; ++header) {
+        const std::string& value = header->second;
+        const bool digits = !value.empty() && value.size() <= 12
+            && std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (!digits || (declared && *declared != value))
+            return std::nullopt;
+        declared = value;
+    }
+    return declared ? std::stoull(*declared) : 0;
+}
+
+void internalError(httplib::Response& response, const QString& why)
 {
     std::fprintf(stderr, "tarvendesk-service: %s\n", qPrintable(why));
-    return HttpResponse::message(500, QStringLiteral("The service cannot read its records."));
+    JsonAnswer::setMessage(response, 500, QStringLiteral("The service cannot read its records."));
 }
 
 } // namespace
@@ -29,48 +63,84 @@ SeverityEndpoint::SeverityEndpoint(UserStore& store, std::function<QDate()> toda
 {
 }
 
-HttpResponse SeverityEndpoint::answer(const HttpRequest& request) const
+void SeverityEndpoint::answer(const httplib::Request& request, httplib::Response& response,
+    const httplib::ContentReader* reader) const
 {
-    if (request.path() != path)
-        return HttpResponse::message(404, QStringLiteral("There is nothing at this address."));
-    if (request.method != "POST") {
-        HttpResponse response = HttpResponse::message(405, QStringLiteral("Only POST is answered here."));
-        response.extraHeaders.append(qMakePair(QByteArray("Allow"), QByteArray("POST")));
-        return response;
+    const auto refuse = [&response](int status, const QString& text) {
+        JsonAnswer::setMessage(response, status, text);
+    };
+    // The head is judged before any of the body is read.
+    if (request.version == "HTTP/1.1" && !request.has_header("Host"))
+        return refuse(400, QStringLiteral("The request has no Host header."));
+    if (headSize(request) > maxHeadSize)
+        return refuse(431, QStringLiteral("The request head is larger than 16 KiB."));
+    if (request.has_header("Transfer-Encoding"))
+        return refuse(501, QStringLiteral("Transfer codings are not accepted; send a Content-Length."));
+    const std::optional<std::size_t> length = contentLength(request);
+    if (!length)
+        return refuse(400, QStringLiteral("The Content-Length header is invalid."));
+    if (*length > HttpsServer::maxBodySize) {
+        // httplib reads and drops a body past its payload limit.
+        if (reader && *length <= maxDrainSize)
+            (*reader)([](const char*, std::size_t) { return true; });
+        return refuse(413, JsonAnswer::refusalText(413));
     }
-    if (!isForm(request.header("content-type")))
-        return HttpResponse::message(415, QStringLiteral("Send the fields as application/x-www-form-urlencoded."));
+    std::string body;
+    if (reader && *length > 0) {
+        const bool complete = (*reader)([&body](const char* data, std::size_t size) {
+            body.append(data, size);
+            return body.size() <= HttpsServer::maxBodySize;
+        });
+        if (!complete)
+            return refuse(408, JsonAnswer::refusalText(408));
+    }
 
+    if (request.path != path)
+        return refuse(404, JsonAnswer::refusalText(404));
+    if (request.method != "POST") {
+        refuse(405, QStringLiteral("Only POST is answered here."));
+        response.set_header("Allow", "POST");
+        return;
+    }
+    if (!isForm(request.get_header_value("Content-Type")))
+        return refuse(415, QStringLiteral("Send the fields as application/x-www-form-urlencoded."));
+    answerForm(body, response);
+}
+
+void SeverityEndpoint::answerForm(const std::string& body, httplib::Response& response) const
+{
     QString why;
-    const auto fields = FormDecoder::decode(request.body, &why);
+    const auto fields = FormDecoder::decode(QByteArrayView(body.data(), qsizetype(body.size())), &why);
     if (!fields)
-        return HttpResponse::message(400, why);
+        return JsonAnswer::setMessage(response, 400, why);
     for (const char* field : { "username", "password" }) {
         if (fields->value(QLatin1String(field)).isEmpty())
-            return HttpResponse::message(400, QStringLiteral("The field \"%1\" is missing.").arg(QLatin1String(field)));
+            return JsonAnswer::setMessage(
+                response, 400, QStringLiteral("The field \"%1\" is missing.").arg(QLatin1String(field)));
     }
 
     const QString userName = fields->value(QStringLiteral("username"));
     const QByteArray password = fields->value(QStringLiteral("password")).toUtf8();
-    switch (m_store.checkPassword(userName, password, &why)) {
-    case UserStore::Check::Failed:
-        return internalError(why);
-    case UserStore::Check::Refused:
-        return HttpResponse::message(401, refusal);
-    case UserStore::Check::Accepted:
-        break;
-    }
+    const auto stored = m_store.storedPassword(userName, &why);
+    if (!stored)
+        return internalError(response, why);
+    // An unknown user costs the time of a check too, so that the answer's
+    // timing does not tell which user names exist.
+    const bool accepted = stored->known ? stored->hash.matches(password)
+                                        : (PasswordHash::spendCheckTime(password), false);
+    if (!accepted)
+        return JsonAnswer::setMessage(response, 401, refusal);
     const auto dates = m_store.expiryDates(userName, &why);
     if (!dates)
-        return internalError(why);
+        return internalError(response, why);
 
     const SeverityCount count = SeverityCounter::count(*dates, m_today());
-    HttpResponse response;
     // Written by hand to keep the members in the order clients show them.
-    response.body = QStringLiteral(R"({"expiring":%1,"critical":%2,"expired":%3})")
-                        .arg(count.expiring)
-                        .arg(count.critical)
-                        .arg(count.expired)
-                        .toUtf8();
-    return response;
+    const std::string counts = QStringLiteral(R"({"expiring":%1,"critical":%2,"expired":%3})")
+                                   .arg(count.expiring)
+                                   .arg(count.critical)
+                                   .arg(count.expired)
+                                   .toStdString();
+    response.status = 200;
+    response.set_content(counts, "application/json");
 }

@@ -82,6 +82,7 @@ UserStore::~UserStore()
 
 bool UserStore::open(const QString& path, QString* why)
 {
+    const std::lock_guard lock(m_mutex);
     const QByteArray file = path.toLocal8Bit();
     // Password hashes are nobody else's business: create the file 0600 before
     // SQLite does, and its journal files inherit that mode.
@@ -104,6 +105,7 @@ bool UserStore::open(const QString& path, QString* why)
 
 bool UserStore::setUser(const QString& name, const QByteArray& password, QString* why)
 {
+    const std::lock_guard lock(m_mutex);
     const PasswordHash hash = PasswordHash::make(password);
     if (!hash.isValid())
         return fail(why, QStringLiteral("cannot hash the password"));
@@ -117,6 +119,7 @@ bool UserStore::setUser(const QString& name, const QByteArray& password, QString
 
 std::optional<bool> UserStore::hasUser(const QString& name, QString* why)
 {
+    const std::lock_guard lock(m_mutex);
     Statement select(m_db, "SELECT 1 FROM users WHERE name = ?");
     const int result = select.bind(name).step();
     if (result != SQLITE_ROW && result != SQLITE_DONE) {
@@ -128,29 +131,29 @@ std::optional<bool> UserStore::hasUser(const QString& name, QString* why)
 
 bool UserStore::addDocument(const QString& user, const QString& title, QDate expiry, QString* why)
 {
+    const std::lock_guard lock(m_mutex);
     Statement insert(m_db, "INSERT INTO documents (user, title, expires) VALUES (?, ?, ?)");
     insert.bind(user).bind(title).bind(expiry.toString(Qt::ISODate));
     return insert.step() == SQLITE_DONE || fail(why, QStringLiteral("cannot store the document"));
 }
 
-UserStore::Check UserStore::checkPassword(const QString& name, const QByteArray& password, QString* why)
+std::optional<UserStore::StoredPassword> UserStore::storedPassword(const QString& name, QString* why)
 {
+    const std::lock_guard lock(m_mutex);
     Statement select(m_db, "SELECT algorithm, iterations, salt, hash FROM users WHERE name = ?");
     const int result = select.bind(name).step();
-    if (result == SQLITE_DONE) {
-        PasswordHash::spendCheckTime(password);
-        return Check::Refused;
-    }
+    if (result == SQLITE_DONE)
+        return StoredPassword {};
     if (result != SQLITE_ROW) {
         fail(why, QStringLiteral("cannot read the users"));
-        return Check::Failed;
+        return std::nullopt;
     }
-    const PasswordHash hash { select.text(0), select.integer(1), select.blob(2), select.blob(3) };
-    return hash.matches(password) ? Check::Accepted : Check::Refused;
+    return StoredPassword { true, { select.text(0), select.integer(1), select.blob(2), select.blob(3) } };
 }
 
 std::optional<QList<QDate>> UserStore::expiryDates(const QString& user, QString* why)
 {
+    const std::lock_guard lock(m_mutex);
     Statement select(m_db, "SELECT expires FROM documents WHERE user = ?");
     select.bind(user);
     QList<QDate> dates;

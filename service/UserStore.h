@@ -3,13 +3,16 @@
 // The service's records in one SQLite file: users with their password hashes,
 // and each user's documents with an expiry date. The file is in WAL mode with
 // a busy timeout, so the administration commands can write while a server
-// process reads it.
+// process reads it. One connection serves the server's workers in turn.
+
+#include "service/PasswordHash.h"
 
 #include <QByteArray>
 #include <QDate>
 #include <QList>
 #include <QString>
 
+#include <mutex>
 #include <optional>
 
 struct sqlite3;
@@ -20,7 +23,11 @@ public:
     static constexpr qsizetype maxNameSize = 256; // UTF-8 bytes
     static constexpr qsizetype maxPasswordSize = 1024;
 
-    enum class Check { Accepted, Refused, Failed };
+    struct StoredPassword
+    {
+        bool known = false; // whether the user exists
+        PasswordHash hash;
+    };
 
     UserStore() = default;
     ~UserStore();
@@ -35,13 +42,14 @@ public:
     std::optional<bool> hasUser(const QString& name, QString* why = nullptr);
     bool addDocument(const QString& user, const QString& title, QDate expiry, QString* why = nullptr);
 
-    // An unknown user and a wrong password are both Refused, and cost the
-    // same time.
-    Check checkPassword(const QString& name, const QByteArray& password, QString* why = nullptr);
+    // Nothing when the records cannot be read. The hash is checked by the
+    // caller, outside the store's lock: it is the slow part of a request.
+    std::optional<StoredPassword> storedPassword(const QString& name, QString* why = nullptr);
     std::optional<QList<QDate>> expiryDates(const QString& user, QString* why = nullptr);
 
 private:
     bool fail(QString* why, const QString& what) const;
 
+    std::mutex m_mutex;
     sqlite3* m_db = nullptr;
 };
