@@ -111,13 +111,16 @@ QString CommandLine::usage()
     return QStringLiteral(
         "Usage:\n"
         "  tarvendesk-service serve --listen ADDRESS:PORT --db FILE --cert CERT.pem --key KEY.pem [--today YYYY-MM-DD]\n"
+        "        [--concurrent-checks N] [--check-queue N]\n"
         "  tarvendesk-service add-user --db FILE NAME        (reads the password from standard input)\n"
         "  tarvendesk-service add-document --db FILE NAME TITLE YYYY-MM-DD\n"
         "  tarvendesk-service make-cert --out DIR            (writes ca.pem, cert.pem and key.pem)\n"
         "\n"
         "serve answers POST /ex-libs/get-severity-count over HTTPS. ADDRESS is a loopback\n"
         "address (127.0.0.1, [::1]) or localhost (both); PORT 0 picks a free port.\n"
-        "--today fixes the date the documents are counted from (default: today).\n");
+        "--today fixes the date the documents are counted from (default: today).\n"
+        "--concurrent-checks: password hashes computed at a time (default: one a core);\n"
+        "--check-queue: requests waiting for one (default 16); past that the answer is 503.\n");
 }
 
 int CommandLine::complain(int exitCode, const QString& problem)

@@ -11,7 +11,7 @@
 struct PasswordHash
 {
     static inline const QString pbkdf2Sha256 = QStringLiteral("pbkdf2-sha256");
-    static constexpr int defaultIterations = 100000;
+    static constexpr int defaultIterations = 600000;
     static constexpr int maxIterations = 10000000;
     static constexpr int saltSize = 16;
     static constexpr int hashSize = 32;

@@ -3,6 +3,7 @@
 #include "service/CertificateMaker.h"
 #include "service/CommandLine.h"
 #include "service/HttpsServer.h"
+#include "service/PasswordChecker.h"
 #include "service/SeverityEndpoint.h"
 #include "service/UserStore.h"
 
@@ -13,6 +14,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -60,7 +62,7 @@ void logAnswer(const httplib::Request& request, const httplib::Response& respons
 int ServeCommand::run(const QStringList& arguments)
 {
     QCommandLineParser parser;
-    for (const char* name : { "listen", "db", "cert", "key", "today" })
+    for (const char* name : { "listen", "db", "cert", "key", "today", "concurrent-checks", "check-queue" })
         parser.addOption({ QString::fromLatin1(name), {}, QStringLiteral("VALUE") });
     int exitCode = 0;
     if (!CommandLine::parse(parser, arguments,
@@ -80,13 +82,26 @@ int ServeCommand::run(const QStringList& arguments)
                 QStringLiteral("--today: \"%1\" is not a valid date of the form YYYY-MM-DD")
                     .arg(parser.value(QStringLiteral("today"))));
     }
+    int concurrentChecks = std::max(1, int(std::thread::hardware_concurrency()));
+    int checkQueue = 16;
+    for (auto [name, value] : { std::pair { "concurrent-checks", &concurrentChecks }, { "check-queue", &checkQueue } }) {
+        if (!parser.isSet(QLatin1String(name)))
+            continue;
+        bool ok = false;
+        *value = parser.value(QLatin1String(name)).toInt(&ok);
+        const int least = value == &concurrentChecks ? 1 : 0;
+        if (!ok || *value < least || *value > 1000)
+            return CommandLine::complain(CommandLine::badArgument,
+                QStringLiteral("--%1 wants a number from %2 to 1000").arg(QLatin1String(name)).arg(least));
+    }
     if (!checkTls(parser.value(QStringLiteral("cert")), parser.value(QStringLiteral("key")), &why))
         return CommandLine::complain(CommandLine::badArgument, why);
     UserStore store;
     if (!store.open(parser.value(QStringLiteral("db")), &why))
         return CommandLine::complain(CommandLine::badArgument, why);
 
-    const SeverityEndpoint endpoint(store, [today] { return today.value_or(QDate::currentDate()); });
+    PasswordChecker checker(concurrentChecks, checkQueue);
+    const SeverityEndpoint endpoint(store, checker, [today] { return today.value_or(QDate::currentDate()); });
     HttpsServer server(
         parser.value(QStringLiteral("cert")), parser.value(QStringLiteral("key")),
         [&endpoint](const httplib::Request& request, httplib::Response& response,

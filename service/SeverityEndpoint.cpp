@@ -3,6 +3,7 @@
 #include "service/FormDecoder.h"
 #include "service/HttpsServer.h"
 #include "service/JsonAnswer.h"
+#include "service/PasswordChecker.h"
 #include "service/SeverityCounter.h"
 #include "service/UserStore.h"
 
@@ -57,8 +58,9 @@ void internalError(httplib::Response& response, const QString& why)
 
 } // namespace
 
-SeverityEndpoint::SeverityEndpoint(UserStore& store, std::function<QDate()> today)
+SeverityEndpoint::SeverityEndpoint(UserStore& store, PasswordChecker& checker, std::function<QDate()> today)
     : m_store(store)
+    , m_checker(checker)
     , m_today(std::move(today))
 {
 }
@@ -124,12 +126,16 @@ void SeverityEndpoint::answerForm(const std::string& body, httplib::Response& re
     const auto stored = m_store.storedPassword(userName, &why);
     if (!stored)
         return internalError(response, why);
-    // An unknown user costs the time of a check too, so that the answer's
-    // timing does not tell which user names exist.
-    const bool accepted = stored->known ? stored->hash.matches(password)
-                                        : (PasswordHash::spendCheckTime(password), false);
-    if (!accepted)
+    switch (m_checker.check(userName, password, *stored)) {
+    case PasswordChecker::Result::Busy:
+        JsonAnswer::setMessage(response, 503, JsonAnswer::refusalText(503));
+        response.set_header("Retry-After", "1");
+        return;
+    case PasswordChecker::Result::Refused:
         return JsonAnswer::setMessage(response, 401, refusal);
+    case PasswordChecker::Result::Accepted:
+        break;
+    }
     const auto dates = m_store.expiryDates(userName, &why);
     if (!dates)
         return internalError(response, why);

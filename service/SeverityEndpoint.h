@@ -11,6 +11,7 @@
 
 #include <functional>
 
+class PasswordChecker;
 class UserStore;
 
 class SeverityEndpoint
@@ -24,7 +25,7 @@ public:
 
     // today is asked at every request, so a long-running service moves on
     // with the calendar.
-    SeverityEndpoint(UserStore& store, std::function<QDate()> today);
+    SeverityEndpoint(UserStore& store, PasswordChecker& checker, std::function<QDate()> today);
 
     // reader is null when the request has no body to read.
     void answer(const httplib::Request& request, httplib::Response& response,
@@ -34,5 +35,6 @@ private:
     void answerForm(const std::string& body, httplib::Response& response) const;
 
     UserStore& m_store;
+    PasswordChecker& m_checker;
     std::function<QDate()> m_today;
 };

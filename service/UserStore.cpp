@@ -103,10 +103,10 @@ bool UserStore::open(const QString& path, QString* why)
     return true;
 }
 
-bool UserStore::setUser(const QString& name, const QByteArray& password, QString* why)
+bool UserStore::setUser(const QString& name, const QByteArray& password, QString* why, int iterations)
 {
     const std::lock_guard lock(m_mutex);
-    const PasswordHash hash = PasswordHash::make(password);
+    const PasswordHash hash = PasswordHash::make(password, iterations);
     if (!hash.isValid())
         return fail(why, QStringLiteral("cannot hash the password"));
     Statement insert(m_db,

@@ -38,7 +38,8 @@ public:
     bool open(const QString& path, QString* why = nullptr);
 
     // Adds the user, or gives an existing user this new password.
-    bool setUser(const QString& name, const QByteArray& password, QString* why = nullptr);
+    bool setUser(const QString& name, const QByteArray& password, QString* why = nullptr,
+        int iterations = PasswordHash::defaultIterations);
     std::optional<bool> hasUser(const QString& name, QString* why = nullptr);
     bool addDocument(const QString& user, const QString& title, QDate expiry, QString* why = nullptr);
 

@@ -2,6 +2,7 @@
 // HTTPS on loopback, reached through QNetworkAccessManager and raw sockets
 // that trust only the service's own CA.
 
+#include "service/UserStore.h"
 #include "support/ReferenceService.h"
 
 #include <QFileInfo>
@@ -109,6 +110,14 @@ private slots:
         QCOMPARE(dora.body, QByteArray(R"({"expiring":2,"critical":2,"expired":2})"));
         QCOMPARE(
             send(form("eve", "pw")).body, QByteArray(R"({"expiring":0,"critical":0,"expired":0})"));
+
+        // A hash stored with an older, lower iteration count still verifies.
+        {
+            UserStore store;
+            QVERIFY(store.open(m_service.databasePath()));
+            QVERIFY(store.setUser("frank", "old pw", nullptr, 100000));
+        }
+        QCOMPARE(send(form("frank", "old pw")).status, 200);
 
         // Adding a user again replaces the password.
         QVERIFY(m_service.addUser("dora", "new"));
@@ -257,6 +266,44 @@ private slots:
             std::initializer_list<QAbstractSocket*> { &plain, &silent, &slow })
             QTRY_VERIFY_WITH_TIMEOUT(socket->state() == QAbstractSocket::UnconnectedState, 40000);
         QVERIFY2(slowAnswer.startsWith("HTTP/1.1 408 "), slowAnswer.constData());
+    }
+
+    void checksPastTheQueueAreTurnedAwayAsBusy()
+    {
+        ReferenceService busy;
+        QVERIFY(busy.addUser("ivan", "pw"));
+        QVERIFY2(busy.start(today, { "--concurrent-checks", "1", "--check-queue", "0" }),
+            qPrintable(busy.errorString()));
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setCaCertificates(busy.caCertificates());
+        // Wrong passwords: each costs a whole hash, none is remembered.
+        const QByteArray body = form("ivan", "wrong");
+        const QByteArray request = "POST " + path + " HTTP/1.1\r\nHost: l\r\nContent-Type: "
+            "application/x-www-form-urlencoded\r\nContent-Length: " + QByteArray::number(body.size())
+            + "\r\n\r\n" + body;
+        std::vector<std::unique_ptr<QSslSocket>> sockets;
+        for (int i = 0; i < 6; ++i) {
+            sockets.push_back(std::make_unique<QSslSocket>());
+            sockets.back()->setSslConfiguration(tls);
+            sockets.back()->connectToHostEncrypted(QStringLiteral("localhost"), busy.port());
+        }
+        for (const auto& socket : sockets)
+            QVERIFY(socket->waitForEncrypted(30000));
+        for (const auto& socket : sockets)
+            socket->write(request);
+        QMap<QByteArray, int> statuses;
+        for (const auto& socket : sockets) {
+            QTRY_VERIFY_WITH_TIMEOUT(socket->state() == QAbstractSocket::UnconnectedState, 30000);
+            const QByteArray answer = socket->readAll();
+            ++statuses[answer.mid(9, 3)];
+            if (answer.mid(9, 3) == "503")
+                QVERIFY2(answer.contains("Retry-After: 1") && answer.contains("\"message\""),
+                    answer.constData());
+        }
+        QVERIFY2(statuses.value("401") >= 1 && statuses.value("503") >= 1
+                && statuses.value("401") + statuses.value("503") == 6,
+            qPrintable(QString::number(statuses.value("401")) + " refused, "
+                + QString::number(statuses.value("503")) + " busy"));
     }
 
     void makeCertWritesALoopbackCertificateAndAPrivateKey()

@@ -37,7 +37,7 @@ bool ReferenceService::addDocument(const QString& user, const QString& title, QD
             QStringLiteral("--"), user, title, expiry.toString(Qt::ISODate) }));
 }
 
-bool ReferenceService::start(QDate today)
+bool ReferenceService::start(QDate today, const QStringList& serveOptions)
 {
     stop();
     m_pending.clear();
@@ -48,6 +48,7 @@ bool ReferenceService::start(QDate today)
         pkiPath(QStringLiteral("key.pem")) };
     if (today.isValid())
         arguments << QStringLiteral("--today") << today.toString(Qt::ISODate);
+    arguments << serveOptions;
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(QStringLiteral(TARVENDESK_SERVICE_PROGRAM), arguments);
 

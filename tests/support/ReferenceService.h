@@ -38,7 +38,7 @@ public:
 
     // Serves on a free port, counting from today (the real date when null),
     // and returns once the service accepts connections.
-    bool start(QDate today = {});
+    bool start(QDate today = {}, const QStringList& serveOptions = {});
     void stop();
 
     quint16 port() const { return m_port; }
