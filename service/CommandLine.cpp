@@ -101,6 +101,12 @@ int CommandLine::run(const QStringList& arguments)
         std::fputs(qPrintable(usage()), stdout);
         return 0;
     }
+    if (command == u"--version") {
+        std::fputs("tarvendesk-service " TARVENDESK_VERSION "\n", stdout);
+        return 0;
+    }
+    if (command.startsWith(u'-'))
+        return complain(badArgument, QStringLiteral("unknown option \"%1\" (see --help)").arg(command));
     if (command.isEmpty())
         return complain(badArgument, QStringLiteral("no command given (see --help)"));
     return complain(badArgument, QStringLiteral("unknown command \"%1\" (see --help)").arg(command));
@@ -115,6 +121,7 @@ QString CommandLine::usage()
         "  tarvendesk-service add-user --db FILE NAME        (reads the password from standard input)\n"
         "  tarvendesk-service add-document --db FILE NAME TITLE YYYY-MM-DD\n"
         "  tarvendesk-service make-cert --out DIR            (writes ca.pem, cert.pem and key.pem)\n"
+        "  tarvendesk-service --help | --version\n"
         "\n"
         "serve answers POST /ex-libs/get-severity-count over HTTPS. ADDRESS is a loopback\n"
         "address (127.0.0.1, [::1]) or localhost (both); PORT 0 picks a free port.\n"
