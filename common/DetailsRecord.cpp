@@ -1,7 +1,7 @@
 #include "common/DetailsRecord.h"
 
 #include "common/KeychainStore.h"
-#include "platform/SecItem.h"
+#include "platform/Logging.h"
 
 #include <QStringDecoder>
 #include <QStringList>
@@ -11,13 +11,22 @@
 
 namespace {
 
+// What the writer puts in place of an absent string.
+const QString MissingValueText = QStringLiteral("(null)");
+
+// The longest record text whose two values can be within bounds: each value
+// percent-encoded at worst (3 characters a byte, after its leading "="), the
+// field names and separators, and two integers with their signs.
+constexpr qsizetype MaximumRecordLength = 2 * (3 * DetailsRecord::MaximumValueSize + 1) + 64;
+
 // A value holding ";" or "=" would split the record in the wrong places. Such
 // a value is written as "=" followed by its percent-encoded form, which holds
 // neither; a plain value can never begin with "=", so every other value is
 // written exactly as typed and the record stays the same text as always.
 QString encodedValue(const QString& value)
 {
-    if (!value.contains(u';') && !value.contains(u'='))
+    // A typed "(null)" is encoded too, or it would read back as a missing value.
+    if (!value.contains(u';') && !value.contains(u'=') && value != MissingValueText)
         return value;
     return u'=' + QString::fromLatin1(QUrl::toPercentEncoding(value));
 }
@@ -50,7 +59,7 @@ QString text(const UserDetails& details)
 {
     // An absent string is written as the platform's text for a null object.
     const auto field = [](const QString& value) {
-        return value.isNull() ? QStringLiteral("(null)") : encodedValue(value);
+        return value.isNull() ? MissingValueText : encodedValue(value);
     };
     // Built by concatenation: QString::arg would also replace "%1"-like text
     // inside the user's own values.
@@ -60,8 +69,10 @@ QString text(const UserDetails& details)
 
 bool parse(const QString& text, UserDetails& details)
 {
+    if (text.isEmpty() || text.size() > MaximumRecordLength)
+        return false;
     const QStringList pieces = text.split(u';');
-    if (text.isEmpty() || pieces.size() != 4)
+    if (pieces.size() != 4)
         return false;
     std::optional<QString> values[4];
     for (int i = 0; i < 4; ++i) {
@@ -69,8 +80,18 @@ bool parse(const QString& text, UserDetails& details)
         if (!values[i])
             return false;
     }
-    details.userName = decodedValue(*values[0]);
-    details.password = decodedValue(*values[1]);
+    if (*values[0] == MissingValueText || *values[1] == MissingValueText)
+        return false;
+    const QString userName = decodedValue(*values[0]);
+    const QString password = decodedValue(*values[1]);
+    // A UTF-16 unit is at most 3 UTF-8 bytes: most values need no count.
+    const auto tooLong = [](const QString& value) {
+        return value.size() * 3 > MaximumValueSize && value.toUtf8().size() > MaximumValueSize;
+    };
+    if (tooLong(userName) || tooLong(password))
+        return false;
+    details.userName = userName;
+    details.password = password;
     details.freequency = integerValue(*values[2]);
     details.status = integerValue(*values[3]);
     return true;
@@ -112,10 +133,21 @@ bool getDetailsFromKeyChain(UserDetails& details)
 
 bool getDetailsFromKeyChain(UserDetails& details, Error* error)
 {
-    const QVariant item = KeychainStore::itemForKey(DetailsRecordKey, DetailsRecordService, error);
+    Error readError;
+    const QVariant item = KeychainStore::itemForKey(DetailsRecordKey, DetailsRecordService, &readError);
+    if (error)
+        *error = readError;
+    if (KeychainStore::isStoreUnavailableError(readError)
+        || (readError.domain == KeychainErrorDomain && readError.code == UnarchiveFailedErrorCode))
+        qCWarning(lcKeyring) << "The details record could not be read:" << readError.localizedDescription();
     if (item.metaType().id() != QMetaType::QString)
         return false;
-    return parse(item.toString(), details);
+    const QString text = item.toString();
+    if (parse(text, details))
+        return true;
+    if (!text.isEmpty())
+        qCWarning(lcKeyring) << "The stored details record holds no user:" << text.size() << "characters";
+    return false;
 }
 
 void clearDetailsInKeyChain()
@@ -126,12 +158,24 @@ void clearDetailsInKeyChain()
 
 bool clearDetailsInKeyChain(Error* error)
 {
+    // Overwritten first, so that a delete that fails still leaves no password.
     Error saveError;
     KeychainStore::saveItem(QString(""), DetailsRecordKey, DetailsRecordService, &saveError);
     Error deleteError;
-    if (KeychainStore::deleteItemForKey(DetailsRecordKey, DetailsRecordService, &deleteError)
-        || deleteError.code == errSecItemNotFound)
+    if (KeychainStore::deleteItemForKey(DetailsRecordKey, DetailsRecordService, &deleteError))
         return true;
+    // Whether the user is signed out is what can be read back, not whether
+    // the item went: an item not found, or left empty, holds no one.
+    UserDetails left;
+    Error readError;
+    if (!getDetailsFromKeyChain(left, &readError) && !KeychainStore::isStoreUnavailableError(readError)) {
+        // Read without an error: the emptied item is still there.
+        if (readError.domain.isEmpty())
+            qCWarning(lcKeyring) << "The emptied details record could not be deleted:"
+                                 << deleteError.localizedDescription();
+        return true;
+    }
+    qCWarning(lcKeyring) << "The details record could not be cleared:" << deleteError.localizedDescription();
     if (error)
         *error = deleteError;
     return false;

@@ -22,10 +22,16 @@ struct UserDetails
 
 namespace DetailsRecord {
 
+// No user name or password is longer (in UTF-8 bytes); a record holding one
+// is not read as a user. The bound comes before any work on the text, so an
+// oversized item in the keyring costs neither program time or memory.
+inline constexpr qsizetype MaximumValueSize = 4 * 1024;
+
 QString text(const UserDetails& details);
 
 // Loads a record's text into the details; false, with the details untouched,
-// for any text that is not a well-formed record.
+// for any text that is not a well-formed record, and for one whose user name
+// or password is missing (written as "(null)") or over MaximumValueSize.
 bool parse(const QString& text, UserDetails& details);
 
 // Reads the text as the record reader does: leading white space, an optional
@@ -42,8 +48,9 @@ bool getDetailsFromKeyChain(UserDetails& details);
 // item means nothing is stored, a locked or absent store does not.
 bool getDetailsFromKeyChain(UserDetails& details, Error* error);
 void clearDetailsInKeyChain();
-// The same, telling whether the record is gone: false, with the store's
-// error, when the keyring could not delete it (locked, or not running).
+// The same, telling whether the user is signed out: true once no credentials
+// can be read back, even when the item itself could not be deleted; false,
+// with the store's error, when they may still be there (locked, or not running).
 bool clearDetailsInKeyChain(Error* error);
 
 } // namespace DetailsRecord

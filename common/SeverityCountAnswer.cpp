@@ -5,18 +5,20 @@
 #include <QJsonObject>
 #include <QLocale>
 
-ExchangeOutcome SeverityCount::classify(const QByteArray& answer)
+ExchangeOutcome SeverityCount::classify(const QByteArray& answer, int statusCode)
 {
     ExchangeOutcome outcome;
     const QJsonDocument document = QJsonDocument::fromJson(answer);
-    if (document.isNull())
+    if (!document.isObject())
         return outcome;
-    const QJsonObject members = document.object(); // empty for an array
+    const QJsonObject members = document.object();
     if (members.contains(QLatin1String("message"))) {
         outcome.kind = ExchangeOutcome::Kind::Refused;
         outcome.message = members.value(QLatin1String("message"));
         return outcome;
     }
+    if (statusCode < 200 || statusCode > 299)
+        return outcome;
     outcome.kind = ExchangeOutcome::Kind::Counts;
     outcome.expiring = members.value(QLatin1String("expiring"));
     outcome.critical = members.value(QLatin1String("critical"));

@@ -26,10 +26,11 @@ struct ExchangeOutcome
 
 namespace SeverityCount {
 
-// Only a JSON object or array is an answer; a "message" member alone makes it
-// a refusal, whatever else it holds. An array has no members, so it is counts
-// with all three missing.
-ExchangeOutcome classify(const QByteArray& answer);
+// Only a JSON object is an answer; a "message" member alone makes it a
+// refusal, whatever else it holds. An answer with an HTTP status outside 2xx
+// is never counts: it is a refusal when it holds "message", and unreadable
+// otherwise (an overloaded service's 503 must not sign anyone in).
+ExchangeOutcome classify(const QByteArray& answer, int statusCode);
 
 // A value as the texts show it: numbers in plain decimal, strings as they
 // are, "(null)" for a missing value, "<null>" for a JSON null, "1" and "0" for

@@ -1,10 +1,12 @@
 #include "common/SeverityCountExchange.h"
 
+#include "platform/Logging.h"
 #include "platform/URLConnection.h"
 
-void SeverityCountExchange::connectionDidReceiveResponse(URLConnection* connection)
+void SeverityCountExchange::connectionDidReceiveResponse(
+    URLConnection* connection, const URLResponse& response)
 {
-    m_answers[connection] = Answer {};
+    m_answers[connection] = Answer { QByteArray(), response.statusCode, false };
 }
 
 void SeverityCountExchange::connectionDidReceiveData(
@@ -25,13 +27,22 @@ void SeverityCountExchange::connectionDidReceiveData(
 ExchangeOutcome SeverityCountExchange::connectionDidFinishLoading(URLConnection* connection)
 {
     const auto found = m_answers.find(connection);
-    if (found == m_answers.end())
-        return {}; // no bytes at all: unreadable
+    if (found == m_answers.end()) {
+        qCWarning(lcExchange) << "The service's answer had no response at all";
+        return {};
+    }
     const Answer answer = std::move(found->second);
     m_answers.erase(found);
-    if (answer.overflowed)
+    if (answer.overflowed) {
+        qCWarning(lcExchange) << "The service's answer was dropped: larger than" << MaximumAnswerSize
+                              << "bytes";
         return {};
-    return SeverityCount::classify(answer.data);
+    }
+    const ExchangeOutcome outcome = SeverityCount::classify(answer.data, answer.statusCode);
+    if (outcome.kind == ExchangeOutcome::Kind::Unreadable)
+        qCWarning(lcExchange) << "The service's answer could not be read; HTTP status"
+                              << answer.statusCode << "," << answer.data.size() << "bytes";
+    return outcome;
 }
 
 void SeverityCountExchange::connectionDidFailWithError(URLConnection* connection)

@@ -10,6 +10,7 @@
 #include <unordered_map>
 
 class URLConnection;
+struct URLResponse;
 
 class SeverityCountExchange
 {
@@ -18,8 +19,9 @@ public:
     // neither kept nor read to its end.
     static constexpr qsizetype MaximumAnswerSize = 1024 * 1024;
 
-    // A new response replaces whatever the connection had collected.
-    void connectionDidReceiveResponse(URLConnection* connection);
+    // A new response replaces whatever the connection had collected; its
+    // HTTP status takes part in the classification.
+    void connectionDidReceiveResponse(URLConnection* connection, const URLResponse& response);
     // Past MaximumAnswerSize the bytes are dropped and the transfer stopped;
     // the answer then classifies as unreadable.
     void connectionDidReceiveData(URLConnection* connection, const QByteArray& data);
@@ -33,6 +35,7 @@ private:
     struct Answer
     {
         QByteArray data;
+        int statusCode = 0;
         bool overflowed = false;
     };
 

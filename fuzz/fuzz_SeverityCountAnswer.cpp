@@ -76,11 +76,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray answer(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    const ExchangeOutcome outcome = SeverityCount::classify(answer);
+    const ExchangeOutcome outcome = SeverityCount::classify(answer, 200);
     const QJsonDocument document = QJsonDocument::fromJson(answer);
 
-    fuzzCheck((outcome.kind == ExchangeOutcome::Kind::Unreadable) == document.isNull(),
-        "exactly the bodies that are no JSON object or array are unreadable");
+    fuzzCheck((outcome.kind == ExchangeOutcome::Kind::Unreadable) == !document.isObject(),
+        "exactly the bodies that are no JSON object are unreadable");
+    fuzzCheck(SeverityCount::classify(answer, 500).kind != ExchangeOutcome::Kind::Counts,
+        "an error status is never counts");
     if (outcome.kind == ExchangeOutcome::Kind::Refused)
         fuzzCheck(outcome.expiring.isUndefined() && outcome.critical.isUndefined() && outcome.expired.isUndefined(),
             "a refusal carries no counts");

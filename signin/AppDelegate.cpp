@@ -1,6 +1,7 @@
 #include "signin/AppDelegate.h"
 
 #include "common/DetailsRecord.h"
+#include "common/KeychainStore.h"
 #include "common/ProcessHelpers.h"
 #include "common/SeverityCountRequest.h"
 #include "platform/Alert.h"
@@ -8,6 +9,8 @@
 #include "platform/Application.h"
 #include "platform/Bundle.h"
 #include "platform/Error.h"
+#include "platform/Logging.h"
+#include "platform/SecretServiceWatcher.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -37,6 +41,11 @@ bool isWhiteSpaceOrNewline(QChar c)
     default:
         return false;
     }
+}
+
+QString keyringUnavailableText()
+{
+    return AppDelegate::tr("The keyring is locked or not running. Try again once it is available.");
 }
 
 template <typename T> QPointer<T> outlet(QWidget& window, const char* name)
@@ -107,15 +116,63 @@ void AppDelegate::applicationDidFinishLaunching(const Notification&)
     password = QString();
     freequency = -1;
     status = -1;
-    if (getDetailsFromKeyChain()) {
+    m_launchWhenSignedIn = true;
+    applyStoredDetails();
+    Application::activateIgnoringOtherApps(true);
+}
+
+// The window follows the record: at start-up, whenever the program is
+// brought forward (the notifier does so after a sign-out from its menu), and
+// when a keyring that could not be asked may answer again. A locked or absent
+// keyring says nothing about the record: what the window shows stays, and
+// the record is read again once the keyring is back.
+void AppDelegate::applyStoredDetails()
+{
+    UserDetails stored { userName, password, freequency, status };
+    Error error;
+    if (DetailsRecord::getDetailsFromKeyChain(stored, &error)) {
+        m_storeWatcher.reset();
+        userName = stored.userName;
+        password = stored.password;
+        freequency = stored.freequency;
+        status = stored.status;
         setSignLabelStatus();
         showloggedIn();
-        launchApplication(StatusBarApplicationName);
-    } else {
-        showSignIn();
+        showStoredSettings();
+        if (std::exchange(m_launchWhenSignedIn, false))
+            launchApplication(StatusBarApplicationName);
+        return;
     }
-    showStoredSettings();
-    Application::activateIgnoringOtherApps(true);
+    if (KeychainStore::isStoreUnavailableError(error)) {
+        // Only a start-up has no view yet; a later one stays as it is.
+        if (m_launchWhenSignedIn)
+            showKeyringUnavailable();
+        waitForStore();
+        return;
+    }
+    m_storeWatcher.reset();
+    // A signed-out view already shown keeps the settings chosen in it.
+    const bool showView = std::exchange(m_launchWhenSignedIn, false) || !userName.isEmpty()
+        || btnSignIn->isHidden();
+    forgetCredentials();
+    if (showView) {
+        showSignIn();
+        showStoredSettings();
+    }
+}
+
+void AppDelegate::waitForStore()
+{
+    if (m_storeWatcher)
+        return;
+    qCWarning(lcKeyring) << "The keyring is locked or not running; the sign-in waits for it";
+    m_storeWatcher = std::make_unique<SecretServiceWatcher>();
+    connect(m_storeWatcher.get(), &SecretServiceWatcher::serviceRegistered, this,
+        &AppDelegate::applyStoredDetails);
+    connect(m_storeWatcher.get(), &SecretServiceWatcher::collectionUnlocked, this,
+        &AppDelegate::applyStoredDetails);
+    // The keyring may have come back between the read and the watching.
+    QMetaObject::invokeMethod(this, &AppDelegate::applyStoredDetails, Qt::QueuedConnection);
 }
 
 void AppDelegate::showStoredSettings()
@@ -143,14 +200,9 @@ bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed(QObject*)
 
 bool AppDelegate::applicationShouldHandleReopen(QObject*, bool)
 {
-    // The notifier brings this window forward after the user signed out from
-    // its menu. Showing that user as still signed in would let the next
-    // settings change write the record back and sign them in again.
-    UserDetails stored;
-    if (!userName.isEmpty() && !DetailsRecord::getDetailsFromKeyChain(stored)) {
-        forgetCredentials();
-        showSignIn();
-    }
+    // Showing a user signed out from the notifier's menu as still signed in
+    // would let the next settings change write the record back.
+    applyStoredDetails();
     return true;
 }
 
@@ -162,9 +214,22 @@ void AppDelegate::showSignIn()
     passwordTxtField->show();
     lblPassword->show();
     lblUsername->show();
-    containerBox->setTitle(QStringLiteral("Sign In"));
+    containerBox->setTitle(tr("Sign In"));
     btnSignIn->show();
     userNameTxtField->setFocus();
+}
+
+void AppDelegate::showKeyringUnavailable()
+{
+    btnSingout->hide();
+    signInstatusLbl->setText(tr("Waiting for the keyring: it is locked or not running."));
+    signInstatusLbl->show();
+    userNameTxtField->hide();
+    passwordTxtField->hide();
+    lblPassword->hide();
+    lblUsername->hide();
+    containerBox->setTitle(QString());
+    btnSignIn->hide();
 }
 
 void AppDelegate::showloggedIn()
@@ -183,7 +248,7 @@ void AppDelegate::showloggedIn()
 void AppDelegate::setSignLabelStatus()
 {
     // Concatenated, not formatted: a user name may hold "%1".
-    signInstatusLbl->setText(QStringLiteral("You are Logged in as ") + userName);
+    signInstatusLbl->setText(tr("You are Logged in as ") + userName);
 }
 
 void AppDelegate::populateUIValues()
@@ -219,31 +284,59 @@ void AppDelegate::onSignOutAction(QObject*)
     if (!DetailsRecord::clearDetailsInKeyChain(&error)) {
         // The password is still in the keyring and the next start would sign
         // the user in again: they stay signed in, and are told.
-        m_alertPresenter.runModal({ QStringLiteral("You could not be signed out."),
-            QStringLiteral("The keyring is locked or not running. Try again once it is available."),
-            { QStringLiteral("OK") } });
+        m_alertPresenter.runModal(
+            { tr("You could not be signed out."), keyringUnavailableText(), { tr("OK") } });
         return;
     }
     // Forgotten, or the next settings change would store them again and
     // silently sign the user back in.
     forgetCredentials();
     showSignIn();
+    // A running notifier reads the record again when brought forward, finds
+    // none and stops posting the password.
+    launchApplication(StatusBarApplicationName);
 }
 
 void AppDelegate::onFrequencyChange(QObject*)
 {
-    if (userName.isEmpty())
-        return;
-    addDetailsToKeyChain();
-    launchApplication(StatusBarApplicationName);
+    storeSettings();
 }
 
 void AppDelegate::onNotificationChange(QObject*)
 {
+    storeSettings();
+}
+
+void AppDelegate::storeSettings()
+{
     if (userName.isEmpty())
         return;
-    addDetailsToKeyChain();
-    launchApplication(StatusBarApplicationName);
+    // The user may have signed out from the notifier's menu meanwhile:
+    // storing now would sign them in again with the old credentials.
+    UserDetails stored;
+    Error error;
+    const bool read = DetailsRecord::getDetailsFromKeyChain(stored, &error);
+    if (read && stored.userName == userName) {
+        password = stored.password;
+        const qint32 storedFreequency = freequency;
+        const qint32 storedStatus = status;
+        populateUIValues();
+        if (DetailsRecord::addDetailsToKeyChain({ userName, password, freequency, status }, &error)) {
+            launchApplication(StatusBarApplicationName);
+            return;
+        }
+        freequency = storedFreequency;
+        status = storedStatus;
+    } else if (read || !KeychainStore::isStoreUnavailableError(error)) {
+        forgetCredentials();
+        showSignIn();
+        showStoredSettings();
+        return;
+    }
+    qCWarning(lcKeyring) << "A settings change could not be stored:" << error.localizedDescription();
+    showStoredSettings();
+    m_alertPresenter.runModal(
+        { tr("Your change could not be saved."), keyringUnavailableText(), { tr("OK") } });
 }
 
 void AppDelegate::forgetCredentials()
@@ -272,11 +365,11 @@ void AppDelegate::onSignInAction(QObject*)
 {
     startProgressIndicator();
     if (checkEmpty(userNameTxtField)) {
-        alertMissingField(QStringLiteral("Please enter your user name."), userNameTxtField);
+        alertMissingField(tr("Please enter your user name."), userNameTxtField);
         return;
     }
     if (checkEmpty(passwordTxtField)) {
-        alertMissingField(QStringLiteral("Please enter your password."), passwordTxtField);
+        alertMissingField(tr("Please enter your password."), passwordTxtField);
         return;
     }
     // As typed: only the emptiness test trims.
@@ -298,7 +391,7 @@ void AppDelegate::onSignInAction(QObject*)
 void AppDelegate::alertMissingField(const QString& text, QLineEdit* field)
 {
     stopProgressIndicator();
-    m_alertPresenter.runModal({ text, QString(), { QStringLiteral("OK") } });
+    m_alertPresenter.runModal({ text, QString(), { tr("OK") } });
     if (field)
         field->setFocus();
 }
@@ -311,9 +404,10 @@ void AppDelegate::checkDocuments(const QString& typedUserName, const QString& ty
     m_pendingSignIns[connection] = { connection, { typedUserName, typedPassword } };
 }
 
-void AppDelegate::connectionDidReceiveResponse(URLConnection* connection, const URLResponse&)
+void AppDelegate::connectionDidReceiveResponse(
+    URLConnection* connection, const URLResponse& response)
 {
-    _responseData.connectionDidReceiveResponse(connection);
+    _responseData.connectionDidReceiveResponse(connection, response);
 }
 
 void AppDelegate::connectionDidReceiveData(URLConnection* connection, const QByteArray& data)
@@ -348,9 +442,9 @@ void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
             // Nothing was kept: a signed-in view now would be undone by the
             // next start, and the notifier would have no one to check for.
             forgetCredentials();
-            m_alertPresenter.runModal({ QStringLiteral("You could not be signed in."),
-                QStringLiteral("The keyring is locked or not running. Try again once it is available."),
-                { QStringLiteral("OK") } });
+            qCWarning(lcKeyring) << "An accepted sign-in could not be stored:" << stored.localizedDescription();
+            m_alertPresenter.runModal(
+                { tr("You could not be signed in."), keyringUnavailableText(), { tr("OK") } });
             break;
         }
         showloggedIn();

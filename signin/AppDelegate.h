@@ -12,9 +12,11 @@
 #include <QPointer>
 #include <QString>
 #include <QUrl>
+#include <memory>
 #include <unordered_map>
 
 class AlertPresenter;
+class SecretServiceWatcher;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -47,6 +49,8 @@ public:
 
     void showSignIn();
     void showloggedIn();
+    // Neither view: the keyring cannot be asked yet whether anyone is signed in.
+    void showKeyringUnavailable();
     void setSignLabelStatus();
     // The window's two settings into freequency and status.
     void populateUIValues();
@@ -110,6 +114,9 @@ private:
 
     void connectOutlets(QWidget& signInWindow);
     void connectActions();
+    void applyStoredDetails();
+    void waitForStore();
+    void storeSettings();
     void showStoredSettings();
     void forgetCredentials();
     void emptyTextFields();
@@ -122,6 +129,12 @@ private:
     QNetworkAccessManager& m_networkAccessManager;
     QUrl m_serviceURL;
     SeverityCountExchange _responseData;
+    // Set while the keyring is locked or away; the record is read again
+    // when it may have come back.
+    std::unique_ptr<SecretServiceWatcher> m_storeWatcher;
+    // The start-up's hand-over to the notifier, held back while the keyring
+    // cannot tell whether anyone is signed in.
+    bool m_launchWhenSignedIn = false;
     // What each running sign-in request sent, so that an acceptance stores
     // exactly the credentials the service accepted.
     std::unordered_map<const URLConnection*, PendingSignIn> m_pendingSignIns;

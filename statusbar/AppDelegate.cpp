@@ -291,9 +291,10 @@ void AppDelegate::launchApplication(const QString& name)
     ProcessHelpers::launchApplication(name);
 }
 
-void AppDelegate::connectionDidReceiveResponse(URLConnection* connection, const URLResponse&)
+void AppDelegate::connectionDidReceiveResponse(
+    URLConnection* connection, const URLResponse& response)
 {
-    responseData.connectionDidReceiveResponse(connection);
+    responseData.connectionDidReceiveResponse(connection, response);
 }
 
 void AppDelegate::connectionDidReceiveData(URLConnection* connection, const QByteArray& data)

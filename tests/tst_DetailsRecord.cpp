@@ -2,9 +2,22 @@
 
 #include "common/DetailsRecord.h"
 #include "common/KeychainStore.h"
+#include "platform/SecretServiceItems.h"
 #include "support/SecretServiceControl.h"
 
 #include <QTest>
+
+namespace {
+
+// The keyring as it is, except that it refuses every delete: a state no
+// daemon can be asked for.
+class UndeletableItems : public SecretServiceItems
+{
+public:
+    OSStatus remove(const QVariantMap&) override { return errSecInteractionNotAllowed; }
+};
+
+} // namespace
 
 class tst_DetailsRecord : public QObject
 {
@@ -40,6 +53,11 @@ private slots:
                                             << "пароль ключ\t" << QString();
         QTest::newRow("looks encoded") << "%3D"
                                        << "UserName=x" << QString();
+        QTest::newRow("typed like a missing value") << "(null)"
+                                                    << "(null)" << QString();
+        QTest::newRow("longest values")
+            << QString(DetailsRecord::MaximumValueSize, u'x')
+            << QString(DetailsRecord::MaximumValueSize / 3 - 1, QChar(0x20AC)) + "=;xx" << QString();
         // UTF-16 literals: a narrow one would pass through fromUtf8, which drops the mark.
         QTest::newRow("leading byte-order mark")
             << QStringLiteral("\uFEFFa;b") << QStringLiteral("\uFEFF=") << QString();
@@ -67,16 +85,23 @@ private slots:
         QVERIFY(DetailsRecord::parse("UserName=bob;Password=a=b;Freequency=0;Status=1", details));
         QCOMPARE(details.password, QStringLiteral("a=b"));
 
-        for (const char* text : { "", "UserName=a;Password=b;Freequency=1",
-                 "UserName=a;b;Password=c;Freequency=1;Status=1",
-                 "UserName=a;Password=b;Freequency=1;Status=1;",
-                 "UserName=a;Password;Freequency=1;Status=1",
-                 "UserName=a;Password=b;Freequency=1;Status" }) {
+        const qsizetype over = DetailsRecord::MaximumValueSize + 1;
+        for (const QString& text : { QString(""), QString("UserName=a;Password=b;Freequency=1"),
+                 QString("UserName=a;b;Password=c;Freequency=1;Status=1"),
+                 QString("UserName=a;Password=b;Freequency=1;Status=1;"),
+                 QString("UserName=a;Password;Freequency=1;Status=1"),
+                 QString("UserName=a;Password=b;Freequency=1;Status"),
+                 QString("UserName=(null);Password=b;Freequency=1;Status=1"),
+                 QString("UserName=a;Password=(null);Freequency=1;Status=1"),
+                 DetailsRecord::text({ QString(over, u'x'), "b", 1, 1 }),
+                 DetailsRecord::text({ "a", QString(over / 2 + 1, QChar(0xE9)), 1, 1 }),
+                 DetailsRecord::text({ "a", QString(over, u';'), 1, 1 }),
+                 DetailsRecord::text({ QString(8 * 1024 * 1024, u'n'), "b", 1, 1 }) }) {
             UserDetails untouched { QString(), QString(), -1, -1 };
-            QVERIFY2(!DetailsRecord::parse(text, untouched), text);
+            QVERIFY2(!DetailsRecord::parse(text, untouched), qPrintable(text.left(80)));
             QVERIFY2(untouched.userName.isNull() && untouched.password.isNull()
                     && untouched.freequency == -1 && untouched.status == -1,
-                text);
+                qPrintable(text.left(80)));
         }
     }
 
@@ -124,6 +149,16 @@ private slots:
             KeychainStore::saveItem(QString(""), DetailsRecordKey, DetailsRecordService, nullptr));
         QVERIFY(!DetailsRecord::getDetailsFromKeyChain(details));
         QCOMPARE(details.userName, QStringLiteral("carol;x"));
+
+        // A clear whose delete fails after the empty record was written has
+        // signed the user out all the same.
+        DetailsRecord::addDetailsToKeyChain({ "carol", "pw", 0, 1 });
+        setSecItemBackend(std::make_unique<UndeletableItems>());
+        Error error;
+        const bool cleared = DetailsRecord::clearDetailsInKeyChain(&error);
+        setSecItemBackend(nullptr);
+        QVERIFY2(cleared, qPrintable(error.localizedDescription()));
+        QVERIFY(!DetailsRecord::getDetailsFromKeyChain(details));
     }
 };
 

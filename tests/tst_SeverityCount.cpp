@@ -32,9 +32,9 @@ public:
 
     qsizetype ended() const { return outcomes.size() + failures.size(); }
 
-    void connectionDidReceiveResponse(URLConnection* connection, const URLResponse&) override
+    void connectionDidReceiveResponse(URLConnection* connection, const URLResponse& response) override
     {
-        exchange.connectionDidReceiveResponse(connection);
+        exchange.connectionDidReceiveResponse(connection, response);
     }
     void connectionDidReceiveData(URLConnection* connection, const QByteArray& data) override
     {
@@ -157,32 +157,43 @@ private slots:
     {
         const QString none = "counts: Expiring : (null), Critical :(null), Expired : (null)";
         QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("status");
         QTest::addColumn<QString>("outcome");
-        QTest::newRow("counts") << QByteArray(R"({"expiring":2,"critical":0,"expired":5})")
+        QTest::newRow("counts") << QByteArray(R"({"expiring":2,"critical":0,"expired":5})") << 200
                                 << "counts: Expiring : 2, Critical :0, Expired : 5";
         QTest::newRow("message beside counts")
-            << QByteArray(R"({"expiring":1,"message":"Invalid user"})") << "refused: Invalid user";
-        QTest::newRow("null message") << QByteArray(R"({"message":null})") << "refused: <null>";
-        QTest::newRow("empty object") << QByteArray("{}") << none;
-        QTest::newRow("array") << QByteArray(R"([{"expiring":1}])") << none;
+            << QByteArray(R"({"expiring":1,"message":"Invalid user"})") << 200
+            << "refused: Invalid user";
+        QTest::newRow("null message") << QByteArray(R"({"message":null})") << 200 << "refused: <null>";
+        QTest::newRow("empty object") << QByteArray("{}") << 204 << none;
+        QTest::newRow("array") << QByteArray(R"([{"expiring":1}])") << 200 << "unreadable";
+        QTest::newRow("empty array") << QByteArray("[]") << 200 << "unreadable";
+        QTest::newRow("empty object in a 500") << QByteArray("{}") << 500 << "unreadable";
+        QTest::newRow("counts in a 404")
+            << QByteArray(R"({"expiring":1})") << 404 << "unreadable";
+        QTest::newRow("counts in a redirect")
+            << QByteArray(R"({"expiring":1})") << 302 << "unreadable";
+        QTest::newRow("message in a 503") << QByteArray(R"({"message":"busy"})") << 503
+                                          << "refused: busy";
         QTest::newRow("blanks around an object")
-            << QByteArray(" \n{\"critical\":3}\r\n")
+            << QByteArray(" \n{\"critical\":3}\r\n") << 200
             << "counts: Expiring : (null), Critical :3, Expired : (null)";
         QTest::newRow("values like placeholders")
-            << QByteArray(R"({"expiring":"%2","critical":"%1%3","expired":"%@"})")
+            << QByteArray(R"({"expiring":"%2","critical":"%1%3","expired":"%@"})") << 200
             << "counts: Expiring : %2, Critical :%1%3, Expired : %@";
-        QTest::newRow("empty body") << QByteArray() << "unreadable";
+        QTest::newRow("empty body") << QByteArray() << 200 << "unreadable";
         QTest::newRow("html page")
-            << QByteArray("<html><body>Bad Gateway</body></html>") << "unreadable";
-        QTest::newRow("bare string") << QByteArray(R"("ok")") << "unreadable";
-        QTest::newRow("two objects") << QByteArray("{}{}") << "unreadable";
+            << QByteArray("<html><body>Bad Gateway</body></html>") << 200 << "unreadable";
+        QTest::newRow("bare string") << QByteArray(R"("ok")") << 200 << "unreadable";
+        QTest::newRow("two objects") << QByteArray("{}{}") << 200 << "unreadable";
     }
 
     void answersAreClassified()
     {
         QFETCH(QByteArray, answer);
+        QFETCH(int, status);
         QFETCH(QString, outcome);
-        QCOMPARE(summary(SeverityCount::classify(answer)), outcome);
+        QCOMPARE(summary(SeverityCount::classify(answer, status)), outcome);
     }
 
     void valuesHaveTheirTextForms_data()
@@ -223,6 +234,8 @@ private slots:
         QTest::newRow("refusal in a 500")
             << RawTlsServer::Answer::http(500, R"({"message":"down"})").bytes << 0 << false
             << "refused: down";
+        QTest::newRow("empty object in a 500")
+            << RawTlsServer::Answer::http(500, "{}").bytes << 0 << false << "unreadable";
         QTest::newRow("error page")
             << RawTlsServer::Answer::http(502, "<h1>Bad</h1>", "text/html").bytes << 0 << false
             << "unreadable";
@@ -272,7 +285,7 @@ private slots:
 
         QVERIFY2(delegate.failures.isEmpty(), qPrintable(summary(delegate)));
         for (const auto& [body, outcome] : delegate.outcomes)
-            QCOMPARE(summary(outcome), summary(SeverityCount::classify(countsFor(body))));
+            QCOMPARE(summary(outcome), summary(SeverityCount::classify(countsFor(body), 200)));
     }
 
     void eachResponseRestartsTheBufferAndOnePastTheCapIsDropped()
@@ -280,9 +293,9 @@ private slots:
         ExchangeDelegate delegate;
         URLConnection* connection = sendToSilentServer(delegate);
         SeverityCountExchange& exchange = delegate.exchange;
-        exchange.connectionDidReceiveResponse(connection);
+        exchange.connectionDidReceiveResponse(connection, { {}, 500, {} });
         exchange.connectionDidReceiveData(connection, "<html>moved</html>");
-        exchange.connectionDidReceiveResponse(connection);
+        exchange.connectionDidReceiveResponse(connection, { {}, 200, {} });
         exchange.connectionDidReceiveData(connection, R"({"expiring":)");
         exchange.connectionDidReceiveData(connection, "3}");
         QCOMPARE(summary(exchange.connectionDidFinishLoading(connection)),
@@ -293,7 +306,7 @@ private slots:
 
         ExchangeDelegate capped;
         connection = sendToSilentServer(capped);
-        capped.exchange.connectionDidReceiveResponse(connection);
+        capped.exchange.connectionDidReceiveResponse(connection, { {}, 200, {} });
         capped.exchange.connectionDidReceiveData(connection, QByteArray(cap - 2, '['));
         capped.exchange.connectionDidReceiveData(connection, "[]");
         QCOMPARE(capped.exchange.bufferedSize(connection), cap);

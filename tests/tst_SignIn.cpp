@@ -141,12 +141,14 @@ private slots:
             storedRecord().toString(), "UserName=ada;Password=p&ss w+rd%;Freequency=2;Status=1");
         QCOMPARE(activations->names.size(), 2);
 
-        // Signed out from the notifier's menu, which then brings this window forward.
+        // Signed out from the notifier's menu while this window stays open.
         DetailsRecord::clearDetailsInKeyChain();
+        QTest::keyClick(app->frequencyComboBox, Qt::Key_Up);
+        QVERIFY2(storedRecord().isNull(), "a user signed out elsewhere was stored again");
+        verifySignedIn(false);
+        QCOMPARE(activations->names.size(), 2);
         QVERIFY(app->applicationShouldHandleReopen(qApp, true));
         verifySignedIn(false);
-        QTest::keyClick(app->frequencyComboBox, Qt::Key_Down);
-        QVERIFY2(storedRecord().isNull(), "a user signed out elsewhere was stored again");
         verifyStatusBarRunning();
     }
 
@@ -207,6 +209,7 @@ private slots:
         QTest::mouseClick(app->btnSingout, Qt::LeftButton);
         verifySignedIn(false);
         QVERIFY(storedRecord().isNull());
+        QVERIFY2(activations->names.size() == 3, "a running notifier was not told of the sign-out");
         QVERIFY(app->userName.isNull() && app->password.isNull());
         QTest::keyClick(app->showNotifactionCheckBox, Qt::Key_Space);
         QVERIFY2(storedRecord().isNull(), "a settings change after sign-out signed the user in");
@@ -214,7 +217,7 @@ private slots:
         window->close();
         QVERIFY(app->applicationShouldTerminateAfterLastWindowClosed(qApp));
         QVERIFY(storedRecord().isNull());
-        QCOMPARE(activations->names, QStringList(3, StatusBarApplicationName));
+        QCOMPARE(activations->names, QStringList(4, StatusBarApplicationName));
         verifyStatusBarRunning();
         ProcessHelpers::launchApplication("TarvenDESK.app");
         QTRY_VERIFY_WITH_TIMEOUT(BusPrograms::isNameOwned(SignInBundleIdentifier), 30000);
