@@ -1,42 +1,20 @@
 #include "common/ProcessHelpers.h"
 
-#include "platform/Script.h"
+#include "platform/Alert.h"
+#include "platform/AlertPresenter.h"
+#include "platform/ApplicationActivation.h"
+#include "platform/Logging.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <signal.h>
 
 namespace {
 
-const QString ActivationScriptTemplate
-    = QStringLiteral("tell application \"%@\"\n\t activate\nend tell");
-
-// The system's autostart and application folders stand where the original
-// platform had its launch-agent and application folders.
-const QString LaunchAgentCopyScriptTemplate = QStringLiteral(
-    "property y : POSIX file \"%@\" as alias\n"
-    "                        tell application \"Finder\"\n"
-    "                        set x to POSIX file \"/etc/xdg/autostart/\" as alias\n"
-    "                        duplicate y to x\n"
-    "                        end tell");
-
-const QString ApplicationCopyScriptTemplate
-    = QStringLiteral("property y : POSIX file \"%@\" as alias\n"
-                     "                        tell application \"Finder\"\n"
-                     "                        set x to POSIX file \"/opt/\" as alias\n"
-                     "                        duplicate y to x\n"
-                     "                        end tell");
-
-QString filledTemplate(QString scriptTemplate, const QString& text)
+ProcessHelpers::Launcher& installedLauncher()
 {
-    // Not QString::arg: a "%1" inside the inserted text must stay as it is.
-    return scriptTemplate.replace(
-        QStringLiteral("%@"), ProcessHelpers::escapedForScriptString(text));
-}
-
-void runScript(const QString& source)
-{
-    Script script(source);
-    QString errorDescription;
-    script.executeAndReturnError(&errorDescription);
+    static ProcessHelpers::Launcher launcher;
+    return launcher;
 }
 
 } // namespace
@@ -46,10 +24,14 @@ namespace ProcessHelpers {
 void killAllOtherInstance(const QString& bundleIdentifier)
 {
     const pid_t ownProcessIdentifier = Workspace::processIdentifier();
-    const QList<RunningApplication> running = Workspace::runningApplications();
-    for (const pid_t pid : instancesToKill(
-             bundleIdentifier, running, ownProcessIdentifier, Workspace::userIdentifier()))
-        ::kill(pid, SIGKILL);
+    const uid_t ownUserIdentifier = Workspace::userIdentifier();
+    Workspace::runningApplications(bundleIdentifier,
+        [bundleIdentifier, ownProcessIdentifier, ownUserIdentifier](
+            const QList<RunningApplication>& running) {
+            for (const pid_t pid :
+                instancesToKill(bundleIdentifier, running, ownProcessIdentifier, ownUserIdentifier))
+                ::kill(pid, SIGKILL);
+        });
 }
 
 QList<pid_t> instancesToKill(const QString& bundleIdentifier,
@@ -70,36 +52,36 @@ QList<pid_t> instancesToKill(const QString& bundleIdentifier,
     return pids;
 }
 
-void launchApplication(const QString& applicationName)
+void launchApplication(
+    const QString& applicationName, AlertPresenter* askedByPerson, std::function<void()> then)
 {
-    runScript(activationScriptSource(applicationName));
-}
-
-QString activationScriptSource(const QString& applicationName)
-{
-    return filledTemplate(ActivationScriptTemplate, applicationName);
-}
-
-QString launchAgentCopyScriptSource(const QString& launchAgentPath)
-{
-    return filledTemplate(LaunchAgentCopyScriptTemplate, launchAgentPath);
-}
-
-QString applicationCopyScriptSource(const QString& applicationPath)
-{
-    return filledTemplate(ApplicationCopyScriptTemplate, applicationPath);
-}
-
-QString escapedForScriptString(const QString& text)
-{
-    QString escaped;
-    escaped.reserve(text.size());
-    for (const QChar c : text) {
-        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
-            escaped += QLatin1Char('\\');
-        escaped += c;
+    if (const Launcher& launcher = installedLauncher()) {
+        launcher(applicationName);
+        if (then)
+            then();
+        return;
     }
-    return escaped;
+    ApplicationActivation::activateApplication(applicationName,
+        [applicationName, presenter = QPointer<AlertPresenter>(askedByPerson),
+            asked = askedByPerson != nullptr,
+            then = std::move(then)](const QString& entryId, const QString& errorDescription) {
+            if (entryId.isNull()) {
+                qCWarning(lcActivation).noquote() << errorDescription;
+                if (asked && presenter)
+                    presenter->runModal(Alert {
+                        QCoreApplication::translate("ProcessHelpers", "“%1” couldn’t be opened.")
+                            .arg(applicationName),
+                        errorDescription,
+                        { QCoreApplication::translate("ProcessHelpers", "OK") } });
+            }
+            if (then)
+                then();
+        });
+}
+
+void setLauncher(Launcher launcher)
+{
+    installedLauncher() = std::move(launcher);
 }
 
 } // namespace ProcessHelpers

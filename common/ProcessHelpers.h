@@ -8,6 +8,9 @@
 
 #include <QList>
 #include <QString>
+#include <functional>
+
+class AlertPresenter;
 
 // Each is also the program's desktop entry ID and its name on the session bus.
 inline const QString SignInBundleIdentifier = QStringLiteral("org.tarvendesk.TarvenDESK");
@@ -18,10 +21,11 @@ inline const QString InstallerBundleIdentifier = QStringLiteral("org.tarvendesk.
 namespace ProcessHelpers {
 
 // Sends SIGKILL to every other running copy registered under exactly this
-// identifier. Reports nothing, whatever happens.
+// identifier, once the bus has said which they are; returns at once. Reports
+// nothing, whatever happens.
 void killAllOtherInstance(const QString& bundleIdentifier);
 
-// The process numbers the guard signals, in the snapshot's order: entries whose
+// The process numbers the guard signals, in the bus's order: entries whose
 // identifier equals the given one exactly, without the own process, without
 // numbers of 0 or below (kill would reach a whole group or every process), and
 // without processes of another user.
@@ -30,17 +34,16 @@ QList<pid_t> instancesToKill(const QString& bundleIdentifier,
     qint64 ownUserIdentifier);
 
 // Brings the named application ("TarvenDESK.app") to the front, starting it
-// when it is not running. Failures are dropped.
-void launchApplication(const QString& applicationName);
+// when it is not running; returns at once. A failure is logged and, when a
+// person asked for the activation, shown through their program's presenter.
+// then, if given, runs once the activation has succeeded or failed (after the
+// alert).
+void launchApplication(const QString& applicationName, AlertPresenter* askedByPerson = nullptr,
+    std::function<void()> then = {});
 
-// The script texts the suite hands to the scripting service. Inserted text is
-// escaped for the script's string literal, so an ordinary name or path gives
-// exactly the template with it in place, and no name or path can change what
-// the script does.
-QString activationScriptSource(const QString& applicationName);
-QString launchAgentCopyScriptSource(const QString& launchAgentPath);
-QString applicationCopyScriptSource(const QString& applicationPath);
-
-QString escapedForScriptString(const QString& text);
+// Where launchApplication hands its names; empty puts the desktop's activation
+// back. For tests that watch the hand-overs between the programs.
+using Launcher = std::function<void(const QString& applicationName)>;
+void setLauncher(Launcher launcher);
 
 } // namespace ProcessHelpers

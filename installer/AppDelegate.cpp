@@ -4,14 +4,18 @@
 #include "platform/Alert.h"
 #include "platform/AlertPresenter.h"
 #include "platform/Application.h"
-#include "platform/Script.h"
+#include "platform/FileDuplication.h"
+#include "platform/Logging.h"
+#include "platform/PrivilegedDuplication.h"
 
 namespace {
 
 const QString ApplicationResourceName = QStringLiteral("tarvenDESK");
 const QString ApplicationResourceType = QStringLiteral("app");
-// The original platform's "plist": here the agent is a desktop entry.
+// The checker's launch agent is an autostart desktop entry.
 const QString LaunchAgentResourceType = QStringLiteral("desktop");
+const QString AutostartFolder = QStringLiteral("/etc/xdg/autostart/");
+const QString ApplicationsFolder = QStringLiteral("/opt/");
 
 QString quoted(const QString& text)
 {
@@ -40,57 +44,84 @@ void AppDelegate::applicationWillTerminate(const Notification&)
 {
 }
 
+bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed(QObject*)
+{
+    return true;
+}
+
 void AppDelegate::onInstall(QObject*)
 {
-    if (!_instalButton)
+    if (!_instalButton || m_busy)
         return;
+    m_busy = true;
+    _instalButton->setEnabled(false);
     if (_instalButton->text() != InstallTitle) {
-        launchApplication(CheckerApplicationName);
-        Application::terminate(this);
+        launchApplication(CheckerApplicationName, [this] { Application::terminate(this); });
         return;
     }
-    if (!m_plistInPlace)
-        m_plistInPlace = copyPlist();
-    if (!m_appInPlace)
-        m_appInPlace
-            = copyApp(m_bundle.pathForResource(ApplicationResourceName, ApplicationResourceType));
+    m_copyFailed = false;
+    copyPlist();
+}
+
+void AppDelegate::copyPlist()
+{
+    const QString path = m_bundle.pathForResource(CheckerLaunchAgentLabel, LaunchAgentResourceType);
+    copyItem(
+        CheckerLaunchAgentLabel + u'.' + LaunchAgentResourceType, path, AutostartFolder, [this] {
+            copyApp(m_bundle.pathForResource(ApplicationResourceName, ApplicationResourceType));
+        });
+}
+
+void AppDelegate::copyApp(const QString& path)
+{
+    copyItem(ApplicationResourceName + u'.' + ApplicationResourceType, path, ApplicationsFolder,
+        [this] { copiesFinished(); });
+}
+
+void AppDelegate::launchApplication(const QString& applicationName, std::function<void()> then)
+{
+    ProcessHelpers::launchApplication(applicationName, &m_alertPresenter, std::move(then));
+}
+
+void AppDelegate::copiesFinished()
+{
+    m_busy = false;
+    if (!_instalButton)
+        return;
+    _instalButton->setEnabled(true);
     // A failed copy keeps "Install", so that the user can try again once the
     // reason is dealt with.
-    if (!m_plistInPlace || !m_appInPlace || !_instalButton)
+    if (m_copyFailed)
         return;
     _instalButton->setText(DoneTitle);
     _instalButton->adjustSize();
 }
 
-bool AppDelegate::copyPlist()
+void AppDelegate::copyItem(
+    const QString& itemName, const QString& path, const QString& folder, std::function<void()> then)
 {
-    const QString path = m_bundle.pathForResource(CheckerLaunchAgentLabel, LaunchAgentResourceType);
-    return copyItem(CheckerLaunchAgentLabel + u'.' + LaunchAgentResourceType, path,
-        ProcessHelpers::launchAgentCopyScriptSource(path));
-}
-
-bool AppDelegate::copyApp(const QString& path)
-{
-    return copyItem(ApplicationResourceName + u'.' + ApplicationResourceType, path,
-        ProcessHelpers::applicationCopyScriptSource(path));
-}
-
-void AppDelegate::launchApplication(const QString& applicationName)
-{
-    ProcessHelpers::launchApplication(applicationName);
-}
-
-bool AppDelegate::copyItem(
-    const QString& itemName, const QString& path, const QString& scriptSource)
-{
+    const auto copied = [this, itemName, then](const QString& copyPath, const QString& reason) {
+        if (copyPath.isNull()) {
+            m_copyFailed = true;
+            qCWarning(lcInstaller).noquote() << itemName << "was not installed:" << reason;
+            m_alertPresenter.runModal(Alert {
+                tr("%1 couldn’t be installed.").arg(quoted(itemName)), reason, { tr("OK") } });
+        }
+        then();
+    };
+    if (path.isEmpty()) {
+        copied({},
+            tr("The installer’s data folder %1 holds no %2.")
+                .arg(quoted(m_bundle.resourcePath()), quoted(itemName)));
+        return;
+    }
+    // A system folder asks an ordinary user for administrator rights, as a
+    // file manager does.
+    if (PrivilegedDuplication::needsAdministratorRights(folder)) {
+        PrivilegedDuplication::duplicateItem(path, folder, this, copied);
+        return;
+    }
     QString reason;
-    if (path.isEmpty())
-        reason = QStringLiteral("The installer’s data folder %1 holds no %2.")
-                     .arg(quoted(m_bundle.resourcePath()), quoted(itemName));
-    else if (Script(scriptSource).executeAndReturnError(&reason).isValid())
-        return true;
-    m_alertPresenter.runModal(
-        Alert { QStringLiteral("%1 couldn’t be installed.").arg(quoted(itemName)), reason,
-            { QStringLiteral("OK") } });
-    return false;
+    const QString copy = FileDuplication::duplicateItem(path, folder, &reason);
+    copied(copy, reason);
 }

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QString>
 #include <QWidget>
+#include <functional>
 
 class AlertPresenter;
 
@@ -36,24 +37,29 @@ public:
 
     void applicationDidFinishLaunching(const Notification& notification) override;
     void applicationWillTerminate(const Notification& notification) override;
+    // Closing the window ends the installer.
+    bool applicationShouldTerminateAfterLastWindowClosed(QObject* sender) override;
 
+    // The button is off while a press is carried out: a copy into a system
+    // folder waits for the user to grant administrator rights.
     void onInstall(QObject* sender);
-    // Each answers whether its item is in place; a failure has been shown in
-    // an alert that names the item and the reason.
-    bool copyPlist();
-    bool copyApp(const QString& path);
-    void launchApplication(const QString& applicationName);
+    // Each copy replaces an earlier one of its item; a failure is shown in an
+    // alert that names the item and the reason. copyPlist goes on with
+    // copyApp, and that with the end of the press.
+    void copyPlist();
+    void copyApp(const QString& path);
+    // then runs once the activation has succeeded or failed.
+    void launchApplication(const QString& applicationName, std::function<void()> then = {});
 
 private:
-    bool copyItem(const QString& itemName, const QString& path, const QString& scriptSource);
+    void copyItem(const QString& itemName, const QString& path, const QString& folder,
+        std::function<void()> then);
+    void copiesFinished();
 
     AlertPresenter& m_alertPresenter;
     Bundle m_bundle;
     QPointer<QWidget> _window;
     QPointer<QPushButton> _instalButton;
-    // What is already in place from an earlier press of this run: pressing
-    // "Install" again after a failure copies only what is still missing, as
-    // a second copy of what is there would fail with "already exists".
-    bool m_plistInPlace = false;
-    bool m_appInPlace = false;
+    bool m_busy = false;
+    bool m_copyFailed = false;
 };

@@ -1,9 +1,11 @@
 // tarvendesk-duplicate ITEM FOLDER
 //
-// Copies ITEM into FOLDER as the file manager's duplicate does. pkexec runs it
-// with administrator rights for a program whose user may not write to the
-// folder, so it trusts nothing it is given: both paths must be absolute, and
-// the folder must be one of the two system folders the suite installs into.
+// Copies one of the two items of the installer's bundle into its system
+// folder, as the file manager's duplicate does. pkexec runs it with
+// administrator rights for a user who may not write to the folder, so it
+// trusts nothing it is given: ITEM must be the checker's autostart entry or
+// the suite's bundle, by name, in the installer data folder that was
+// installed with this tool, and FOLDER the one system folder of that item.
 // Prints the copy's path; on failure the reason on standard error, with
 // status 1, or status 2 for arguments it refuses.
 
@@ -11,18 +13,34 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStringList>
+#include <QFileInfo>
+#include <QList>
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
-// The system autostart and applications folders of the installer's scripts.
-const QStringList SystemFolders = { QStringLiteral("/etc/xdg/autostart"), QStringLiteral("/opt") };
+// Each item of the bundle with the folder it goes to.
+const QList<std::pair<QString, QString>> Items {
+    { QStringLiteral("org.tarvendesk.TarvenDeskChecker.desktop"),
+        QStringLiteral("/etc/xdg/autostart") },
+    { QStringLiteral("tarvenDESK.app"), QStringLiteral("/opt") },
+};
 
 int refuse(const QString& reason)
 {
     std::fprintf(stderr, "%s\n", reason.toUtf8().constData());
     return 2;
+}
+
+// Found from this tool's own file, never from the caller: a root-owned tool
+// beside a root-owned data folder.
+QString bundleFolder()
+{
+    const QString tool = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    return QDir::cleanPath(
+        QFileInfo(tool).path() + QStringLiteral("/../share/tarvendesk/installer"));
 }
 
 } // namespace
@@ -31,14 +49,17 @@ int main(int argc, char** argv)
 {
     if (argc != 3)
         return refuse(QStringLiteral("usage: tarvendesk-duplicate ITEM FOLDER"));
-    const QString item = QFile::decodeName(argv[1]);
-    const QString folder = QFile::decodeName(argv[2]);
-    if (!QDir::isAbsolutePath(item) || !QDir::isAbsolutePath(folder))
-        return refuse(QStringLiteral("The item and the folder must be given as absolute paths."));
-    if (!SystemFolders.contains(QDir::cleanPath(folder)))
-        return refuse(
-            QStringLiteral("The folder “%1” is none the suite installs into; only “%2” are.")
-                .arg(folder, SystemFolders.join(QStringLiteral("” and “"))));
+    const QString item = QDir::cleanPath(QFile::decodeName(argv[1]));
+    const QString folder = QDir::cleanPath(QFile::decodeName(argv[2]));
+    const QString bundle = bundleFolder();
+    const QString name = QFileInfo(item).fileName();
+    const auto known = std::find_if(
+        Items.begin(), Items.end(), [&](const auto& known) { return known.first == name; });
+    if (known == Items.end() || item != bundle + u'/' + name)
+        return refuse(QStringLiteral("“%1” is none of the installer’s items in “%2”.")
+                          .arg(QFile::decodeName(argv[1]), bundle));
+    if (folder != known->second)
+        return refuse(QStringLiteral("“%1” goes into “%2” only.").arg(name, known->second));
 
     QString reason;
     const QString copy = FileDuplication::duplicateItem(item, folder, &reason);

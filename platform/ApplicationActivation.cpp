@@ -1,57 +1,26 @@
 #include "platform/ApplicationActivation.h"
 
+#include "platform/Logging.h"
+
+#include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusPendingCall>
 #include <QDBusPendingCallWatcher>
-#include <QDBusReply>
+#include <QDBusPendingReply>
 #include <QDir>
-#include <QDirIterator>
-#include <QEventLoop>
+#include <QFileInfo>
 #include <QProcess>
-#include <QSet>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QVariantMap>
 
 namespace {
 
-const QString DesktopSuffix = QStringLiteral(".desktop");
+const QString SuiteEntryPrefix = QStringLiteral("org.tarvendesk.");
 // Where the installer puts application bundles, each with a share/ of its own.
 const QString SystemApplicationsFolder = QStringLiteral("/opt");
-
-struct Candidate
-{
-    QString id;
-    QString filePath;
-};
-
-// Every desktop file ID of the folders with the file that counts for it: the
-// one in the most important folder. The ID of a file in a subfolder joins
-// the folder names with "-", as freedesktop menus name them.
-QList<Candidate> desktopFiles(const QStringList& folders)
-{
-    QList<Candidate> files;
-    QSet<QString> seen;
-    for (const QString& folder : folders) {
-        QStringList inFolder;
-        QDirIterator it(
-            folder, { QStringLiteral("*.desktop") }, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            inFolder.append(it.next());
-        inFolder.sort();
-        for (const QString& filePath : inFolder) {
-            QString id = QDir(folder).relativeFilePath(filePath);
-            id.chop(DesktopSuffix.size());
-            id.replace(QLatin1Char('/'), QLatin1Char('-'));
-            if (!seen.contains(id)) {
-                seen.insert(id);
-                files.append({ id, filePath });
-            }
-        }
-    }
-    return files;
-}
+// A program the bus starts gets this long to take its name and answer.
+constexpr int ActivationTimeoutMilliseconds = 60000;
 
 QString applicationNameWithoutSuffix(const QString& applicationName)
 {
@@ -61,48 +30,54 @@ QString applicationNameWithoutSuffix(const QString& applicationName)
     return name;
 }
 
-QVariant fail(QString* errorDescription, const QString& description)
+QString translated(const char* text)
 {
-    if (errorDescription)
-        *errorDescription = description;
-    return {};
+    return QCoreApplication::translate("ApplicationActivation", text);
 }
 
-bool nameHasOwner(const QDBusConnection& bus, const QString& name)
+void finish(const ApplicationActivation::Completion& done, const QString& entryId,
+    const QString& errorDescription)
 {
-    const QDBusReply<bool> reply = bus.interface()->isServiceRegistered(name);
-    return reply.isValid() && reply.value();
+    if (done)
+        done(entryId, errorDescription);
 }
 
-bool isActivatableOnBus(const QDBusConnection& bus, const QString& name)
+// Later, from the event loop, so that the caller sees one order whatever the
+// outcome.
+void finishLater(ApplicationActivation::Completion done, QString entryId, QString errorDescription)
 {
-    const QDBusReply<QStringList> reply = bus.interface()->activatableServiceNames();
-    return reply.isValid() && reply.value().contains(name);
+    QTimer::singleShot(0, QCoreApplication::instance(),
+        [done = std::move(done), entryId = std::move(entryId),
+            errorDescription = std::move(errorDescription)] {
+            finish(done, entryId, errorDescription);
+        });
 }
 
-// With the auto-start flag a message to a name nobody holds starts the
-// program's bus service first; the answer comes once it has handled it.
-// While waiting, the caller still answers calls from the bus but no input:
-// the program it activates may be activating it in turn (the sign-in program
-// starts the notifier as it launches), and two programs each waiting for the
-// other's answer would both hang until the call timed out.
-QDBusMessage callActivate(const QDBusConnection& bus, const DesktopEntry& entry)
+void startFromCommand(const QString& applicationName, const DesktopEntry& entry,
+    const ApplicationActivation::Completion& done)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(entry.id, entry.objectPath(),
-        QStringLiteral("org.freedesktop.Application"), QStringLiteral("Activate"));
-    call << QVariantMap();
-    call.setAutoStartService(true);
-    QDBusPendingCall pending = bus.asyncCall(call);
-    if (!pending.isFinished()) {
-        QDBusPendingCallWatcher watcher(pending);
-        QEventLoop wait;
-        QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &wait, &QEventLoop::quit);
-        wait.exec(QEventLoop::ExcludeUserInputEvents);
+    QStringList arguments = entry.execArguments();
+    if (arguments.isEmpty()) {
+        finish(done, {},
+            translated("Application “%1” has no command to start it.").arg(applicationName));
+        return;
     }
-    // Still open when the program is ending: the event loops were told to stop.
-    if (!pending.isFinished())
-        return call.createErrorReply(QDBusError::NoReply, QStringLiteral("The program is ending."));
-    return pending.reply();
+    const QString program = arguments.takeFirst();
+    const QString workingDirectory = entry.path.isEmpty() ? QDir::homePath() : entry.path;
+    if (!QProcess::startDetached(program, arguments, workingDirectory)) {
+        finish(done, {}, translated("Application “%1” can’t be started.").arg(applicationName));
+        return;
+    }
+    finish(done, entry.id, {});
+}
+
+// The bus could not start the program: nothing owns the name and no service
+// file names it, or the one it names did not come up (a bus whose activation
+// environment lacks the display starts programs that end at once).
+bool busCouldNotStart(const QDBusError& error)
+{
+    return error.type() == QDBusError::ServiceUnknown
+        || error.name().startsWith(QLatin1String("org.freedesktop.DBus.Error.Spawn."));
 }
 
 } // namespace
@@ -123,49 +98,67 @@ QStringList applicationFolders()
 std::optional<DesktopEntry> desktopEntryForApplicationName(const QString& applicationName)
 {
     const QString name = applicationNameWithoutSuffix(applicationName);
-    if (name.isEmpty() || name.contains(QLatin1Char('/')))
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.')))
         return std::nullopt;
-    const QString suffix = QLatin1Char('.') + name;
-    for (const Candidate& file : desktopFiles(applicationFolders())) {
-        if (file.id != name && !file.id.endsWith(suffix))
+    const QString id = SuiteEntryPrefix + name;
+    for (const QString& folder : applicationFolders()) {
+        const QString filePath = QDir(folder).filePath(id + QStringLiteral(".desktop"));
+        if (!QFileInfo(filePath).isFile())
             continue;
-        const std::optional<DesktopEntry> entry = DesktopEntry::read(file.filePath, file.id);
+        // The first file of an ID hides those of less important folders.
+        const std::optional<DesktopEntry> entry = DesktopEntry::read(filePath, id);
         if (entry && !entry->hidden && entry->type == QLatin1String("Application"))
             return entry;
+        return std::nullopt;
     }
     return std::nullopt;
 }
 
-QVariant activateApplication(const QString& applicationName, QString* errorDescription)
+void activateApplication(const QString& applicationName, Completion done)
 {
     const std::optional<DesktopEntry> entry = desktopEntryForApplicationName(applicationName);
-    if (!entry)
-        return fail(errorDescription,
-            QStringLiteral("Application “%1” can’t be found.").arg(applicationName));
-
-    const QDBusConnection bus = QDBusConnection::sessionBus();
-    const bool onBus = bus.isConnected() && bus.interface();
-    if (onBus
-        && (nameHasOwner(bus, entry->id)
-            || (entry->dbusActivatable && isActivatableOnBus(bus, entry->id)))) {
-        const QDBusMessage reply = callActivate(bus, *entry);
-        if (reply.type() == QDBusMessage::ErrorMessage)
-            return fail(errorDescription,
-                QStringLiteral("Application “%1” can’t be activated: %2")
-                    .arg(applicationName, reply.errorMessage()));
-        return entry->id;
+    if (!entry) {
+        finishLater(std::move(done), {},
+            translated("Application “%1” can’t be found.").arg(applicationName));
+        return;
     }
 
-    QStringList arguments = entry->execArguments();
-    if (arguments.isEmpty())
-        return fail(errorDescription,
-            QStringLiteral("Application “%1” has no command to start it.").arg(applicationName));
-    const QString program = arguments.takeFirst();
-    const QString workingDirectory = entry->path.isEmpty() ? QDir::homePath() : entry->path;
-    if (!QProcess::startDetached(program, arguments, workingDirectory))
-        return fail(errorDescription,
-            QStringLiteral("Application “%1” can’t be started.").arg(applicationName));
-    return entry->id;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        QTimer::singleShot(0, QCoreApplication::instance(),
+            [applicationName, entry = *entry, done = std::move(done)] {
+                startFromCommand(applicationName, entry, done);
+            });
+        return;
+    }
+
+    // With the auto-start flag the bus starts the program's service first when
+    // nobody holds its name; the answer comes once the program has handled it.
+    QDBusMessage call = QDBusMessage::createMethodCall(entry->id, entry->objectPath(),
+        QStringLiteral("org.freedesktop.Application"), QStringLiteral("Activate"));
+    call << QVariantMap();
+    call.setAutoStartService(true);
+    auto* watcher = new QDBusPendingCallWatcher(
+        bus.asyncCall(call, ActivationTimeoutMilliseconds), QCoreApplication::instance());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+        [applicationName, entry = *entry, done = std::move(done)](QDBusPendingCallWatcher* call) {
+            call->deleteLater();
+            const QDBusPendingReply<> reply = *call;
+            if (!reply.isError()) {
+                finish(done, entry.id, {});
+                return;
+            }
+            if (busCouldNotStart(reply.error())) {
+                qCInfo(lcActivation).noquote()
+                    << "The bus could not start" << entry.id << "(" << reply.error().message()
+                    << "); starting it from its entry";
+                startFromCommand(applicationName, entry, done);
+                return;
+            }
+            finish(done, {},
+                translated("Application “%1” can’t be activated: %2")
+                    .arg(applicationName, reply.error().message()));
+        });
 }
 
 } // namespace ApplicationActivation

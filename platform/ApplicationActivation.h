@@ -1,16 +1,16 @@
 #pragma once
 
-// Activation of an application by name, "X.app": X is the last part of a
-// desktop entry ID in the XDG application folders ("org.tarvendesk.X"), and
-// that ID is also the program's name on the session bus. A running program is
-// asked to come forward (org.freedesktop.Application.Activate); one that is
-// not running is started.
+// Activation of an application by name, "X.app": X names the suite's desktop
+// entry "org.tarvendesk.X" in the XDG application folders, and that ID is also
+// the program's name on the session bus. A running program is asked to come
+// forward (org.freedesktop.Application.Activate); one that is not running is
+// started by the bus, or from its entry's command when the bus cannot start it.
 
 #include "platform/DesktopEntry.h"
 
 #include <QString>
 #include <QStringList>
-#include <QVariant>
+#include <functional>
 #include <optional>
 
 namespace ApplicationActivation {
@@ -20,16 +20,16 @@ namespace ApplicationActivation {
 // folder (/opt/*.app), by name.
 QStringList applicationFolders();
 
-// The entry the name stands for: of the IDs that are X or end in ".X", the
-// first in the folders' order (and by ID within a folder) whose entry is an
-// application and not hidden. An ID that a more important folder hides is
-// hidden everywhere.
+// The entry "org.tarvendesk.X.desktop" that counts, the one in the most
+// important folder holding that file; nothing when that one is hidden or no
+// application.
 std::optional<DesktopEntry> desktopEntryForApplicationName(const QString& applicationName);
 
-// The activated entry's ID, or a null QVariant with the description set when
-// the name cannot be found or the program neither comes forward nor starts.
-// Returns once the program has answered; until then the caller handles
-// calls from the bus but no user input.
-QVariant activateApplication(const QString& applicationName, QString* errorDescription);
+// The activated entry's ID, or a null ID with the reason.
+using Completion = std::function<void(const QString& entryId, const QString& errorDescription)>;
+
+// Never waits: done runs once, later, from the event loop, when the program
+// has answered, been started, or failed to.
+void activateApplication(const QString& applicationName, Completion done = {});
 
 } // namespace ApplicationActivation

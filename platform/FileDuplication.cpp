@@ -58,9 +58,17 @@ void keepTimes(int fd, const struct stat& source)
 void copyFile(int sourceDir, const char* sourceName, int targetDir, const char* targetName,
     const struct stat& info)
 {
-    FileDescriptor source(::openat(sourceDir, sourceName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    // Non-blocking, and checked once open: what was a file a moment ago may
+    // be a FIFO now, and reading one would wait for a writer for good.
+    FileDescriptor source(
+        ::openat(sourceDir, sourceName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!source.isValid())
         throw CopyError { sourceName, errno };
+    struct stat opened = {};
+    if (::fstat(source.get(), &opened) != 0)
+        throw CopyError { sourceName, errno };
+    if (!S_ISREG(opened.st_mode))
+        throw CopyError { sourceName, ENOTSUP };
     FileDescriptor target(::openat(
         targetDir, targetName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!target.isValid())
@@ -88,26 +96,13 @@ void copyFile(int sourceDir, const char* sourceName, int targetDir, const char* 
     keepTimes(target.get(), info);
 }
 
-void copyLink(int sourceDir, const char* sourceName, int targetDir, const char* targetName,
-    const struct stat& info)
-{
-    std::string destination(size_t(info.st_size > 0 ? info.st_size : PATH_MAX) + 1, '\0');
-    const ssize_t length
-        = ::readlinkat(sourceDir, sourceName, destination.data(), destination.size());
-    if (length < 0 || size_t(length) >= destination.size())
-        throw CopyError { sourceName, length < 0 ? errno : ENAMETOOLONG };
-    destination.resize(size_t(length));
-    if (::symlinkat(destination.c_str(), targetDir, targetName) != 0)
-        throw CopyError { targetName, errno };
-}
-
 void copyEntry(int sourceDir, const char* sourceName, int targetDir, const char* targetName);
 
 void copyFolder(int sourceDir, const char* sourceName, int targetDir, const char* targetName,
     const struct stat& info)
 {
-    FileDescriptor source(
-        ::openat(sourceDir, sourceName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    FileDescriptor source(::openat(
+        sourceDir, sourceName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!source.isValid())
         throw CopyError { sourceName, errno };
     if (::mkdirat(targetDir, targetName, 0700) != 0)
@@ -143,10 +138,10 @@ void copyEntry(int sourceDir, const char* sourceName, int targetDir, const char*
     struct stat info = {};
     if (::fstatat(sourceDir, sourceName, &info, AT_SYMLINK_NOFOLLOW) != 0)
         throw CopyError { sourceName, errno };
+    // Files and folders only: a link could lead the copy anywhere, and a
+    // device or FIFO is nothing to install.
     if (S_ISREG(info.st_mode))
         copyFile(sourceDir, sourceName, targetDir, targetName, info);
-    else if (S_ISLNK(info.st_mode))
-        copyLink(sourceDir, sourceName, targetDir, targetName, info);
     else if (S_ISDIR(info.st_mode))
         copyFolder(sourceDir, sourceName, targetDir, targetName, info);
     else
@@ -177,6 +172,24 @@ void removeEntry(int dir, const char* name)
     ::unlinkat(dir, name, AT_REMOVEDIR);
 }
 
+// The folder at an absolute path, opened one name at a time without following
+// a symbolic link anywhere on the way.
+int openFolderWithoutLinks(const QString& absolutePath)
+{
+    int fd = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (const QString& part : absolutePath.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (fd < 0)
+            break;
+        const int next = ::openat(fd, QFile::encodeName(part).constData(),
+            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const int error = errno;
+        ::close(fd);
+        fd = next;
+        errno = error;
+    }
+    return fd;
+}
+
 QString fail(QString* errorDescription, const QString& description)
 {
     if (errorDescription)
@@ -195,10 +208,9 @@ namespace FileDuplication {
 
 QString duplicateItem(const QString& itemPath, const QString& folderPath, QString* errorDescription)
 {
-    const QString item = QDir::cleanPath(itemPath);
+    const QString item = QFileInfo(QDir::cleanPath(itemPath)).absoluteFilePath();
     const QString folder = QDir::cleanPath(folderPath);
     const QString name = QFileInfo(item).fileName();
-    const QByteArray sourceDirPath = QFile::encodeName(QFileInfo(item).path());
     const QByteArray sourceName = QFile::encodeName(name);
     const QByteArray targetName = sourceName;
 
@@ -208,19 +220,24 @@ QString duplicateItem(const QString& itemPath, const QString& folderPath, QStrin
     if (!target.isValid())
         return fail(errorDescription,
             QStringLiteral("The folder %1 can’t be found.").arg(quoted(folderPath)));
-    FileDescriptor sourceDir(::open(sourceDirPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor sourceDir(openFolderWithoutLinks(QFileInfo(item).path()));
+    const int sourceDirError = errno;
     struct stat info = {};
-    if (itemPath.isEmpty() || name.isEmpty() || name == QLatin1String("..") || !sourceDir.isValid()
-        || ::fstatat(sourceDir.get(), sourceName.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+    if (itemPath.isEmpty() || name.isEmpty() || name == QLatin1String("..")
+        || (!sourceDir.isValid() && sourceDirError == ENOENT)
+        || (sourceDir.isValid()
+            && ::fstatat(sourceDir.get(), sourceName.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0))
         return fail(
             errorDescription, QStringLiteral("The item %1 can’t be found.").arg(quoted(itemPath)));
+    if (!sourceDir.isValid())
+        return fail(errorDescription,
+            QStringLiteral("The item %1 couldn’t be copied: %2.")
+                .arg(quoted(itemPath),
+                    sourceDirError == ELOOP || sourceDirError == ENOTDIR
+                        ? QStringLiteral("its path goes through a symbolic link")
+                        : QString::fromLocal8Bit(std::strerror(sourceDirError))));
 
     const QString copyPath = QDir(folder).filePath(name);
-    struct stat existing = {};
-    if (::fstatat(target.get(), targetName.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0)
-        return fail(errorDescription,
-            QStringLiteral("An item named %1 already exists in the folder %2.")
-                .arg(quoted(name), quoted(folderPath)));
     if (S_ISDIR(info.st_mode)) {
         const QString canonicalItem = QFileInfo(item).canonicalFilePath();
         const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
@@ -246,22 +263,26 @@ QString duplicateItem(const QString& itemPath, const QString& folderPath, QStrin
         if (!staging.isValid())
             throw CopyError { stagingName.toStdString(), errno };
         copyEntry(sourceDir.get(), sourceName.constData(), staging.get(), targetName.constData());
-        // Never over an item that appeared while the copy was made.
+        // An earlier copy is swapped out in one step, so that the folder
+        // always holds one whole copy; the old one goes with the staging
+        // folder.
         if (::renameat2(staging.get(), targetName.constData(), target.get(), targetName.constData(),
                 RENAME_NOREPLACE)
-            != 0)
+                != 0
+            && (errno != EEXIST
+                || ::renameat2(staging.get(), targetName.constData(), target.get(),
+                       targetName.constData(), RENAME_EXCHANGE)
+                    != 0))
             throw CopyError { {}, errno };
     } catch (const CopyError& copyError) {
         error = copyError.error;
         failedPath = copyError.path;
     }
     removeEntry(target.get(), stagingName.constData());
-    if (error == EEXIST && failedPath.empty())
-        return fail(errorDescription,
-            QStringLiteral("An item named %1 already exists in the folder %2.")
-                .arg(quoted(name), quoted(folderPath)));
     if (error != 0) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(error));
+        const QString reason = error == ENOTSUP
+            ? QStringLiteral("it is neither a file nor a folder")
+            : QString::fromLocal8Bit(std::strerror(error));
         return fail(errorDescription,
             failedPath.empty()
                 ? QStringLiteral("The item %1 couldn’t be copied: %2.")

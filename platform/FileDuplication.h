@@ -1,17 +1,20 @@
 #pragma once
 
-// The file manager's "duplicate item to folder": a copy of a file, a symbolic
-// link or a whole folder tree, with its permissions and times, under the
+// The file manager's "duplicate item to folder": a copy of a file or a whole
+// folder tree of files and folders, with its permissions and times, under the
 // item's own name in the folder. The copy is made under a hidden name and put
-// in place at once, so the folder never holds half a copy.
+// in place at once, replacing an earlier item of that name in the same step,
+// so the folder never holds half a copy. Nothing on the item's path is
+// followed if it is a symbolic link.
 
 #include <QString>
 
 namespace FileDuplication {
 
 // The path of the copy, or a null string with the description set when the
-// folder or the item is missing, an item of that name is already in the
-// folder, or the copy fails (nothing is left behind then).
+// folder or the item is missing, the item holds anything but files and
+// folders, or the copy fails (nothing is left behind then, and an earlier
+// item of that name is as it was).
 QString duplicateItem(
     const QString& itemPath, const QString& folderPath, QString* errorDescription);
 

@@ -1,10 +1,17 @@
 #include "platform/PrivilegedDuplication.h"
 
+#include "platform/Logging.h"
+
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QProcess>
+#include <QTimer>
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -14,12 +21,7 @@ namespace {
 constexpr int AuthorisationDismissed = 126;
 constexpr int AuthorisationNotGranted = 127;
 
-QString fail(QString* errorDescription, const QString& description)
-{
-    if (errorDescription)
-        *errorDescription = description;
-    return {};
-}
+const QString ToolName = QStringLiteral("tarvendesk-duplicate");
 
 QString quoted(const QString& text)
 {
@@ -29,6 +31,33 @@ QString quoted(const QString& text)
 QString firstLine(const QString& text)
 {
     return text.section(QLatin1Char('\n'), 0, 0).trimmed();
+}
+
+QString outcomeDescription(
+    QProcess& process, const QString& itemPath, const QString& folderPath, QString* copyPath)
+{
+    const QString output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    const QString errors = QString::fromUtf8(process.readAllStandardError()).trimmed();
+    const bool ended = process.exitStatus() == QProcess::NormalExit;
+    if (ended && process.exitCode() == 0 && !output.isEmpty()) {
+        *copyPath = output;
+        return {};
+    }
+    if (ended
+        && (process.exitCode() == AuthorisationDismissed
+            || process.exitCode() == AuthorisationNotGranted)) {
+        const QString why = process.exitCode() == AuthorisationDismissed
+            ? QStringLiteral("the request was dismissed")
+            : firstLine(errors);
+        return QStringLiteral("The item %1 couldn’t be copied into %2: administrator rights were "
+                              "not given%3.")
+            .arg(quoted(itemPath), quoted(folderPath),
+                why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why));
+    }
+    if (ended && !errors.isEmpty())
+        return errors;
+    return QStringLiteral("The item %1 couldn’t be copied: the copy tool ended without an answer.")
+        .arg(quoted(itemPath));
 }
 
 } // namespace
@@ -44,51 +73,85 @@ bool needsAdministratorRights(const QString& folderPath)
         && (errno == EACCES || errno == EPERM);
 }
 
+QString untrustedToolReason(const QString& toolPath)
+{
+    const QString tool = QFileInfo(toolPath).canonicalFilePath();
+    if (tool.isEmpty())
+        return QStringLiteral("The copy tool %1 is not there.").arg(quoted(toolPath));
+    for (QString path = tool;; path = QFileInfo(path).path()) {
+        struct stat info = {};
+        if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+            return QStringLiteral("The copy tool %1 can’t be checked.").arg(quoted(tool));
+        if (path == tool && !S_ISREG(info.st_mode))
+            return QStringLiteral("The copy tool %1 is not a file.").arg(quoted(tool));
+        if (info.st_uid != 0 || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+            return QStringLiteral("The copy tool %1 is not installed for administrators: %2 "
+                                  "must belong to root and be writable by root alone.")
+                .arg(quoted(tool), quoted(path));
+        if (path == QLatin1String("/"))
+            return {};
+    }
+}
+
 QStringList privilegedCommand()
 {
     const QFileInfo executable(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
-    return { QStringLiteral("pkexec"),
-        executable.absolutePath() + QStringLiteral("/tarvendesk-duplicate") };
+    return { QStringLiteral("pkexec"), executable.absolutePath() + u'/' + ToolName };
 }
 
-QString duplicateItem(const QString& itemPath, const QString& folderPath, QString* errorDescription,
-    const QStringList& command)
+void duplicateItem(const QString& itemPath, const QString& folderPath, QObject* context,
+    Completion done, const QStringList& command, std::chrono::milliseconds timeLimit)
 {
     QStringList arguments = command;
     const QString program = arguments.isEmpty() ? QString() : arguments.takeFirst();
-    arguments << itemPath << folderPath;
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForStarted(-1))
-        return fail(errorDescription,
-            QStringLiteral("The item %1 couldn’t be copied: administrator rights can’t be asked "
-                           "for, as %2 can’t be started.")
-                .arg(quoted(itemPath), quoted(program)));
-    process.closeWriteChannel();
-    process.waitForFinished(-1);
-    const QString output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-    const QString errors = QString::fromUtf8(process.readAllStandardError()).trimmed();
-    const bool ended = process.exitStatus() == QProcess::NormalExit;
-
-    if (ended && process.exitCode() == 0 && !output.isEmpty())
-        return output;
-    if (ended
-        && (process.exitCode() == AuthorisationDismissed
-            || process.exitCode() == AuthorisationNotGranted)) {
-        const QString why = process.exitCode() == AuthorisationDismissed
-            ? QStringLiteral("the request was dismissed")
-            : firstLine(errors);
-        return fail(errorDescription,
-            QStringLiteral("The item %1 couldn’t be copied into %2: administrator rights were not "
-                           "given%3.")
-                .arg(quoted(itemPath), quoted(folderPath),
-                    why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why)));
+    const QString fail = program == QLatin1String("pkexec") && !arguments.isEmpty()
+        ? untrustedToolReason(arguments.last())
+        : QString();
+    if (!fail.isEmpty()) {
+        QTimer::singleShot(0, context, [done, fail] { done({}, fail); });
+        return;
     }
-    if (ended && !errors.isEmpty())
-        return fail(errorDescription, errors);
-    return fail(errorDescription,
-        QStringLiteral("The item %1 couldn’t be copied: the copy tool ended without an answer.")
-            .arg(quoted(itemPath)));
+    arguments << itemPath << folderPath;
+
+    auto* process = new QProcess(context);
+    // Answers once, whichever comes first: the end, a failed start, the limit.
+    auto answer = std::make_shared<Completion>(std::move(done));
+    const auto finish = [process, answer](const QString& copyPath, const QString& why) {
+        if (!*answer)
+            return;
+        const Completion call = std::move(*answer);
+        *answer = {};
+        call(copyPath, why);
+    };
+    // Deleted only once ended: QProcess waits for the end as it is destroyed.
+    QObject::connect(process, &QProcess::finished, process, [=] {
+        process->deleteLater();
+        QString copyPath;
+        const QString why = outcomeDescription(*process, itemPath, folderPath, &copyPath);
+        finish(copyPath, why);
+    });
+    QObject::connect(process, &QProcess::errorOccurred, process, [=](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        process->deleteLater();
+        finish({},
+            QStringLiteral("The item %1 couldn’t be copied: administrator rights can’t be "
+                           "asked for, as %2 can’t be started.")
+                .arg(quoted(itemPath), quoted(program)));
+    });
+    auto* limit = new QTimer(process);
+    limit->setSingleShot(true);
+    QObject::connect(limit, &QTimer::timeout, process, [=] {
+        qCWarning(lcInstaller) << "The copy tool did not end in time; stopping it";
+        // One that already runs as root cannot be signalled; it ends alone.
+        process->kill();
+        finish({},
+            QStringLiteral("The item %1 couldn’t be copied: the copy tool did not answer in time.")
+                .arg(quoted(itemPath)));
+    });
+    limit->start(timeLimit);
+    process->start(program, arguments);
+    process->closeWriteChannel();
 }
 
 } // namespace PrivilegedDuplication

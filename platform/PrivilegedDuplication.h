@@ -5,8 +5,11 @@
 // with administrator rights once polkit has asked the user for them, as a
 // file manager asks.
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <chrono>
+#include <functional>
 
 namespace PrivilegedDuplication {
 
@@ -14,14 +17,28 @@ namespace PrivilegedDuplication {
 // not write to; a missing folder is the plain copy's failure to report.
 bool needsAdministratorRights(const QString& folderPath);
 
-// pkexec and the tool, which lies beside the running program's executable.
+// Why the tool at this path must not be run with administrator rights, or
+// nothing: it and every folder above it must belong to root and be writable
+// by nobody else, or whoever may change it would be handed root.
+QString untrustedToolReason(const QString& toolPath);
+
+// pkexec and the tool beside the running program's executable.
 QStringList privilegedCommand();
+
+// The copy's path, or a null one with the description.
+using Completion = std::function<void(const QString& copyPath, const QString& errorDescription)>;
+
+constexpr std::chrono::minutes DefaultTimeLimit { 5 };
 
 // As FileDuplication::duplicateItem, made by the command with the item and
 // the folder as its last two arguments (a test may run pkexec as another
-// user). Waits for as long as the user takes to answer. A refused, dismissed
-// or impossible authorisation is a failure that says so.
-QString duplicateItem(const QString& itemPath, const QString& folderPath, QString* errorDescription,
-    const QStringList& command = privilegedCommand());
+// user); returns at once and hands the outcome to done unless context goes
+// first. A refused, dismissed or impossible authorisation is a failure that
+// says so, and so are pkexec with an untrusted tool and a command that has
+// not ended within the time limit (which takes in the time the user takes
+// to answer).
+void duplicateItem(const QString& itemPath, const QString& folderPath, QObject* context,
+    Completion done, const QStringList& command = privilegedCommand(),
+    std::chrono::milliseconds timeLimit = DefaultTimeLimit);
 
 } // namespace PrivilegedDuplication

@@ -1,14 +1,19 @@
 #include "platform/Workspace.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusReply>
-#include <QHash>
+#include <QTimer>
 #include <QVariantMap>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -23,72 +28,89 @@ QDBusMessage busCall(const QString& method, const QString& argument)
     return call;
 }
 
-struct Credentials
+std::optional<RunningApplication> applicationFrom(
+    const QString& bundleIdentifier, const QVariantMap& credentials)
 {
-    pid_t processIdentifier = -1;
-    qint64 userIdentifier = -1;
-};
-
-std::optional<Credentials> credentialsOf(const QDBusConnection& bus, const QString& uniqueName)
-{
-    const QDBusReply<QVariantMap> reply
-        = bus.call(busCall(QStringLiteral("GetConnectionCredentials"), uniqueName));
-    if (!reply.isValid())
-        return std::nullopt;
-    const QVariantMap credentials = reply.value();
     bool known = false;
     const uint pid = credentials.value(QStringLiteral("ProcessID")).toUInt(&known);
     // The bus hands out an unsigned number; one past the range of pid_t is
     // no process this program could address.
     if (!known || pid > uint(std::numeric_limits<pid_t>::max()))
         return std::nullopt;
-    Credentials result;
-    result.processIdentifier = pid_t(pid);
+    RunningApplication application { bundleIdentifier, pid_t(pid), -1 };
     bool userKnown = false;
     const uint uid = credentials.value(QStringLiteral("UnixUserID")).toUInt(&userKnown);
     if (userKnown)
-        result.userIdentifier = uid;
-    return result;
+        application.userIdentifier = uid;
+    return application;
+}
+
+// The answers of the owners' credentials, kept in the owners' order.
+struct Survey
+{
+    QString bundleIdentifier;
+    std::function<void(const QList<RunningApplication>&)> done;
+    std::vector<std::optional<RunningApplication>> found;
+    size_t outstanding = 0;
+
+    void finishIfComplete()
+    {
+        if (outstanding > 0)
+            return;
+        QList<RunningApplication> applications;
+        for (const std::optional<RunningApplication>& application : found)
+            if (application)
+                applications.append(*application);
+        done(applications);
+    }
+};
+
+template <typename Handler>
+void whenAnswered(const QDBusConnection& bus, const QDBusMessage& call, Handler handler)
+{
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), QCoreApplication::instance());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+        [handler = std::move(handler)](QDBusPendingCallWatcher* answered) {
+            answered->deleteLater();
+            handler(*answered);
+        });
 }
 
 } // namespace
 
 namespace Workspace {
 
-QList<RunningApplication> runningApplications()
+void runningApplications(
+    const QString& bundleIdentifier, std::function<void(const QList<RunningApplication>&)> done)
 {
-    QList<RunningApplication> applications;
     const QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return applications;
-    const QDBusReply<QStringList> names = bus.call(QDBusMessage::createMethodCall(
-        BusService, BusPath, BusInterface, QStringLiteral("ListNames")));
-    if (!names.isValid())
-        return applications;
-
-    QHash<QString, std::optional<Credentials>> credentialsByConnection;
-    for (const QString& name : names.value()) {
-        if (name.startsWith(QLatin1Char(':')) || name == BusService)
-            continue;
-        // A name can change hands between the two calls; then its queue is
-        // simply empty or different, which a snapshot may show.
-        const QDBusReply<QStringList> owners
-            = bus.call(busCall(QStringLiteral("ListQueuedOwners"), name));
-        if (!owners.isValid())
-            continue;
-        for (const QString& owner : owners.value()) {
-            auto known = credentialsByConnection.constFind(owner);
-            if (known == credentialsByConnection.cend())
-                known = credentialsByConnection.insert(owner, credentialsOf(bus, owner));
-            if (!known.value())
-                continue;
-            applications.append(
-                { name, known.value()->processIdentifier, known.value()->userIdentifier });
-        }
+    if (!bus.isConnected()) {
+        QTimer::singleShot(0, QCoreApplication::instance(), [done = std::move(done)] { done({}); });
+        return;
     }
-    return applications;
+    auto survey = std::make_shared<Survey>(Survey { bundleIdentifier, std::move(done), {}, 0 });
+    whenAnswered(bus, busCall(QStringLiteral("ListQueuedOwners"), bundleIdentifier),
+        [bus, survey](const QDBusPendingCall& answer) {
+            const QDBusPendingReply<QStringList> owners = answer;
+            if (owners.isError() || owners.value().isEmpty()) {
+                survey->finishIfComplete();
+                return;
+            }
+            survey->found.resize(size_t(owners.value().size()));
+            survey->outstanding = survey->found.size();
+            for (size_t i = 0; i < survey->found.size(); ++i)
+                whenAnswered(bus,
+                    busCall(QStringLiteral("GetConnectionCredentials"), owners.value().at(i)),
+                    [survey, i](const QDBusPendingCall& answer) {
+                        const QDBusPendingReply<QVariantMap> credentials = answer;
+                        if (!credentials.isError())
+                            survey->found[i]
+                                = applicationFrom(survey->bundleIdentifier, credentials.value());
+                        --survey->outstanding;
+                        survey->finishIfComplete();
+                    });
+        });
 }
-
 pid_t processIdentifier()
 {
     return ::getpid();

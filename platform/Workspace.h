@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QString>
+#include <functional>
 #include <sys/types.h>
 
 struct RunningApplication
@@ -19,10 +20,12 @@ struct RunningApplication
 
 namespace Workspace {
 
-// A snapshot: every owner and queued owner of every well-known name on the
-// session bus, name by name in the bus's order. Entries whose process number
-// the bus does not know are left out. Empty without a session bus.
-QList<RunningApplication> runningApplications();
+// The applications registered under one identifier: the owner and the queued
+// owners of that name on the session bus, in the bus's order, handed to done
+// once the bus has answered (never before this returns). Entries whose
+// process number the bus does not know are left out; empty without a bus.
+void runningApplications(
+    const QString& bundleIdentifier, std::function<void(const QList<RunningApplication>&)> done);
 
 pid_t processIdentifier();
 uid_t userIdentifier();

@@ -15,10 +15,13 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <optional>
 #include <pwd.h>
 #include <sched.h>
 #include <sys/inotify.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -165,7 +168,9 @@ private slots:
             NotifierBuilt ? QStringList { Notifier } : QStringList());
 
         QCOMPARE(installer.press(), QStringList());
-        QCOMPARE(m_terminatedBy, installer.delegate.get());
+        QTRY_COMPARE_WITH_TIMEOUT(m_terminatedBy, installer.delegate.get(), 30000);
+        QVERIFY2(installer.delegate->applicationShouldTerminateAfterLastWindowClosed(qApp),
+            "closing the window leaves the installer running");
         if (NotifierBuilt)
             QTRY_COMPARE_WITH_TIMEOUT(
                 QFile::symLinkTarget(
@@ -178,30 +183,32 @@ private slots:
         Installer installer(Data);
         QVERIFY(!ApplicationActivation::desktopEntryForApplicationName(CheckerApplicationName));
         installer.delegate->instalButton()->setText(DoneTitle);
-        QCOMPARE(installer.press(), QStringList());
-        QCOMPARE(m_terminatedBy, installer.delegate.get());
+        installer.press();
+        QTRY_COMPARE_WITH_TIMEOUT(m_terminatedBy, installer.delegate.get(), 30000);
+        QCOMPARE(installer.alerts.alerts().size(), 1);
+        QVERIFY(installer.alerts.alerts().front().messageText.contains(CheckerApplicationName));
     }
 
-    void failedCopiesAreReportedAndLeaveInstall_data()
+    void earlierCopiesAreReplacedAndFailuresReported_data()
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QStringList>("failed");
         QTest::addColumn<QString>("reason");
         const QString app = QStringLiteral("tarvenDESK.app");
-        QTest::newRow("an earlier installation")
-            << "both there" << QStringList { AgentName, app } << "already exists";
-        QTest::newRow("the bundle there")
-            << "bundle there" << QStringList { app } << "already exists";
+        QTest::newRow("an earlier installation") << "both there" << QStringList() << "";
+        QTest::newRow("the bundle there") << "bundle there" << QStringList() << "";
         QTest::newRow("no autostart folder")
             << "no folder" << QStringList { AgentName } << "can’t be found";
         QTest::newRow("installer without bundle")
             << "no bundle" << QStringList { app } << "holds no";
         QTest::newRow("installer without agent")
             << "no agent" << QStringList { AgentName } << "holds no";
+        QTest::newRow("a link in the bundle, the bundle there")
+            << "link, bundle there" << QStringList { app } << "neither a file nor a folder";
     }
 
-    // Once the cause is gone, "Install" again copies only what is missing.
-    void failedCopiesAreReportedAndLeaveInstall()
+    // Once the cause is gone, "Install" again puts everything in place.
+    void earlierCopiesAreReplacedAndFailuresReported()
     {
         QFETCH(QString, fault);
         QFETCH(QStringList, failed);
@@ -220,39 +227,101 @@ private slots:
             QVERIFY(QDir(data.filePath("tarvenDESK.app")).removeRecursively());
         if (fault == "no agent")
             QVERIFY(QFile::remove(agent));
+        if (fault.startsWith("link"))
+            QVERIFY(QFile::link("/etc/shadow", data.filePath("tarvenDESK.app/bin/shadow")));
 
         Installer installer(data.path());
         const QStringList said = installer.press();
         QCOMPARE(said.size(), failed.size());
         for (qsizetype i = 0; i < said.size(); ++i)
             QVERIFY2(said[i].contains(failed[i]) && said[i].contains(reason), qPrintable(said[i]));
-        QCOMPARE(installer.title(), InstallTitle);
-        const bool agentCopied = contentOf(Agent) == "[Desktop Entry]\n";
-        const bool appCopied = QFileInfo::exists(App + "/bin/program");
-        QVERIFY2(agentCopied != appCopied || fault == "both there", "only one copy was attempted");
+        QCOMPARE(installer.title(), failed.isEmpty() ? DoneTitle : InstallTitle);
+        // A failed copy leaves the earlier one whole.
+        QCOMPARE(QFileInfo::exists(App + "/bin/earlier"), fault.startsWith("link"));
+        if (failed.isEmpty()) {
+            QVERIFY(
+                contentOf(Agent) == "[Desktop Entry]\n" && QFileInfo::exists(App + "/bin/program"));
+            return;
+        }
 
         QVERIFY(QDir().mkpath("/etc/xdg/autostart") && writeFile(agent, "[Desktop Entry]\n")
             && writeFile(program, "program"));
-        if (!agentCopied)
-            QFile::remove(Agent);
-        if (!appCopied)
-            QDir(App).removeRecursively();
-        // A copy the first press made is not made again: it would fail.
+        QFile::remove(data.filePath("tarvenDESK.app/bin/shadow"));
         QCOMPARE(installer.press(), QStringList());
         QCOMPARE(installer.title(), DoneTitle);
         QVERIFY(contentOf(Agent) == "[Desktop Entry]\n" && QFileInfo::exists(App + "/bin/program"));
     }
 
-    void privilegedToolCopiesOnlyIntoTheSystemFolders()
+    void privilegedToolCopiesOnlyTheBundlesItemsIntoTheirFolders()
     {
         QTemporaryDir temp;
-        QVERIFY(writeFile(temp.filePath("item"), "item"));
+        QVERIFY(
+            writeFile(temp.filePath("item"), "item") && writeFile(temp.filePath(AgentName), "x"));
         QString said;
-        for (const QStringList& refused : { QStringList { temp.filePath("item"), "/opt/../tmp" },
-                 QStringList { "item", "/opt/" }, QStringList { temp.filePath("item") } })
-            QVERIFY2(run(Tool, refused, &said) == 2 && QDir("/opt").isEmpty(), qPrintable(said));
-        QCOMPARE(run(Tool, { temp.filePath("item"), "/opt/" }, &said), 0);
-        QCOMPARE(said.trimmed(), "/opt/item");
+        for (const QStringList& refused : { QStringList { temp.filePath("item"), "/opt/" },
+                 QStringList { "/root/.bashrc", "/opt/" },
+                 QStringList { temp.filePath(AgentName), "/etc/xdg/autostart/" },
+                 QStringList { Data + u'/' + AgentName, "/opt/" },
+                 QStringList { Data + "/../installer/" + AgentName, "/opt/../tmp" },
+                 QStringList { AgentName, "/etc/xdg/autostart/" },
+                 QStringList { Data + u'/' + AgentName } })
+            QVERIFY2(run(Tool, refused, &said) == 2 && QDir("/opt").isEmpty()
+                    && QDir("/etc/xdg/autostart").isEmpty(),
+                qPrintable(refused.join(' ') + ": " + said));
+        QCOMPARE(run(Tool, { Data + u'/' + AgentName, "/etc/xdg/autostart/" }, &said), 0);
+        QCOMPARE(said.trimmed(), Agent);
+    }
+
+    void onlyARootToolIsRunWithAdministratorRights_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("owned by a user") << "owner";
+        QTest::newRow("writable by its group") << "mode";
+        QTest::newRow("in a folder others may write") << "folder";
+    }
+
+    void onlyARootToolIsRunWithAdministratorRights()
+    {
+        QFETCH(QString, fault);
+        const passwd* nobody = ::getpwnam("nobody");
+        if (::geteuid() != 0 || !nobody)
+            QSKIP("Needs root and the user nobody.");
+        // Under the build folder, whose folders belong to root when root builds.
+        const QString folder
+            = fault == "folder" ? QDir::tempPath() : QStringLiteral(TARVENDESK_TESTS_BINARY_DIR);
+        QTemporaryDir home(folder + "/tool-XXXXXX");
+        QVERIFY(QFile::setPermissions(home.path(),
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                | QFile::ExeOther));
+        const QString tool = home.filePath("tarvendesk-duplicate");
+        QVERIFY(QFile::copy(Tool, tool));
+        if (fault == "owner")
+            QVERIFY(::chown(QFile::encodeName(tool).constData(), nobody->pw_uid, 0) == 0);
+        if (fault == "mode")
+            QVERIFY(::chmod(QFile::encodeName(tool).constData(), 0775) == 0);
+        if (!PrivilegedDuplication::untrustedToolReason(Tool).isEmpty())
+            QSKIP("The build folder does not belong to root alone.");
+        QVERIFY(!PrivilegedDuplication::untrustedToolReason(tool).isEmpty());
+
+        std::optional<QString> why;
+        QObject context;
+        PrivilegedDuplication::duplicateItem(Data + u'/' + AgentName, "/etc/xdg/autostart/",
+            &context, [&](const QString&, const QString& reason) { why = reason; },
+            { "pkexec", tool });
+        QTRY_VERIFY(why);
+        QVERIFY2(why->contains("not installed for administrators"), qPrintable(*why));
+    }
+
+    void aCopyToolThatDoesNotEndFailsInTime()
+    {
+        std::optional<QString> why;
+        QObject context;
+        PrivilegedDuplication::duplicateItem(
+            Data + u'/' + AgentName, "/etc/xdg/autostart/", &context,
+            [&](const QString&, const QString& reason) { why = reason; },
+            { "sh", "-c", "sleep 30", "sh" }, std::chrono::milliseconds(200));
+        QTRY_VERIFY_WITH_TIMEOUT(why, 10000);
+        QVERIFY2(why->contains("did not answer in time"), qPrintable(*why));
     }
 
     void refusedAdministratorRightsAreAFailedCopy()
@@ -266,10 +335,18 @@ private slots:
         // An ordinary user without an authentication agent is granted nothing.
         const QStringList asNobody { "setpriv", QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
             QStringLiteral("--regid=%1").arg(nobody->pw_gid), "--clear-groups", "pkexec", Tool };
-        QString why;
-        QVERIFY(PrivilegedDuplication::duplicateItem(temp.filePath("item"), "/opt/", &why, asNobody)
-                    .isNull());
-        QVERIFY2(why.contains("administrator rights were not given"), qPrintable(why));
+        std::optional<std::pair<QString, QString>> outcome;
+        QObject context;
+        PrivilegedDuplication::duplicateItem(
+            temp.filePath("item"), "/opt/", &context,
+            [&](const QString& copy, const QString& why) {
+                outcome = { copy, why };
+            },
+            asNobody);
+        QTRY_VERIFY_WITH_TIMEOUT(outcome, 30000);
+        QVERIFY(outcome->first.isNull());
+        QVERIFY2(outcome->second.contains("administrator rights were not given"),
+            qPrintable(outcome->second));
         QVERIFY(QDir("/opt").isEmpty());
     }
 

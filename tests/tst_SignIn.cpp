@@ -4,8 +4,8 @@
 #include "common/DetailsRecord.h"
 #include "common/KeychainStore.h"
 #include "common/ProcessHelpers.h"
+#include "platform/ApplicationActivation.h"
 #include "platform/NetworkTrust.h"
-#include "platform/Script.h"
 #include "programs/ProbeProcess.h"
 #include "signin/AppDelegate.h"
 #include "signin/SignInWindow.h"
@@ -24,21 +24,10 @@ namespace {
 const QString StatusBarEntry = QStringLiteral(
     TARVENDESK_BIN_DIR "/../share/applications/org.tarvendesk.tarvenDESKStatusBar.desktop");
 
-// Passes every script on to the desktop, and remembers what was activated.
-struct ActivationRecorder : ScriptingService
+// Passes every activation on to the desktop, and remembers what was activated.
+struct ActivationRecorder
 {
-    ScriptingService& desktop = ScriptingService::current();
     QStringList names;
-
-    QVariant activateApplication(const QString& name, QString* why) override
-    {
-        names.append(name);
-        return desktop.activateApplication(name, why);
-    }
-    QVariant duplicateItem(const QString& item, const QString& folder, QString* why) override
-    {
-        return desktop.duplicateItem(item, folder, why);
-    }
 };
 
 QVariant storedRecord()
@@ -105,7 +94,10 @@ private slots:
         QApplication::setQuitOnLastWindowClosed(false);
         QVERIFY(BusPrograms::useOffscreenDisplay());
         activations = std::make_unique<ActivationRecorder>();
-        ScriptingService::setCurrent(activations.get());
+        ProcessHelpers::setLauncher([this](const QString& name) {
+            activations->names.append(name);
+            ApplicationActivation::activateApplication(name);
+        });
     }
 
     void init()

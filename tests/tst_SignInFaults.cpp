@@ -5,8 +5,8 @@
 
 #include "common/DetailsRecord.h"
 #include "common/KeychainStore.h"
+#include "common/ProcessHelpers.h"
 #include "platform/NetworkTrust.h"
-#include "platform/Script.h"
 #include "signin/AppDelegate.h"
 #include "signin/SignInWindow.h"
 #include "support/KeyringDaemon.h"
@@ -22,20 +22,9 @@
 namespace {
 
 // Counts the hand-overs to the notifier without starting it.
-struct ActivationRecorder : ScriptingService
+struct ActivationRecorder
 {
     QStringList names;
-
-    QVariant activateApplication(const QString& name, QString*) override
-    {
-        names.append(name);
-        return name;
-    }
-    QVariant duplicateItem(const QString&, const QString&, QString* why) override
-    {
-        *why = QStringLiteral("no copies here");
-        return {};
-    }
 };
 
 QString storedRecord()
@@ -79,7 +68,8 @@ private slots:
         QVERIFY2(m_service.start(), qPrintable(m_service.errorString()));
         NetworkTrust::addTrustedCertificates(m_service.caCertificates());
         QApplication::setQuitOnLastWindowClosed(false);
-        ScriptingService::setCurrent(&m_activations);
+        ProcessHelpers::setLauncher(
+            [this](const QString& name) { m_activations.names.append(name); });
     }
 
     void init()
@@ -101,7 +91,7 @@ private slots:
         DetailsRecord::clearDetailsInKeyChain();
     }
 
-    void cleanupTestCase() { ScriptingService::setCurrent(nullptr); }
+    void cleanupTestCase() { ProcessHelpers::setLauncher({}); }
 
     void aHundredPressesInARowAskOnceAndEndOnce_data()
     {
@@ -131,7 +121,8 @@ private slots:
             QTest::mouseClick(m_app->btnSignIn, Qt::LeftButton);
         QCOMPARE(requestsUnderWay(), 1);
         QVERIFY(!m_app->progressIndicator->isHidden());
-        QTRY_VERIFY_WITH_TIMEOUT(m_app->progressIndicator->isHidden() && requestsUnderWay() == 0, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            m_app->progressIndicator->isHidden() && requestsUnderWay() == 0, 30000);
 
         QCOMPARE(m_service.requestCount() - requests, serviceDown ? 0 : 1);
         QCOMPARE(m_alerts.alerts().size(), accepted ? 0 : 1);
@@ -147,7 +138,8 @@ private slots:
         m_app->userNameTxtField->setText("ada");
         m_app->passwordTxtField->setText(password);
         QTest::mouseClick(m_app->btnSignIn, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(m_app->progressIndicator->isHidden() && requestsUnderWay() == 0, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            m_app->progressIndicator->isHidden() && requestsUnderWay() == 0, 30000);
         QCOMPARE(m_alerts.alerts().size(), 2);
         QCOMPARE(storedItems(), 0);
     }

@@ -8,8 +8,8 @@
 
 #include "common/ProcessHelpers.h"
 #include "platform/Application.h"
+#include "platform/ApplicationActivation.h"
 #include "platform/ApplicationMain.h"
-#include "platform/Script.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -82,12 +82,10 @@ public slots:
             m_window->close();
     }
     void terminate() { Application::terminate(this); }
-    // The activation's error description; empty when it succeeded.
-    QString activate(const QString& applicationName)
+    // Answers at once; the activation goes on without it.
+    void activate(const QString& applicationName)
     {
-        QString why;
-        Script(ProcessHelpers::activationScriptSource(applicationName)).executeAndReturnError(&why);
-        return why;
+        ApplicationActivation::activateApplication(applicationName);
     }
 
 private:
