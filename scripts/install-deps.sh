@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     # build
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
+    qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev qt6-tools-dev qt6-l10n-tools
     libsecret-1-dev libglib2.0-dev libcanberra-dev libxcb1-dev libssl-dev libsqlite3-dev
     # the fuzz targets (libFuzzer) and the sanitizers' symbolizer
     clang-14 libclang-rt-14-dev llvm-14
