@@ -14,6 +14,8 @@ packages=(
     dbus dbus-bin gnome-keyring openssl
     xvfb xauth dunst libnotify-bin x11-utils x11-apps fonts-dejavu-core
     desktop-file-utils pkexec file dpkg-dev
+    # the package checks
+    lintian appstream
     # the end-to-end tests and the headless demo drive a real X display
     xdotool trayer imagemagick python3
     # the benchmarks
