@@ -7,9 +7,11 @@ set(CPACK_PACKAGE_NAME tarvendesk)
 set(CPACK_PACKAGE_VENDOR tarvenDESK)
 set(CPACK_PACKAGE_CONTACT "tarvenDESK maintainers <maintainers@tarvendesk.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Keeps you informed about the documents a web service tracks for you")
-set(CPACK_PACKAGE_DESCRIPTION "A sign-in window and a tray notifier that check, on a schedule of your \
-choosing, how many of your documents are expiring, critical or expired, and tell you in a desktop \
-notification. The credentials are kept in the desktop's keyring (Secret Service).")
+# Lines of Debian's usual length: dpkg shows them as they are.
+set(CPACK_PACKAGE_DESCRIPTION "A sign-in window and a tray notifier that check, on a schedule of your
+choosing, how many of your documents are expiring, critical or expired,
+and tell you in a desktop notification. The credentials are kept in the
+desktop's keyring (Secret Service).")
 set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};suite;/")
 # Into a staging root with the package's own prefix, so that the entries
 # written at install time name /usr/bin, and the autostart entry lands in /etc.
@@ -18,6 +20,9 @@ set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+# The programs go in without their debug sections.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt's platform plugins are a package of their own that no library names.
@@ -32,5 +37,44 @@ if(TARVENDESK_CHECKER_PROGRAM IN_LIST _tarvendesk_programs)
         "/etc/xdg/autostart/${TARVENDESK_CHECKER_LABEL}.desktop\n")
     set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/conffiles)
 endif()
+
+# The package's documents: its copyright (the repository's LICENSE when there
+# is one) and its changelog, compressed as Debian expects.
+set(_tarvendesk_doc ${CMAKE_BINARY_DIR}/packaging/doc)
+if(EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
+    file(READ ${PROJECT_SOURCE_DIR}/LICENSE _tarvendesk_license)
+    set(TARVENDESK_LICENSE_NAME "see below")
+else()
+    file(READ ${PROJECT_SOURCE_DIR}/packaging/MIT.txt _tarvendesk_license)
+    set(TARVENDESK_LICENSE_NAME MIT)
+endif()
+string(REGEX REPLACE "\n\n" "\n.\n" _tarvendesk_license "${_tarvendesk_license}")
+string(REGEX REPLACE "(^|\n)([^\n])" "\\1 \\2" TARVENDESK_LICENSE_TEXT "${_tarvendesk_license}")
+configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright.in ${_tarvendesk_doc}/copyright @ONLY)
+add_custom_command(OUTPUT ${_tarvendesk_doc}/changelog.Debian.gz
+    COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog > ${_tarvendesk_doc}/changelog.Debian.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog VERBATIM)
+add_custom_target(tarvendesk_package_docs ALL DEPENDS ${_tarvendesk_doc}/changelog.Debian.gz)
+install(FILES ${_tarvendesk_doc}/copyright ${_tarvendesk_doc}/changelog.Debian.gz
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarvendesk COMPONENT suite)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/org.tarvendesk.TarvenDESK.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT suite)
+
+# Manual pages, gzipped: those of the package's programs go into it, the
+# service's comes with the service.
+foreach(_tarvendesk_page TarvenDESK tarvenDESKStatusBar installer tarvendesk-service)
+    set(_tarvendesk_gz ${CMAKE_BINARY_DIR}/man/${_tarvendesk_page}.1.gz)
+    add_custom_command(OUTPUT ${_tarvendesk_gz}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+        COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/man/${_tarvendesk_page}.1 > ${_tarvendesk_gz}
+        DEPENDS ${PROJECT_SOURCE_DIR}/man/${_tarvendesk_page}.1 VERBATIM)
+    list(APPEND _tarvendesk_pages ${_tarvendesk_gz})
+endforeach()
+add_custom_target(tarvendesk_manual_pages ALL DEPENDS ${_tarvendesk_pages})
+foreach(program IN LISTS _tarvendesk_programs)
+    install(FILES ${CMAKE_BINARY_DIR}/man/${program}.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT suite)
+endforeach()
+install(FILES ${CMAKE_BINARY_DIR}/man/tarvendesk-service.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 include(CPack)

@@ -5,6 +5,84 @@
 #include "platform/Workspace.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QLocale>
+#include <QTranslator>
+
+#include <cstdio>
+#include <optional>
+#include <sys/prctl.h>
+
+namespace {
+
+// Qt's own options, which QApplication takes out of the command line once it
+// exists; the parser has to know them to let them through before that.
+void addQtOptions(QCommandLineParser& parser)
+{
+    for (const char* name : { "platform", "platformpluginpath", "platformtheme", "plugin",
+             "qmljsdebugger", "qwindowgeometry", "qwindowicon", "qwindowtitle", "session",
+             "display", "geometry", "title", "name", "style", "stylesheet" }) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char* name : { "reverse", "widgetcount", "sync", "nograb", "dograb" }) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+}
+
+void print(FILE* stream, const QString& text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+// The exit code when the command line asks for no program, or a wrong one;
+// nothing when the program is to run. Only a core application is made, so no
+// display or bus is needed to ask for help.
+std::optional<int> answerCommandLine(int argc, char** argv, const ApplicationIdentity& identity)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    QCommandLineParser parser;
+    // Qt's options are single-dash words ("-platform offscreen").
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(identity.description);
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addOptions(identity.options);
+    addQtOptions(parser);
+
+    const bool parsed = parser.parse(arguments);
+    const bool asksForHelp = parsed && (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")));
+    if (parsed && !asksForHelp && !parser.isSet(version) && parser.positionalArguments().isEmpty())
+        return std::nullopt;
+
+    int coreArgc = 1;
+    QCoreApplication core(coreArgc, argv);
+    QCoreApplication::setApplicationName(identity.applicationName);
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARVENDESK_VERSION));
+    if (!parsed || !parser.positionalArguments().isEmpty()) {
+        const QString why = parsed
+            ? QCoreApplication::translate("ApplicationMain", "Unexpected argument '%1'.")
+                  .arg(parser.positionalArguments().constFirst())
+            : parser.errorText();
+        print(stderr,
+            QCoreApplication::translate("ApplicationMain", "%1: %2\nTry '%1 --help' for more information.\n")
+                .arg(identity.applicationName, why));
+        return 2;
+    }
+    if (asksForHelp)
+        print(stdout, parser.helpText());
+    else
+        print(stdout, identity.applicationName + u' ' + QCoreApplication::applicationVersion() + u'\n');
+    return 0;
+}
+
+} // namespace
 
 InterfaceObjects::~InterfaceObjects()
 {
@@ -16,12 +94,24 @@ InterfaceObjects::~InterfaceObjects()
 int applicationMain(int argc, char** argv, const ApplicationIdentity& identity,
     const InterfaceBuilder& buildInterface)
 {
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    if (const std::optional<int> code = answerCommandLine(argc, argv, identity))
+        return *code;
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(identity.applicationName);
     QApplication::setApplicationDisplayName(identity.displayName);
     QApplication::setDesktopFileName(identity.bundleIdentifier);
     // Whether closing the last window ends the program is the delegate's call.
     QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationVersion(QStringLiteral(TARVENDESK_VERSION));
+
+    // English is the programs' own text; other languages come from the
+    // translations built into the programs, when there is one for the locale.
+    QTranslator translator;
+    if (translator.load(QLocale(), QStringLiteral("tarvendesk"), QStringLiteral("_"),
+            QStringLiteral(":/i18n")))
+        QApplication::installTranslator(&translator);
 
     // exit, not quit: quit closes every window first, which would tell the
     // delegate of a last window closed that nobody closed.

@@ -7,6 +7,8 @@
 
 #include "platform/ApplicationDelegate.h"
 
+#include <QCommandLineOption>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -19,6 +21,11 @@ struct ApplicationIdentity
     QString bundleIdentifier;
     QString applicationName;
     QString displayName;
+    // One line for --help.
+    QString description;
+    // Options of the program's own besides --help and --version; their
+    // values are read from QCoreApplication::arguments().
+    QList<QCommandLineOption> options;
 };
 
 // Owns the windows and menus the interface is built of, as a program's
@@ -48,5 +55,8 @@ private:
 using InterfaceBuilder
     = std::function<std::unique_ptr<ApplicationDelegate>(InterfaceObjects& interface)>;
 
+// Before anything else: core dumps off, since a dump of a program that has
+// read the keyring holds the password; then --help, --version or a wrong
+// command line end the program (0 or 2) before any display or bus is touched.
 int applicationMain(int argc, char** argv, const ApplicationIdentity& identity,
     const InterfaceBuilder& buildInterface);

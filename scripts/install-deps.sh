@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     # build
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
+    qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev qt6-tools-dev qt6-l10n-tools
     libsecret-1-dev libglib2.0-dev libcanberra-dev libxcb1-dev libssl-dev libsqlite3-dev
     # the reference service's HTTP server
     libcpp-httplib-dev
@@ -16,6 +16,8 @@ packages=(
     dbus dbus-bin gnome-keyring openssl
     xvfb xauth dunst libnotify-bin x11-utils x11-apps fonts-dejavu-core
     desktop-file-utils pkexec file dpkg-dev
+    # the package checks
+    lintian appstream
     # the end-to-end tests and the headless demo drive a real X display
     xdotool trayer imagemagick python3
     # the benchmarks

@@ -2,7 +2,8 @@
 # The whole test run on a fresh Debian 12 machine: installs what is missing,
 # then three passes, each in a build folder of its own, stopping at the first
 # that fails:
-#   build/       the suite as it ships and every test, in a private desktop session;
+#   build/       the suite as it ships and every test, in a private desktop session,
+#                then its Debian package checked (lintian, desktop entries, AppStream);
 #   build-asan/  the same suite and tests (but the end-to-end road) under AddressSanitizer and
 #                UndefinedBehaviorSanitizer, in a private session of its own
 #                (the bus there starts this build's programs, not build/'s);
@@ -16,6 +17,7 @@ werror=OFF
 [ -n "${CI:-}" ] && werror=ON
 "$root/scripts/build.sh" "$root/build" -DTARVENDESK_WERROR=$werror
 "$root/scripts/in-test-session.sh" "$root/build" ctest --test-dir "$root/build" --output-on-failure
+"$root/scripts/lib/check-package.sh" "$root/build"
 
 # Exported before the session starts, so that programs the bus starts get
 # them too. Leak checking stays on; the suppressions cover only leaks inside

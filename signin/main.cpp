@@ -1,25 +1,30 @@
 // The sign-in program TarvenDESK.
 
 #include "common/ProcessHelpers.h"
-#include "common/SeverityCountRequest.h"
+#include "common/ServiceConfiguration.h"
 #include "platform/AlertPresenter.h"
 #include "platform/ApplicationMain.h"
+#include "platform/NetworkTrust.h"
 #include "signin/AppDelegate.h"
 #include "signin/SignInWindow.h"
 
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
 
 int main(int argc, char** argv)
 {
     const ApplicationIdentity identity { SignInBundleIdentifier, QStringLiteral("TarvenDESK"),
-        QStringLiteral("tarvenDESK") };
+        QStringLiteral("tarvenDESK"),
+        QCoreApplication::translate("main",
+            "Signs you in to the document service and sets how often the notifier checks.") };
     return applicationMain(argc, argv, identity, [](InterfaceObjects& interface) {
-        trustSeverityCountService();
+        const ServiceConfiguration service = readServiceConfiguration();
+        NetworkTrust::addTrustedCertificates(service.certificates);
         QWidget* window = interface.keep(SignInWindow::load());
         AlertPresenter* alertPresenter = interface.keep(std::make_unique<AlertPresenter>());
         QNetworkAccessManager* network = interface.keep(std::make_unique<QNetworkAccessManager>());
         auto delegate
-            = std::make_unique<AppDelegate>(*window, *alertPresenter, *network, SeverityCountURL());
+            = std::make_unique<AppDelegate>(*window, *alertPresenter, *network, service.url);
         window->show();
         return delegate;
     });

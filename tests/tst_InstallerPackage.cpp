@@ -1,5 +1,6 @@
 // What the suite installs: the installer's bundle, valid for the desktop and
-// running from wherever it is copied, and the Debian package of the suite.
+// running from wherever it is copied. The Debian package is checked by the
+// test command (scripts/lib/check-package.sh), which builds it.
 
 #include "common/ProcessHelpers.h"
 #include "platform/FileDuplication.h"
@@ -8,7 +9,6 @@
 
 #include <QDirIterator>
 #include <QImageReader>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -98,40 +98,6 @@ private slots:
             QFile::symLinkTarget(
                 QStringLiteral("/proc/%1/exe").arg(ownerPid(StatusBarBundleIdentifier))),
             notifier, 30000);
-    }
-
-    void debianPackageInstallsTheSuiteUnderUsr()
-    {
-        QTemporaryDir out;
-        const QString said = run(
-            "cpack", { "-G", "DEB", "--config", Build + "/CPackConfig.cmake", "-B", out.path() });
-        const QStringList debs = QDir(out.path()).entryList({ "tarvendesk_*.deb" });
-        QVERIFY2(debs.size() == 1, qPrintable(said));
-        const QString deb = out.filePath(debs.first());
-        QStringList contents
-            = run("dpkg-deb", { "--contents", deb }).split(u'\n', Qt::SkipEmptyParts);
-        for (QString& line : contents)
-            line = line.section(u' ', -1);
-        const QStringList outside = contents.filter(
-            QRegularExpression("^\\./(?!usr/|etc/$|etc/xdg/$|etc/xdg/autostart/)"));
-        QCOMPARE(outside, QStringList());
-        QVERIFY2(!contents.contains("./usr/bin/installer")
-                && !contents.contains("./usr/bin/tarvendesk-service"),
-            "the package carries more than the suite's programs");
-        QCOMPARE(contents.contains("./etc/xdg/autostart/" + Checker), NotifierBuilt);
-
-        const QString fields = run("dpkg-deb", { "--field", deb, "Package", "Depends" });
-        QVERIFY2(fields.contains("Package: tarvendesk") && fields.contains("qt6-qpa-plugins")
-                && (Programs.isEmpty() || fields.contains("libqt6widgets6")),
-            qPrintable(fields));
-        run("dpkg-deb", { "-x", deb, out.filePath("root") });
-        QCOMPARE(faultsUnder(out.filePath("root"), "/usr", "/usr/bin/"), QString());
-        if (NotifierBuilt) {
-            QCOMPARE(execOf(out.filePath("root/etc/xdg/autostart/") + Checker),
-                "\"/usr/bin/tarvenDESKStatusBar\"");
-            QCOMPARE(run("dpkg-deb", { "--info", deb, "conffiles" }).trimmed(),
-                "/etc/xdg/autostart/" + Checker);
-        }
     }
 };
 

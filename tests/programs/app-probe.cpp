@@ -17,6 +17,7 @@
 #include <QWidget>
 #include <cstdio>
 #include <cstring>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -76,6 +77,7 @@ public slots:
     int launchCount() const { return m_launches; }
     int processIdentifier() const { return int(QCoreApplication::applicationPid()); }
     QString desktopFileName() const { return QGuiApplication::desktopFileName(); }
+    int dumpable() const { return ::prctl(PR_GET_DUMPABLE); }
     void closeWindow()
     {
         if (m_window)
@@ -111,7 +113,10 @@ int main(int argc, char** argv)
             options.activateAtLaunch = QString::fromLocal8Bit(argv[++i]);
     }
     const ApplicationIdentity identity { options.identity, QStringLiteral("app-probe"),
-        QStringLiteral("App Probe") };
+        QStringLiteral("App Probe"), QStringLiteral("A program of the suite's shape."),
+        { QCommandLineOption("identity", "", "id"), QCommandLineOption("kill-others"),
+            QCommandLineOption("quit-on-last-window-closed"),
+            QCommandLineOption("activate-at-launch", "", "name") } };
     return applicationMain(argc, argv, identity, [&](InterfaceObjects& interface) {
         QWidget* window = interface.keep(std::make_unique<QWidget>());
         window->setWindowTitle(QStringLiteral("App Probe"));
