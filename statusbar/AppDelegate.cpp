@@ -173,9 +173,9 @@ void AppDelegate::onSignOutMenuItemClick(QObject*)
         // The password is still in the keyring, and the next start of either
         // program would sign the user in again: a sign-out that only looked
         // done would be worse than none. The user stays signed in, and is told.
-        runAlert(alertWithText(
-            QStringLiteral("You could not be signed out: the keyring is locked or not running. "
-                           "Try again once it is available.")));
+        runAlert(alertWithText(QStringLiteral(
+            "You could not be signed out: the keyring is locked or not running. "
+            "Try again once it is available.")));
         return;
     }
     // Nothing more may go out with the credentials of a user who has left.
@@ -252,8 +252,7 @@ void AppDelegate::checkDocumentsDetails()
     URLRequest request = severityCountRequest(userName, password, m_serviceURL);
     if (m_requestTimeLimit.count() > 0)
         request.timeLimit = m_requestTimeLimit;
-    URLConnection* connection
-        = URLConnection::initWithRequest(request, this, *m_networkAccessManager);
+    URLConnection* connection = URLConnection::initWithRequest(request, this, *m_networkAccessManager);
     m_requests.emplace_back(connection);
     connect(connection, &QObject::destroyed, this, &AppDelegate::releaseIdleConnections,
         Qt::QueuedConnection);
