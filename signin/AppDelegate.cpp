@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <algorithm>
 #include <utility>
 
@@ -131,7 +132,7 @@ void AppDelegate::applyStoredDetails()
     UserDetails stored { userName, password, freequency, status };
     Error error;
     if (DetailsRecord::getDetailsFromKeyChain(stored, &error)) {
-        m_storeWatcher.reset();
+        stopWaitingForStore();
         userName = stored.userName;
         password = stored.password;
         freequency = stored.freequency;
@@ -150,7 +151,7 @@ void AppDelegate::applyStoredDetails()
         waitForStore();
         return;
     }
-    m_storeWatcher.reset();
+    stopWaitingForStore();
     // A signed-out view already shown keeps the settings chosen in it.
     const bool showView = std::exchange(m_launchWhenSignedIn, false) || !userName.isEmpty()
         || btnSignIn->isHidden();
@@ -171,8 +172,22 @@ void AppDelegate::waitForStore()
         &AppDelegate::applyStoredDetails);
     connect(m_storeWatcher.get(), &SecretServiceWatcher::collectionUnlocked, this,
         &AppDelegate::applyStoredDetails);
-    // The keyring may have come back between the read and the watching.
+    // The keyring may have come back between the read and the watching, or
+    // answer only a while after its service appeared: asked again now, and
+    // then now and then, so a missed signal does not leave the window waiting.
     QMetaObject::invokeMethod(this, &AppDelegate::applyStoredDetails, Qt::QueuedConnection);
+    m_storeRetry = std::make_unique<QTimer>();
+    connect(m_storeRetry.get(), &QTimer::timeout, this, &AppDelegate::applyStoredDetails);
+    m_storeRetry->start(StoreRetryInterval);
+}
+
+void AppDelegate::stopWaitingForStore()
+{
+    // Later, not now: this may run inside a signal of either.
+    if (m_storeRetry)
+        m_storeRetry.release()->deleteLater();
+    if (m_storeWatcher)
+        m_storeWatcher.release()->deleteLater();
 }
 
 void AppDelegate::showStoredSettings()

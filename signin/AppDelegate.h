@@ -20,6 +20,7 @@ class SecretServiceWatcher;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QTimer;
 class QLabel;
 class QLineEdit;
 class QNetworkAccessManager;
@@ -116,6 +117,7 @@ private:
     void connectActions();
     void applyStoredDetails();
     void waitForStore();
+    void stopWaitingForStore();
     void storeSettings();
     void showStoredSettings();
     void forgetCredentials();
@@ -132,6 +134,8 @@ private:
     // Set while the keyring is locked or away; the record is read again
     // when it may have come back.
     std::unique_ptr<SecretServiceWatcher> m_storeWatcher;
+    std::unique_ptr<QTimer> m_storeRetry;
+    static constexpr int StoreRetryInterval = 2000; // ms
     // The start-up's hand-over to the notifier, held back while the keyring
     // cannot tell whether anyone is signed in.
     bool m_launchWhenSignedIn = false;
