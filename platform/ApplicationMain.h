@@ -25,7 +25,7 @@ struct ApplicationIdentity
     QString description;
     // Options of the program's own besides --help and --version; their
     // values are read from QCoreApplication::arguments().
-    QList<QCommandLineOption> options;
+    QList<QCommandLineOption> options {};
 };
 
 // Owns the windows and menus the interface is built of, as a program's

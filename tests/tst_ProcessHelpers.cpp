@@ -19,8 +19,9 @@ QList<pid_t> listedPids(const QString& bundleIdentifier)
         for (const RunningApplication& application : running)
             pids->append(application.processIdentifier);
     });
-    QTest::qWaitFor([&] { return pids.has_value(); }, 20000);
-    return pids.value_or(QList<pid_t> { -2 });
+    if (!QTest::qWaitFor([&] { return pids.has_value(); }, 20000))
+        return QList<pid_t> { -2 };
+    return *pids;
 }
 
 } // namespace
