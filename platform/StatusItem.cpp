@@ -1,5 +1,7 @@
 #include "platform/StatusItem.h"
 
+#include "platform/Logging.h"
+
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -77,6 +79,13 @@ void StatusItem::setMenu(QMenu* menu)
         putUpAgain();
 }
 
+void StatusItem::setToolTip(const QString& toolTip)
+{
+    m_toolTip = toolTip;
+    if (m_trayIcon)
+        m_trayIcon->setToolTip(toolTip);
+}
+
 void StatusItem::setImage(const QIcon& image)
 {
     m_image = image;
@@ -99,10 +108,17 @@ void StatusItem::putUp()
     // comes later (GNOME's tray extension, a panel starting after the
     // program): so it is made only once there is one.
     const bool onX11 = QGuiApplication::platformName() == QLatin1String("xcb");
-    if (!trayWatcherRegistered() && !(onX11 && xembedTrayPresent()))
+    if (!trayWatcherRegistered() && !(onX11 && xembedTrayPresent())) {
+        // Checks and notifications go on without the item; say once why there is none.
+        if (!m_toldNoHost)
+            qCWarning(lcActivation) << "No tray host on this desktop: the status item will "
+                                       "appear when one starts";
+        m_toldNoHost = true;
         return;
+    }
     m_trayIcon = new QSystemTrayIcon(m_image, this);
-    m_trayIcon->setToolTip(QGuiApplication::applicationDisplayName());
+    m_trayIcon->setToolTip(
+        m_toolTip.isEmpty() ? QGuiApplication::applicationDisplayName() : m_toolTip);
     if (m_menu)
         m_trayIcon->setContextMenu(m_menu);
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &StatusItem::onTrayIconActivated);

@@ -34,6 +34,11 @@ public:
     void setImage(const QIcon& image);
     QIcon image() const { return m_image; }
 
+    // Shown by the host when the pointer rests on the item; the program's
+    // name until one is set.
+    void setToolTip(const QString& toolTip);
+    QString toolTip() const { return m_toolTip; }
+
     // Tray hosts draw the item's state themselves: kept, without effect.
     void setHighlightMode(bool highlightMode) { m_highlightMode = highlightMode; }
     bool highlightMode() const { return m_highlightMode; }
@@ -50,7 +55,9 @@ private:
 
     QPointer<QMenu> m_menu;
     QIcon m_image;
+    QString m_toolTip;
     bool m_highlightMode = false;
+    bool m_toldNoHost = false;
     // A child of this item; replaced whenever it has to be put up again.
     QPointer<QSystemTrayIcon> m_trayIcon;
     std::unique_ptr<QDBusServiceWatcher> m_hostWatcher;

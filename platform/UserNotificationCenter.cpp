@@ -4,6 +4,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QPointer>
@@ -60,6 +61,11 @@ UserNotificationCenter::UserNotificationCenter(const QDBusConnection& connection
     : QObject(parent)
     , m_connection(connection)
 {
+    // From whichever server owns the name, now or later.
+    m_connection.connect(service, path, interface, QStringLiteral("ActionInvoked"), this,
+        SLOT(onActionInvoked(uint, QString)));
+    m_connection.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
+        SLOT(onNotificationClosed(uint, uint)));
 }
 
 UserNotificationCenter::~UserNotificationCenter() = default;
@@ -107,6 +113,14 @@ void UserNotificationCenter::notify(
         hints.insert(QStringLiteral("desktop-entry"), desktopEntry);
     if (!notification.soundName.isEmpty())
         hints.insert(QStringLiteral("sound-name"), notification.soundName);
+    // The urgency is a byte on the bus; an int would be ignored by strict servers.
+    hints.insert(QStringLiteral("urgency"),
+        QVariant::fromValue(static_cast<uchar>(notification.urgency)));
+    if (!notification.category.isEmpty())
+        hints.insert(QStringLiteral("category"), notification.category);
+    QStringList actions;
+    if (!notification.defaultActionTitle.isEmpty())
+        actions << QStringLiteral("default") << notification.defaultActionTitle;
 
     const QString body = capabilities.contains(QStringLiteral("body-markup"))
         ? escapedBodyText(notification.informativeText)
@@ -114,8 +128,8 @@ void UserNotificationCenter::notify(
 
     QDBusMessage call
         = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("Notify"));
-    call << QGuiApplication::applicationDisplayName() << uint(0) << programIconName()
-         << notification.title << body << QStringList() << hints << int(-1);
+    call << QGuiApplication::applicationDisplayName() << m_shownId << programIconName()
+         << notification.title << body << actions << hints << int(-1);
     const bool serverPlaysSound = capabilities.contains(QStringLiteral("sound"));
     auto* watcher = new QDBusPendingCallWatcher(m_connection.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
@@ -126,7 +140,41 @@ void UserNotificationCenter::notify(
                 emit didDropNotification(notification);
                 return;
             }
+            m_shownId = reply.value();
             if (!notification.soundName.isEmpty() && !serverPlaysSound)
+                playSoundUnlessInhibited(notification);
+            else
+                emit didDeliverNotification(notification);
+        });
+}
+
+void UserNotificationCenter::onActionInvoked(uint id, const QString& actionKey)
+{
+    if (id != 0 && id == m_shownId && actionKey == QLatin1String("default"))
+        emit didActivateNotification();
+}
+
+void UserNotificationCenter::onNotificationClosed(uint id, uint)
+{
+    // A closed notification cannot be replaced: the next one is a new one.
+    if (id == m_shownId)
+        m_shownId = 0;
+}
+
+// The server keeps quiet while the desktop's do-not-disturb is on, and the
+// sound played here must too. A server without the property never inhibits.
+// The notification counts as delivered once the sound is settled.
+void UserNotificationCenter::playSoundUnlessInhibited(const UserNotification& notification)
+{
+    QDBusMessage query = QDBusMessage::createMethodCall(
+        service, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    query << interface << QStringLiteral("Inhibited");
+    auto* watcher = new QDBusPendingCallWatcher(m_connection.asyncCall(query), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+        [this, notification](QDBusPendingCallWatcher* pending) {
+            pending->deleteLater();
+            const QDBusPendingReply<QDBusVariant> reply = *pending;
+            if (reply.isError() || !reply.value().variant().toBool())
                 playEventSound(notification.soundName, notification.title);
             emit didDeliverNotification(notification);
         });

@@ -12,14 +12,26 @@
 #include "platform/Timer.h"
 #include "platform/UserNotificationCenter.h"
 
+#include <QDateTime>
+#include <QGuiApplication>
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <optional>
 
 namespace {
 
-const QString SignOutTitle = QStringLiteral("Sign Out");
-const QString SignInTitle = QStringLiteral("Sign In");
-const QString AlertMessageText = QStringLiteral(" tarvenDESK");
+QString signOutTitle()
+{
+    return AppDelegate::tr("Sign Out");
+}
+
+QString signInTitle()
+{
+    return AppDelegate::tr("Sign In");
+}
+
+// A category of the program's own: no freedesktop category is about documents.
+const QString NotificationCategory = QStringLiteral("x-tarvendesk.documents");
 
 struct CheckSchedule
 {
@@ -44,7 +56,13 @@ std::optional<CheckSchedule> checkSchedule(qint32 freequency)
 
 Alert alertWithText(const QString& informativeText)
 {
-    return Alert { AlertMessageText, informativeText, { QStringLiteral("OK") } };
+    return Alert { AppDelegate::tr(" tarvenDESK"), informativeText, { AppDelegate::tr("OK") } };
+}
+
+// A count the answer gives as a number or as a number's text.
+double countOf(const QJsonValue& value)
+{
+    return value.isString() ? value.toString().toDouble() : value.toDouble();
 }
 
 } // namespace
@@ -74,6 +92,9 @@ AppDelegate::AppDelegate(const Collaborators& collaborators)
         m_notificationCenter = UserNotificationCenter::defaultUserNotificationCenter();
     connect(m_networkReachability, &NetworkReachability::reachabilityChanged, this,
         &AppDelegate::onReachabilityChanged);
+    // A click on the notification goes where the menu's entry goes.
+    connect(m_notificationCenter, &UserNotificationCenter::didActivateNotification, this,
+        [this] { onGoToApplicationMenuItemClick(m_notificationCenter); });
 }
 
 AppDelegate::~AppDelegate()
@@ -126,7 +147,7 @@ void AppDelegate::applyStoredDetails()
             return;
         m_recordInForce = record;
         if (signOutMenuItem)
-            signOutMenuItem->setText(SignOutTitle);
+            signOutMenuItem->setText(signOutTitle());
         configureNotification();
         return;
     }
@@ -164,7 +185,7 @@ void AppDelegate::onGoToApplicationMenuItemClick(QObject*)
 
 void AppDelegate::onSignOutMenuItemClick(QObject*)
 {
-    if (!signOutMenuItem || signOutMenuItem->text() != SignOutTitle) {
+    if (!signOutMenuItem || signOutMenuItem->text() != signOutTitle()) {
         launchApplication(QStringLiteral("TarvenDESK.app"));
         return;
     }
@@ -173,9 +194,9 @@ void AppDelegate::onSignOutMenuItemClick(QObject*)
         // The password is still in the keyring, and the next start of either
         // program would sign the user in again: a sign-out that only looked
         // done would be worse than none. The user stays signed in, and is told.
-        runAlert(alertWithText(QStringLiteral(
-            "You could not be signed out: the keyring is locked or not running. "
-            "Try again once it is available.")));
+        runAlert(alertWithText(
+            tr("You could not be signed out: the keyring is locked or not running. "
+               "Try again once it is available.")));
         return;
     }
     // Nothing more may go out with the credentials of a user who has left.
@@ -185,7 +206,7 @@ void AppDelegate::onSignOutMenuItemClick(QObject*)
 void AppDelegate::forgetUser()
 {
     if (signOutMenuItem)
-        signOutMenuItem->setText(SignInTitle);
+        signOutMenuItem->setText(signInTitle());
     stopChecks();
     static_cast<UserDetails&>(*this) = UserDetails {};
     m_recordInForce = QString();
@@ -240,11 +261,11 @@ void AppDelegate::onReachabilityChanged(bool reachable)
 void AppDelegate::checkDocumentsDetails()
 {
     if (userName.isEmpty()) {
-        runAlert(alertWithText(QStringLiteral("No Valid User Name")));
+        runAlert(alertWithText(tr("No Valid User Name")));
         return;
     }
     if (password.isEmpty()) {
-        runAlert(alertWithText(QStringLiteral("No Valid User Name and Password")));
+        runAlert(alertWithText(tr("No Valid User Name and Password")));
         return;
     }
     std::erase_if(
@@ -270,10 +291,19 @@ void AppDelegate::releaseIdleConnections()
         m_networkAccessManager->clearConnectionCache();
 }
 
-void AppDelegate::showNotification(const QString& text)
+void AppDelegate::showNotification(const QString& text, bool anyExpired)
 {
-    m_notificationCenter->deliverNotification(
-        UserNotification { QStringLiteral("tarvenDESK!"), text, UserNotificationDefaultSoundName });
+    UserNotification notification { tr("tarvenDESK!"), text, UserNotificationDefaultSoundName };
+    notification.urgency
+        = anyExpired ? UserNotification::Urgency::Critical : UserNotification::Urgency::Normal;
+    notification.category = NotificationCategory;
+    notification.defaultActionTitle = tr("Open tarvenDESK");
+    m_notificationCenter->deliverNotification(notification);
+    if (statusItem)
+        statusItem->setToolTip(tr("%1\n%2\nChecked %3")
+                                   .arg(QGuiApplication::applicationDisplayName(), text,
+                                       QLocale().toString(QDateTime::currentDateTime(),
+                                           QLocale::ShortFormat)));
 }
 
 void AppDelegate::runAlert(const Alert& alert)
@@ -313,7 +343,7 @@ void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
     const ExchangeOutcome outcome = responseData.connectionDidFinishLoading(connection);
     switch (outcome.kind) {
     case ExchangeOutcome::Kind::Counts:
-        showNotification(SeverityCount::notificationText(outcome));
+        showNotification(SeverityCount::notificationText(outcome), countOf(outcome.expired) > 0);
         break;
     case ExchangeOutcome::Kind::Refused:
         runAlert(alertWithText(SeverityCount::textForm(outcome.message)));

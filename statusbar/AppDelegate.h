@@ -67,7 +67,8 @@ public:
     void configureNotification();
     void configureTimer();
     void checkDocumentsDetails();
-    void showNotification(const QString& text);
+    // Critical while any document has expired, so that do-not-disturb lets it through.
+    void showNotification(const QString& text, bool anyExpired = false);
 
     void killAllOtherInstance();
     void launchApplication(const QString& name);

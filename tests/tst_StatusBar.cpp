@@ -73,6 +73,7 @@ private slots:
         QVERIFY(m_service.addUser("ada", "s3cret"));
         for (int days : { 20, 25, -1, -30, -100, -200, -300 })
             QVERIFY(m_service.addDocument("ada", QString::number(days), today.addDays(days)));
+        QVERIFY(m_service.addUser("bob", "pa55") && m_service.addDocument("bob", "20", today.addDays(20)));
         QVERIFY2(m_service.start(today), qPrintable(m_service.errorString()));
         NetworkTrust::addTrustedCertificates(m_service.caCertificates());
         m_recorder = std::make_unique<NotificationRecorder>(QStringList { "body", "sound" });
@@ -105,6 +106,9 @@ private slots:
         QCOMPARE(shown.summary, QString("tarvenDESK!"));
         QCOMPARE(shown.body, QString("Expiring : 2, Critical :0, Expired : 5"));
         QCOMPARE(shown.hints.value("sound-name").toString(), UserNotificationDefaultSoundName);
+        QCOMPARE(shown.hints.value("urgency"), QVariant::fromValue(uchar(2))); // 5 expired
+        QVERIFY(shown.actions.contains("default") && shown.hints.contains("category"));
+        QVERIFY2(delegate.statusItem->toolTip().contains(shown.body), qPrintable(delegate.statusItem->toolTip()));
 
         delegate.applicationShouldHandleReopen(qApp, false); // nothing changed: no check
         QCoreApplication::sendPostedEvents(&delegate, QEvent::MetaCall);
@@ -119,6 +123,7 @@ private slots:
         delegate.applicationShouldHandleReopen(qApp, false);
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 3, 30000);
         QCOMPARE(delegate.notificationTImer->timeInterval(), 43200.0);
+        QCOMPARE(m_recorder->notifications().last().replacesId, 1u);
         QCOMPARE(m_service.requestCount(), requests + 3);
         QVERIFY(m_alerts.alerts().isEmpty());
 
@@ -202,7 +207,7 @@ private slots:
 
     void aLockedKeyringIsReadOnceUnlocked()
     {
-        DetailsRecord::addDetailsToKeyChain({ "ada", "s3cret", 0, 1 });
+        DetailsRecord::addDetailsToKeyChain({ "bob", "pa55", 0, 1 });
         QString why;
         QVERIFY2(SecretServiceControl::lockDefaultCollection(&why), qPrintable(why));
         AppDelegate& delegate = launch();
@@ -212,6 +217,8 @@ private slots:
         QVERIFY2(SecretServiceControl::unlockDefaultCollection(&why), qPrintable(why));
         QTRY_COMPARE_WITH_TIMEOUT(title(), QString("Sign Out"), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 1, 30000);
+        QCOMPARE(m_recorder->notifications().first().hints.value("urgency"),
+            QVariant::fromValue(uchar(1))); // nothing expired
     }
 
     // The manual entry goes out at once; the scheduled check waits, then runs once.

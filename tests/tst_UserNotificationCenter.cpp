@@ -29,8 +29,14 @@ private slots:
             "the recorder never got the notification service's name");
     }
 
-    void init() { m_recorder->clear(); }
+    void init()
+    {
+        m_recorder->clear();
+        m_recorder->setInhibited(false);
+    }
 
+    // Each notification takes the place of the last one still shown; a click
+    // on the one shown is reported.
     void notificationCarriesTheProgramAndTheTexts()
     {
         m_recorder->setCapabilities({ "body", "sound" });
@@ -54,9 +60,34 @@ private slots:
         QCOMPARE(shown.actions, QStringList());
         QCOMPARE(shown.hints,
             (QVariantMap { { "desktop-entry", "org.tarvendesk.tarvenDESKStatusBar" },
-                { "sound-name", "message-new-instant" } }));
+                { "sound-name", "message-new-instant" },
+                { "urgency", QVariant::fromValue(uchar(1)) } }));
         QCOMPARE(shown.expireTimeout, -1);
         QCOMPARE(delivered.first().first().value<UserNotification>(), notification);
+
+        const uint id = m_recorder->notifications().size();
+        UserNotification critical = notification;
+        critical.urgency = UserNotification::Urgency::Critical;
+        critical.category = "x-tarvendesk.documents";
+        critical.defaultActionTitle = "Open";
+        center->deliverNotification(critical);
+        QVERIFY(delivered.wait(60000));
+        const RecordedNotification replacing = m_recorder->notifications().last();
+        QCOMPARE(replacing.replacesId, id);
+        QCOMPARE(replacing.actions, (QStringList { "default", "Open" }));
+        QCOMPARE(replacing.hints.value("urgency"), QVariant::fromValue(uchar(2)));
+        QCOMPARE(replacing.hints.value("category").toString(), critical.category);
+
+        QSignalSpy activated(center, &UserNotificationCenter::didActivateNotification);
+        m_recorder->click(id + 1); // not ours
+        m_recorder->click(id);
+        QVERIFY(activated.wait(60000));
+        QCOMPARE(activated.size(), 1);
+        // The bus hands the centre the server's signal before its answers to later calls.
+        m_recorder->close(id);
+        center->deliverNotification(notification);
+        QVERIFY(delivered.wait(60000));
+        QCOMPARE(m_recorder->notifications().last().replacesId, 0u);
     }
 
     void bodyAndSoundSuitTheServer_data()
@@ -66,20 +97,23 @@ private slots:
         QTest::addColumn<QString>("soundName");
         QTest::addColumn<QString>("body");
         QTest::addColumn<bool>("playedHere");
+        QTest::addColumn<bool>("doNotDisturb");
         const QString sound = UserNotificationDefaultSoundName;
         const QString markup = QStringLiteral("Expiring : <b>2</b>, a & b > c, \"quoted\" 'x'");
         QTest::newRow("no sound capability: played here")
-            << QStringList { "body" } << countsText << sound << countsText << true;
+            << QStringList { "body" } << countsText << sound << countsText << true << false;
+        QTest::newRow("no sound capability, do-not-disturb: silent")
+            << QStringList { "body" } << countsText << sound << countsText << false << true;
         QTest::newRow("server plays it")
-            << QStringList { "body", "sound" } << countsText << sound << countsText << false;
+            << QStringList { "body", "sound" } << countsText << sound << countsText << false << false;
         QTest::newRow("silent notification")
-            << QStringList { "body" } << countsText << QString() << countsText << false;
+            << QStringList { "body" } << countsText << QString() << countsText << false << false;
         QTest::newRow("markup server: escaped")
             << QStringList { "body", "body-markup", "sound" } << markup << sound
             << QStringLiteral("Expiring : &lt;b&gt;2&lt;/b&gt;, a &amp; b &gt; c, \"quoted\" 'x'")
-            << false;
+            << false << false;
         QTest::newRow("plain server: as it is")
-            << QStringList { "body", "sound" } << markup << sound << markup << false;
+            << QStringList { "body", "sound" } << markup << sound << markup << false << false;
     }
 
     void bodyAndSoundSuitTheServer()
@@ -89,7 +123,9 @@ private slots:
         QFETCH(QString, soundName);
         QFETCH(QString, body);
         QFETCH(bool, playedHere);
+        QFETCH(bool, doNotDisturb);
         m_recorder->setCapabilities(capabilities);
+        m_recorder->setInhibited(doNotDisturb);
         UserNotificationCenter center(QDBusConnection::sessionBus());
         QSignalSpy delivered(&center, &UserNotificationCenter::didDeliverNotification);
         QSignalSpy played(&center, &UserNotificationCenter::didPlayEventSound);

@@ -22,7 +22,9 @@ NotificationRecorder::NotificationRecorder(const QStringList& capabilities)
     , m_connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName))
     , m_capabilities(capabilities)
 {
-    m_connection.registerObject(objectPath, this, QDBusConnection::ExportScriptableSlots);
+    m_connection.registerObject(objectPath, this,
+        QDBusConnection::ExportScriptableSlots | QDBusConnection::ExportScriptableSignals
+            | QDBusConnection::ExportScriptableProperties);
     if (auto* bus = m_connection.interface())
         bus->registerService(serviceName, QDBusConnectionInterface::QueueService,
             QDBusConnectionInterface::DontAllowReplacement);

@@ -28,6 +28,7 @@ class NotificationRecorder : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+    Q_PROPERTY(bool Inhibited MEMBER m_inhibited SCRIPTABLE true)
 
 public:
     // Capabilities of a server that shows bodies and nothing more.
@@ -37,6 +38,11 @@ public:
     bool waitUntilRegistered();
 
     void setCapabilities(const QStringList& capabilities) { m_capabilities = capabilities; }
+    // The desktop's do-not-disturb.
+    void setInhibited(bool inhibited) { m_inhibited = inhibited; }
+    // The user clicks notification id, or closes it.
+    void click(uint id) { emit ActionInvoked(id, QStringLiteral("default")); }
+    void close(uint id) { emit NotificationClosed(id, 2); }
     QList<RecordedNotification> notifications() const { return m_notifications; }
     void clear() { m_notifications.clear(); }
 
@@ -47,9 +53,14 @@ public slots:
         const QString& summary, const QString& body, const QStringList& actions,
         const QVariantMap& hints, int expireTimeout);
 
+signals:
+    Q_SCRIPTABLE void ActionInvoked(uint id, const QString& actionKey);
+    Q_SCRIPTABLE void NotificationClosed(uint id, uint reason);
+
 private:
     QString m_connectionName;
     QDBusConnection m_connection;
     QStringList m_capabilities;
     QList<RecordedNotification> m_notifications;
+    bool m_inhibited = false;
 };
