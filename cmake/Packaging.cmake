@@ -38,16 +38,11 @@ if(TARVENDESK_CHECKER_PROGRAM IN_LIST _tarvendesk_programs)
     set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/conffiles)
 endif()
 
-# The package's documents: its copyright (the repository's LICENSE when there
-# is one) and its changelog, compressed as Debian expects.
+# The package's documents: its copyright (the repository's LICENSE, MIT) and
+# its changelog, compressed as Debian expects.
 set(_tarvendesk_doc ${CMAKE_BINARY_DIR}/packaging/doc)
-if(EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
-    file(READ ${PROJECT_SOURCE_DIR}/LICENSE _tarvendesk_license)
-    set(TARVENDESK_LICENSE_NAME "see below")
-else()
-    file(READ ${PROJECT_SOURCE_DIR}/packaging/MIT.txt _tarvendesk_license)
-    set(TARVENDESK_LICENSE_NAME MIT)
-endif()
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE _tarvendesk_license)
+set(TARVENDESK_LICENSE_NAME MIT)
 string(REGEX REPLACE "\n\n" "\n.\n" _tarvendesk_license "${_tarvendesk_license}")
 string(REGEX REPLACE "(^|\n)([^\n])" "\\1 \\2" TARVENDESK_LICENSE_TEXT "${_tarvendesk_license}")
 configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright.in ${_tarvendesk_doc}/copyright @ONLY)
