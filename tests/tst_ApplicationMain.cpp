@@ -185,7 +185,7 @@ private slots:
                                     << QByteArray() << builtIn << false;
         QTest::newRow("CA without a certificate")
             << QByteArray("[Service]\nCA=tarvenDESK.conf\n") << QByteArray() << builtIn << false;
-        QTest::newRow("binary garbage") << QByteArray("\0\xff[\x01=\n\xfe]]", 11) << QByteArray()
+        QTest::newRow("binary garbage") << QByteArray("\0\xff[\x01=\n\xfe]]", 9) << QByteArray()
                                         << builtIn << false;
     }
 
