@@ -63,6 +63,17 @@ void writeAnyValues(FuzzedDataProvider& input)
     fuzzCheck(text.split(u';').size() == 4, "the record text of any values has exactly four pieces");
 
     UserDetails read = Untouched;
+    // A missing value is written, but read as no user at all; a value near
+    // the size bound may pass it or not once escaped.
+    if (details.userName.isNull() || details.password.isNull()) {
+        fuzzCheck(!DetailsRecord::parse(text, read), "a record without a user is refused");
+        return;
+    }
+    const auto large = [](const QString& value) {
+        return value.toUtf8().size() * 3 > DetailsRecord::MaximumValueSize;
+    };
+    if (large(details.userName) || large(details.password))
+        return;
     fuzzCheck(DetailsRecord::parse(text, read), "the record text of any values is accepted");
     fuzzCheck(read.freequency == details.freequency && read.status == details.status,
         "both integers read back unchanged");
