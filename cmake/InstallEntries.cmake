@@ -96,15 +96,17 @@ function(_tarvendesk_record_installed file)
 endfunction()
 
 # At install time, under $DESTDIR: the entries and services of the programs,
-# and the checker's autostart entry in the system configuration folder, which
-# for the /usr of a distribution is /etc, as GNUInstallDirs has it.
+# and the checker's autostart entry in /etc/xdg/autostart whatever the prefix:
+# desktops read autostart entries only from the XDG configuration folders,
+# whose default is /etc/xdg, so one under /usr/local/etc would never start.
+# Only a configuration folder given as an absolute path is taken as it is.
 macro(tarvendesk_install_entries programs bindir datadir sysconfdir)
     _tarvendesk_installed_folder(_tarvendesk_bin "${bindir}")
     _tarvendesk_installed_folder(_tarvendesk_share "${datadir}")
-    if(NOT IS_ABSOLUTE "${sysconfdir}" AND CMAKE_INSTALL_PREFIX MATCHES "^/(usr/*)?$")
-        set(_tarvendesk_etc /etc)
+    if(IS_ABSOLUTE "${sysconfdir}")
+        set(_tarvendesk_etc "${sysconfdir}")
     else()
-        _tarvendesk_installed_folder(_tarvendesk_etc "${sysconfdir}")
+        set(_tarvendesk_etc /etc)
     endif()
     set(_tarvendesk_stage "$ENV{DESTDIR}")
     set(_tarvendesk_programs "${programs}")

@@ -70,6 +70,7 @@ foreach(program IN LISTS _tarvendesk_programs)
     install(FILES ${CMAKE_BINARY_DIR}/man/${program}.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT suite)
 endforeach()
-install(FILES ${CMAKE_BINARY_DIR}/man/tarvendesk-service.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_BINARY_DIR}/man/tarvendesk-service.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+    COMPONENT service EXCLUDE_FROM_ALL)
 
 include(CPack)
