@@ -1,29 +1,49 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the suite needs to build, run and be tested,
-# those that are missing only. Runs apt as root, through sudo otherwise.
+# install-deps.sh [SET...]
+# Installs the Debian packages of the sets named, those that are missing only.
+# Runs apt as root, through sudo otherwise. The sets:
+#   run       building the programs and running them on a desktop
+#   headless  run, and the pieces of a desktop the headless demo starts
+#   test      everything: the tests, the package checks, the fuzz targets and
+#             the benchmarks (the default)
 set -euo pipefail
 
-packages=(
+run_packages=(
     # build
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev qt6-tools-dev qt6-l10n-tools
     libsecret-1-dev libglib2.0-dev libcanberra-dev libxcb1-dev libssl-dev libsqlite3-dev
     # the reference service's HTTP server
     libcpp-httplib-dev
+    # the session bus's tools, which the demo asks the keyring with
+    dbus-bin
+)
+headless_packages=(
+    # a private session bus and keyring, a virtual X display, a notification
+    # daemon and a tray, driven with real key presses
+    dbus gnome-keyring xvfb dunst fonts-dejavu-core trayer xdotool imagemagick python3
+)
+test_packages=(
     # the fuzz targets (libFuzzer) and the sanitizers' symbolizer
     clang-14 libclang-rt-14-dev llvm-14
-    # the desktop's components the suite runs on, and the tests start
-    dbus dbus-bin gnome-keyring openssl
-    xvfb xauth dunst libnotify-bin x11-utils x11-apps fonts-dejavu-core
-    desktop-file-utils pkexec file dpkg-dev
+    # what the tests start besides the headless desktop
+    openssl xauth libnotify-bin x11-utils x11-apps desktop-file-utils pkexec file dpkg-dev
     # the package checks
     lintian appstream
-    # the end-to-end tests and the headless demo drive a real X display
-    xdotool trayer imagemagick python3
     # the benchmarks
     libbenchmark-dev
 )
-packages+=("$@")
+
+[ $# -gt 0 ] || set -- test
+packages=()
+for set in "$@"; do
+    case $set in
+        run) packages+=("${run_packages[@]}") ;;
+        headless) packages+=("${run_packages[@]}" "${headless_packages[@]}") ;;
+        test) packages+=("${run_packages[@]}" "${headless_packages[@]}" "${test_packages[@]}") ;;
+        *) echo "install-deps.sh: no package set '$set' (run, headless or test)" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
 for package in "${packages[@]}"; do
@@ -31,6 +51,8 @@ for package in "${packages[@]}"; do
     [ "$status" = installed ] || missing+=("$package")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
+# A package named in two sets is installed once.
+mapfile -t missing < <(printf '%s\n' "${missing[@]}" | sort -u)
 
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)

@@ -12,7 +12,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" test
 werror=OFF
 [ -n "${CI:-}" ] && werror=ON
 "$root/scripts/build.sh" "$root/build" -DTARVENDESK_WERROR=$werror
