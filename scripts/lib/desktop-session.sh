@@ -6,6 +6,17 @@
 
 desktop_pids=()
 
+# A signal ends the script through its EXIT trap, as its end does.
+trap 'exit 143' TERM
+trap 'exit 130' INT
+trap 'exit 129' HUP
+
+# The lines meant for a person go to standard output, or to the descriptor
+# desktop_say_fd names: the demo sends everything else to its log.
+desktop_say() {
+    printf '%s\n' "$*" >&"${desktop_say_fd:-1}"
+}
+
 desktop_stop_all() {
     local pid
     for pid in "${desktop_pids[@]}"; do
@@ -18,7 +29,7 @@ desktop_stop_all() {
 }
 
 desktop_fail() {
-    echo "FAILED: $*" >&2
+    printf 'FAILED: %s\n' "$*" >&"${desktop_say_fd:-2}"
     exit 1
 }
 

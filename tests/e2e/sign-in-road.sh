@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
-# sign-in-road.sh BUILD_DIR ARTIFACT_DIR [--demo]
+# sign-in-road.sh BUILD_DIR ARTIFACT_DIR [--demo DEMO_DIR]
 # The whole road of a sign-in, driven as a person would on a real X display:
 # real key presses into the sign-in window, the record in the keyring, the
 # notifier started by the activation, its notification in a real daemon, the
 # tray menu's "Check now" and "Sign Out", and a refused password.
 # Runs inside scripts/in-test-session.sh (a private bus and keyring).
 # With --demo it stops after the first notification and an open tray menu,
-# for a person to see the suite work on a machine without a display.
+# for a person to see the suite work on a machine without a display: the
+# service serves DEMO_DIR (service.db with the demo user, whose password is in
+# DEMO_DIR/password, and the certificate), and a sign-in the keyring kept from
+# an earlier run is used as it is. Its lines for the person go to descriptor 3
+# when that is open, everything else to standard output and error.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 artifacts=$2
 demo=${3:-}
+demo_dir=${4:-}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/lib/desktop-session.sh"
 
@@ -24,9 +29,10 @@ step=0
 shot() { step=$((step + 1)); desktop_screenshot "$artifacts/$(printf '%02d' $step)-$1.png"; }
 
 if [ "$demo" = --demo ]; then
+    { true >&3; } 2>/dev/null && desktop_say_fd=3
     user=demo
-    password=$(head -c 32 /dev/urandom | base64 | tr -dc 'A-Za-z0-9' | head -c 12)
-    echo "Demo user: $user, password: $password"
+    read -r password <"$demo_dir/password"
+    desktop_say "Demo user: $user, password: $password"
 else
     user="e2e user"
     password='pa ss&=+%é'
@@ -37,10 +43,15 @@ export XDG_DATA_DIRS="$build/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}
 desktop_start_display
 desktop_start_notifications "$work"
 desktop_start_tray
-cp "$build/pki/cert.pem" "$build/pki/key.pem" "$work/"
-desktop_add_demo_user "$build/bin" "$work/service.db" "$user" "$password"
+service_dir=$work
+if [ "$demo" = --demo ]; then
+    service_dir=$demo_dir
+else
+    cp "$build/pki/cert.pem" "$build/pki/key.pem" "$work/"
+    desktop_add_demo_user "$build/bin" "$work/service.db" "$user" "$password"
+fi
 # The programs of this build talk to one address on loopback.
-desktop_start_service "$build/bin" "$work" "$(desktop_service_listen_address "$build")"
+desktop_start_service "$build/bin" "$service_dir" "$(desktop_service_listen_address "$build")"
 
 not() { ! "$@"; }
 signin_window() { xdotool search --onlyvisible --class '^TarvenDESK$' | head -1; }
@@ -64,44 +75,61 @@ type_into_signin() {
     xdotool windowfocus --sync "$window"
     xdotool type --delay 20 "$1"
     xdotool key Tab
-    xdotool type --delay 20 "$2"
+    # From standard input, so that the password is on no command line.
+    printf '%s' "$2" | xdotool type --delay 20 --file -
     xdotool key Return
 }
 
-# expect_notification WHY: waits for one more notification than the daemon
-# had, and checks that every one it has reads the user's counts.
+# expect_notification WHY SHOT: waits for one more notification than the
+# daemon had, takes the picture SHOT while it is on the screen, and checks
+# that every one the daemon has reads the user's counts.
+# (desktop_wait runs a command again and again: the counts are read in
+# functions, each time.)
 notified=0
+notifications_more_than() { [ "$(desktop_notification_count)" -gt "$1" ]; }
+notification_displayed() { [ "$(dunstctl count displayed)" -gt 0 ]; }
 expect_notification() {
-    desktop_wait 60 test "$(desktop_notification_count)" -gt $notified || desktop_fail "$1"
+    desktop_wait 60 notifications_more_than $notified || desktop_fail "$1"
+    # Reading the notifications back closes them: the picture comes first.
+    desktop_wait 5 notification_displayed || true
+    sleep 0.5
+    shot "$2"
     local received
     received=$(desktop_received_notifications)
     notified=$(echo "$received" | wc -l)
     echo "$received" | grep -vxF "$expected" >/dev/null \
         && desktop_fail "a notification does not read the counts: $received"
     last_notification=$(echo "$received" | tail -1)
-    echo "   notified: $last_notification"
+    desktop_say "   notified: $last_notification"
 }
 
-echo "1. sign in with real key presses"
-"$build/bin/TarvenDESK" >"$work/signin.log" 2>&1 &
-desktop_wait 20 signin_window_open || desktop_fail "the sign-in window did not open"
-sleep 1
-signin_shot signed-out-window
-signed_out_picture=$signin_picture
-type_into_signin "$user" "$password"
-desktop_wait 20 desktop_record_stored || desktop_fail "no details record in the keyring after signing in"
-echo "   the record is in the keyring"
-sleep 1
-signin_shot signed-in-window
-[ "$(pixels_apart "$signed_out_picture" "$signin_picture")" -gt 2000 ] \
-    || desktop_fail "the window did not change to the signed-in view"
+if [ "$demo" = --demo ] && desktop_record_stored; then
+    desktop_say "1. signed in from the last run: the keyring holds the demo user's record"
+    "$build/bin/TarvenDESK" >"$work/signin.log" 2>&1 &
+    desktop_wait 20 signin_window_open || desktop_fail "the sign-in window did not open"
+    sleep 1
+    signin_shot signed-in-window
+else
+    desktop_say "1. sign in with real key presses"
+    "$build/bin/TarvenDESK" >"$work/signin.log" 2>&1 &
+    desktop_wait 20 signin_window_open || desktop_fail "the sign-in window did not open"
+    sleep 1
+    signin_shot signed-out-window
+    signed_out_picture=$signin_picture
+    type_into_signin "$user" "$password"
+    desktop_wait 20 desktop_record_stored || desktop_fail "no details record in the keyring after signing in"
+    desktop_say "   the record is in the keyring"
+    sleep 1
+    signin_shot signed-in-window
+    [ "$(pixels_apart "$signed_out_picture" "$signin_picture")" -gt 2000 ] \
+        || desktop_fail "the window did not change to the signed-in view"
+fi
 desktop_wait 20 desktop_bus_name_owned org.tarvendesk.tarvenDESKStatusBar \
     || desktop_fail "the notifier was not started by the activation"
-echo "   the notifier runs"
-expect_notification "no notification arrived"
-shot signed-in-and-notified
+desktop_say "   the notifier runs"
+expect_notification "no notification arrived" signed-in-and-notified
 
-echo "2. the tray menu"
+desktop_say "2. the tray menu"
 tray_icon() { xdotool search --class '^tarvenDESKStatusBar$' | head -1; }
 # The notifier's visible windows other than its tray icon: its open menu.
 tray_menu() { xdotool search --onlyvisible --class '^tarvenDESKStatusBar$' | grep -vx "$(tray_icon)" | head -1; }
@@ -127,18 +155,20 @@ open_tray_menu
 shot tray-menu-open
 if [ "$demo" = --demo ]; then
     xdotool key Escape
-    echo "Notification received: $last_notification"
-    echo "Screenshots:"
-    ls "$artifacts"/*.png | sed 's/^/    /'
+    desktop_say "Notification received: $last_notification"
+    desktop_say "Screenshots:"
+    for picture in "$artifacts"/*.png; do
+        desktop_say "    $picture"
+    done
     exit 0
 fi
-service_requests() { grep -c '^POST ' "$work/service.log" || true; }
+service_requests() { grep -c '^POST ' "$service_dir/service.log" || true; }
+requests_more_than() { [ "$(service_requests)" -gt "$1" ]; }
 requests_before=$(service_requests)
 echo "   Check now"
 choose_menu_entry check-now $check_now_entry
-desktop_wait 20 test "$(service_requests)" -gt "$requests_before" || desktop_fail "Check now asked the service nothing"
-expect_notification "Check now delivered no notification"
-shot checked-now
+desktop_wait 20 requests_more_than "$requests_before" || desktop_fail "Check now asked the service nothing"
+expect_notification "Check now delivered no notification" checked-now
 
 echo "3. Sign Out from the tray menu, and a restart of the sign-in window"
 open_tray_menu
