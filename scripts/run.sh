@@ -1,34 +1,180 @@
 #!/usr/bin/env bash
-# Builds the suite and starts it against the reference service on loopback,
-# with a demo user whose documents are expiring, critical and expired.
+# run.sh [--reset]
+# Builds the suite's programs and starts them against the reference service on
+# loopback, with a demo user whose documents are expiring, critical and expired.
 # On a desktop the sign-in window opens on your own session; without a display
-# the same road runs headless and is driven by this script. Ctrl-C, or the end
-# of the headless run, stops everything it started.
+# the same road runs headless and is driven by this script. Ctrl-C or TERM, or
+# the end of the headless run, stops everything it started, and this script
+# ends after it. The demo user, its password and the service's data stay in one
+# folder from run to run, so a later run finds the user signed in; --reset
+# starts afresh. The build's and the components' output goes to build/demo.log.
 set -euo pipefail
+# A signal that comes while a step runs in the foreground (the packages'
+# installation) ends this script once that step has ended.
+trap 'exit 143' TERM
+trap 'exit 130' INT
+trap 'exit 129' HUP
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
+log="$build/demo.log"
+# Kept apart from build/: the sign-in the keyring holds outlives any build, and
+# the password it holds must stay the one the demo service knows.
+state_home=${XDG_STATE_HOME:-}
+[ "${state_home#/}" != "$state_home" ] || state_home="$HOME/.local/state"
+demo="$state_home/tarvendesk-demo"
 
-"$root/scripts/install-deps.sh"
-"$root/scripts/build.sh"
+usage() {
+    cat <<TEXT
+Usage: scripts/run.sh [--reset | --help]
 
+Builds the suite's programs in build/ and starts them against the reference
+service on loopback, with a demo user (name and password printed here). On a
+desktop the sign-in window opens; without one the sign-in runs headless on a
+virtual display and this prints what happened. The demo user, its password and
+the service's data are kept in
+    $demo
+so that a later run finds the user signed in. The build's and the components'
+output goes to
+    $log
+
+  --reset   start afresh: remove that folder, make a new demo user and
+            password, and, on a desktop, sign the suite out of your keyring
+  --help    show this and exit
+TEXT
+}
+
+reset=no
+for argument in "$@"; do
+    case $argument in
+        --reset) reset=yes ;;
+        -h | --help) usage; exit 0 ;;
+        *) printf 'run.sh: unknown option %s\n\n' "$argument" >&2; usage >&2; exit 2 ;;
+    esac
+done
+
+headless=no
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] || [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
-    echo "No desktop session here: running the suite headless."
-    exec "$root/scripts/in-test-session.sh" "$build" "$root/scripts/demo-headless.sh" "$build"
+    headless=yes
 fi
 
+fail() {
+    printf 'FAILED: %s; the end of %s:\n' "$1" "$log" >&2
+    tail -n 20 "$log" | sed 's/^/    /' >&2
+    exit 1
+}
+
+# in_group COMMAND...: runs COMMAND in a process group of its own and waits
+# until every process in the group has ended. TERM, INT or HUP sent to this
+# script goes on to the whole group as TERM, as Ctrl-C reaches a whole
+# foreground job, and this script then exits after the group's clean-up.
+in_group() {
+    set -m
+    "$@" </dev/null &
+    local leader=$!
+    set +m
+    signalled=
+    trap "signalled=143; kill -TERM -- -$leader 2>/dev/null || true" TERM
+    trap "signalled=130; kill -TERM -- -$leader 2>/dev/null || true" INT
+    trap "signalled=129; kill -TERM -- -$leader 2>/dev/null || true" HUP
+    local status=0
+    wait "$leader" || status=$?
+    # A signal ends the wait early; the leader's own status comes after.
+    while kill -0 "$leader" 2>/dev/null; do
+        status=0
+        wait "$leader" || status=$?
+    done
+    local tries=0
+    while kill -0 -- "-$leader" 2>/dev/null; do
+        tries=$((tries + 1))
+        [ $tries -lt 300 ] || { kill -KILL -- "-$leader" 2>/dev/null || true; break; }
+        sleep 0.1
+    done
+    trap 'exit 143' TERM
+    trap 'exit 130' INT
+    trap 'exit 129' HUP
+    [ -z "$signalled" ] || exit "$signalled"
+    return $status
+}
+
+mkdir -p "$build"
+: >"$log"
+echo "Building the programs (the build's output goes to $log)."
+sets=(run)
+[ $headless = no ] || sets=(headless)
+"$root/scripts/install-deps.sh" "${sets[@]}" >>"$log" 2>&1 || fail "installing the packages the suite needs failed"
+in_group "$root/scripts/build.sh" "$build" --programs >>"$log" 2>&1 || fail "the build failed"
+
 source "$root/scripts/lib/desktop-session.sh"
-demo=$(mktemp -d /tmp/tarvendesk-demo.XXXXXX)
-stop() {
-    pkill -f "^$build/bin/(TarvenDESK|tarvenDESKStatusBar)( |$)" 2>/dev/null || true
-    desktop_stop_all
+
+# Removes the suite's details record from the desktop's keyring, which holds
+# the password of the demo user that --reset replaces.
+forget_sign_in() {
+    local reply path prompt
+    reply=$(dbus-send --session --print-reply --dest=org.freedesktop.secrets /org/freedesktop/secrets \
+        org.freedesktop.Secret.Service.SearchItems \
+        'dict:string:string:account,tarvenDeskDetails,service,tarvenDeskService' 2>>"$log") || return 0
+    for path in $(sed -n 's/.*object path "\(.*\)".*/\1/p' <<<"$reply"); do
+        prompt=$(dbus-send --session --print-reply --dest=org.freedesktop.secrets "$path" \
+            org.freedesktop.Secret.Item.Delete 2>>"$log" | sed -n 's/.*object path "\(.*\)".*/\1/p')
+        if [ "$prompt" = / ]; then
+            echo "Signed the suite out of your keyring."
+        else
+            echo "The keyring did not let the suite's sign-in go (it may be locked): choose Sign Out in the window."
+        fi
+    done
+}
+
+if [ $reset = yes ]; then
     rm -rf "$demo"
+    [ $headless = yes ] || forget_sign_in
+    echo "Starting afresh: a new demo user and password."
+fi
+mkdir -p -m 700 "$demo"
+if [ ! -s "$demo/password" ]; then
+    rm -rf "$demo/service.db" "$demo/documents-day" "$demo/session"
+    new_password=$(head -c 32 /dev/urandom | base64 | tr -dc 'A-Za-z0-9' | head -c 12)
+    (umask 077 && printf '%s\n' "$new_password" >"$demo/password")
+    unset new_password
+fi
+chmod 600 "$demo/password"
+password=
+IFS= read -r password <"$demo/password" || [ -n "$password" ] || fail "no password in $demo/password"
+# The service's certificate is this build's: a new build makes a new one.
+for file in cert.pem key.pem; do
+    cmp -s "$build/pki/$file" "$demo/$file" || (umask 077 && cp "$build/pki/$file" "$demo/$file")
+done
+# The documents are dated from the day they were added, so that their counts
+# are 2 expiring, 1 critical and 3 expired: on another day they are added anew,
+# with the same user and password.
+today=$(date +%F)
+if [ ! -s "$demo/service.db" ] || [ "$(cat "$demo/documents-day" 2>/dev/null)" != "$today" ]; then
+    rm -f "$demo/service.db"
+    desktop_add_demo_user "$build/bin" "$demo/service.db" demo "$password" >>"$log" 2>&1 \
+        || fail "the demo user could not be added"
+    echo "$today" >"$demo/documents-day"
+fi
+
+if [ $headless = yes ]; then
+    echo "No desktop session here: running the suite headless."
+    # The private session's keyring is kept with the demo, and with it the sign-in.
+    export TARVENDESK_SESSION_DATA_HOME="$demo/session"
+    status=0
+    in_group "$root/scripts/in-test-session.sh" "$build" "$root/scripts/demo-headless.sh" "$build" "$demo" \
+        3>&1 >>"$log" 2>&1 || status=$?
+    [ $status -eq 0 ] || echo "The components' output is in $log."
+    exit $status
+fi
+
+signin_pid=
+sleeper=
+stop() {
+    [ -z "$sleeper" ] || kill "$sleeper" 2>/dev/null || true
+    [ -z "$signin_pid" ] || { kill "$signin_pid" 2>/dev/null || true; wait "$signin_pid" 2>/dev/null || true; }
+    pkill -f "^$build/bin/tarvenDESKStatusBar( |$)" 2>/dev/null || true
+    desktop_stop_all
 }
 trap stop EXIT
-trap 'exit 130' INT TERM
 
-password=$(head -c 32 /dev/urandom | base64 | tr -dc 'A-Za-z0-9' | head -c 12)
-cp "$build/pki/cert.pem" "$build/pki/key.pem" "$demo/"
-desktop_add_demo_user "$build/bin" "$demo/service.db" demo "$password"
 listen=$(desktop_service_listen_address "$build")
 desktop_start_service "$build/bin" "$demo" "$listen"
 
@@ -38,11 +184,27 @@ cat <<TEXT
 The reference service runs on https://$listen with a demo user:
     user name: demo
     password:  $password
-Sign in with them in the window that opens; the notifier then shows the
-counts of the demo documents. Press Ctrl-C here to stop everything.
 TEXT
-"$build/bin/TarvenDESK" &
+if desktop_record_stored; then
+    cat <<TEXT
+Your keyring keeps the suite's sign-in from the last run: the window opens
+signed in and the notifier shows the counts of the demo documents. (If the
+window shows "Invalid user name or password.", the sign-in is an older one:
+choose Sign Out and sign in with the name and password above.)
+TEXT
+else
+    cat <<TEXT
+Sign in with them in the window that opens; the notifier then shows the
+counts of the demo documents.
+TEXT
+fi
+cat <<TEXT
+Press Ctrl-C here to stop everything; the programs' output goes to $log.
+TEXT
+"$build/bin/TarvenDESK" >>"$log" 2>&1 &
+signin_pid=$!
 while :; do
     sleep 3600 &
-    wait $!
+    sleeper=$!
+    wait $sleeper
 done
