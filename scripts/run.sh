@@ -98,7 +98,7 @@ in_group() {
 
 mkdir -p "$build"
 : >"$log"
-echo "Building the programs (the build's output goes to $log)."
+echo "Installing the packages that are missing and building the programs (output in $log)."
 sets=(run)
 [ $headless = no ] || sets=(headless)
 "$root/scripts/install-deps.sh" "${sets[@]}" >>"$log" 2>&1 || fail "installing the packages the suite needs failed"
@@ -130,7 +130,9 @@ if [ $reset = yes ]; then
     echo "Starting afresh: a new demo user and password."
 fi
 mkdir -p -m 700 "$demo"
+fresh=no
 if [ ! -s "$demo/password" ]; then
+    fresh=yes
     rm -rf "$demo/service.db" "$demo/documents-day" "$demo/session"
     new_password=$(head -c 32 /dev/urandom | base64 | tr -dc 'A-Za-z0-9' | head -c 12)
     (umask 077 && printf '%s\n' "$new_password" >"$demo/password")
@@ -185,12 +187,16 @@ The reference service runs on https://$listen with a demo user:
     user name: demo
     password:  $password
 TEXT
-if desktop_record_stored; then
+if desktop_record_stored && [ $fresh = yes ]; then
+    cat <<TEXT
+Your keyring holds a sign-in of the suite from before this demo user, which
+the window opens with: choose Sign Out there and sign in with the name and
+password above (scripts/run.sh --reset removes it, with a new password).
+TEXT
+elif desktop_record_stored; then
     cat <<TEXT
 Your keyring keeps the suite's sign-in from the last run: the window opens
-signed in and the notifier shows the counts of the demo documents. (If the
-window shows "Invalid user name or password.", the sign-in is an older one:
-choose Sign Out and sign in with the name and password above.)
+signed in and the notifier shows the counts of the demo documents.
 TEXT
 else
     cat <<TEXT

@@ -43,13 +43,9 @@ export XDG_DATA_DIRS="$build/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}
 desktop_start_display
 desktop_start_notifications "$work"
 desktop_start_tray
-service_dir=$work
-if [ "$demo" = --demo ]; then
-    service_dir=$demo_dir
-else
-    cp "$build/pki/cert.pem" "$build/pki/key.pem" "$work/"
-    desktop_add_demo_user "$build/bin" "$work/service.db" "$user" "$password"
-fi
+service_dir=${demo_dir:-$work}
+[ "$demo" = --demo ] || { cp "$build/pki/cert.pem" "$build/pki/key.pem" "$work/"
+    desktop_add_demo_user "$build/bin" "$work/service.db" "$user" "$password"; }
 # The programs of this build talk to one address on loopback.
 desktop_start_service "$build/bin" "$service_dir" "$(desktop_service_listen_address "$build")"
 
@@ -82,9 +78,8 @@ type_into_signin() {
 
 # expect_notification WHY SHOT: waits for one more notification than the
 # daemon had, takes the picture SHOT while it is on the screen, and checks
-# that every one the daemon has reads the user's counts.
-# (desktop_wait runs a command again and again: the counts are read in
-# functions, each time.)
+# that every one the daemon has reads the user's counts (read in functions,
+# so that desktop_wait reads them anew each time).
 notified=0
 notifications_more_than() { [ "$(desktop_notification_count)" -gt "$1" ]; }
 notification_displayed() { [ "$(dunstctl count displayed)" -gt 0 ]; }
@@ -103,22 +98,19 @@ expect_notification() {
     desktop_say "   notified: $last_notification"
 }
 
+desktop_say "1. the sign-in window"
+"$build/bin/TarvenDESK" >"$work/signin.log" 2>&1 &
+desktop_wait 20 signin_window_open || desktop_fail "the sign-in window did not open"
+sleep 1
 if [ "$demo" = --demo ] && desktop_record_stored; then
-    desktop_say "1. signed in from the last run: the keyring holds the demo user's record"
-    "$build/bin/TarvenDESK" >"$work/signin.log" 2>&1 &
-    desktop_wait 20 signin_window_open || desktop_fail "the sign-in window did not open"
-    sleep 1
+    desktop_say "   signed in already: the keyring keeps the record of the last run"
     signin_shot signed-in-window
 else
-    desktop_say "1. sign in with real key presses"
-    "$build/bin/TarvenDESK" >"$work/signin.log" 2>&1 &
-    desktop_wait 20 signin_window_open || desktop_fail "the sign-in window did not open"
-    sleep 1
     signin_shot signed-out-window
     signed_out_picture=$signin_picture
     type_into_signin "$user" "$password"
     desktop_wait 20 desktop_record_stored || desktop_fail "no details record in the keyring after signing in"
-    desktop_say "   the record is in the keyring"
+    desktop_say "   signed in with real key presses: the record is in the keyring"
     sleep 1
     signin_shot signed-in-window
     [ "$(pixels_apart "$signed_out_picture" "$signin_picture")" -gt 2000 ] \
