@@ -133,7 +133,7 @@ mkdir -p -m 700 "$demo"
 fresh=no
 if [ ! -s "$demo/password" ]; then
     fresh=yes
-    rm -rf "$demo/service.db" "$demo/documents-day" "$demo/session"
+    rm -rf "$demo"/service.db* "$demo/documents-day" "$demo/session"
     new_password=$(head -c 32 /dev/urandom | base64 | tr -dc 'A-Za-z0-9' | head -c 12)
     (umask 077 && printf '%s\n' "$new_password" >"$demo/password")
     unset new_password
@@ -150,7 +150,8 @@ done
 # with the same user and password.
 today=$(date +%F)
 if [ ! -s "$demo/service.db" ] || [ "$(cat "$demo/documents-day" 2>/dev/null)" != "$today" ]; then
-    rm -f "$demo/service.db"
+    # With its write-ahead log, which must not meet another database.
+    rm -f "$demo"/service.db*
     desktop_add_demo_user "$build/bin" "$demo/service.db" demo "$password" >>"$log" 2>&1 \
         || fail "the demo user could not be added"
     echo "$today" >"$demo/documents-day"
