@@ -72,10 +72,10 @@ in_group() {
     "$@" </dev/null &
     local leader=$!
     set +m
-    signalled=
-    trap "signalled=143; kill -TERM -- -$leader 2>/dev/null || true" TERM
-    trap "signalled=130; kill -TERM -- -$leader 2>/dev/null || true" INT
-    trap "signalled=129; kill -TERM -- -$leader 2>/dev/null || true" HUP
+    group=$leader signalled=
+    trap 'signalled=143; kill -TERM -- "-$group" 2>/dev/null || true' TERM
+    trap 'signalled=130; kill -TERM -- "-$group" 2>/dev/null || true' INT
+    trap 'signalled=129; kill -TERM -- "-$group" 2>/dev/null || true' HUP
     local status=0
     wait "$leader" || status=$?
     # A signal ends the wait early; the leader's own status comes after.
