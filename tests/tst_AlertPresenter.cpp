@@ -93,8 +93,8 @@ private slots:
             seen << box->windowTitle() << box->text() << box->informativeText()
                  << QString::number(box->findChild<QLabel*>("qt_msgbox_label")->textFormat())
                  << QString::number(informative ? informative->textFormat() : Qt::RichText)
-                 << QString::number(presenter.isModalAlertRunning())
-                 << box->defaultButton()->text() << buttons;
+                 << QString::number(presenter.isModalAlertRunning()) << box->defaultButton()->text()
+                 << buttons;
             buttonTitled(box, "Cancel")->click();
         });
 
@@ -105,8 +105,10 @@ private slots:
         QVERIFY(!presenter.isModalAlertRunning());
         QCOMPARE(running, (QList<QVariantList> { { true }, { false } }));
         const QString plain = QString::number(Qt::PlainText);
-        QCOMPARE(seen, (QStringList { "tarvenDESK test", " tarvenDESK",
-            "<b>Account</b> locked & <i>expired</i>", plain, plain, "1", "Retry", "Cancel", "Retry" }));
+        QCOMPARE(seen,
+            (QStringList { "tarvenDESK test", " tarvenDESK",
+                "<b>Account</b> locked & <i>expired</i>", plain, plain, "1", "Retry", "Cancel",
+                "Retry" }));
     }
 };
 

@@ -261,7 +261,6 @@ private slots:
             qPrintable(QString::number(statuses.value("401")) + " refused, "
                 + QString::number(statuses.value("503")) + " busy"));
     }
-
 };
 
 QTEST_GUILESS_MAIN(tst_ReferenceService)

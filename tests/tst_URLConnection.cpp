@@ -154,7 +154,8 @@ private slots:
         } else if (target == "not HTTP") {
             server->setAnswer({ "SSH-2.0-OpenSSH_9.2\r\n\r\n" });
         } else if (target == "cut short") {
-            server->setAnswer({ "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n{" });
+            server->setAnswer(
+                { "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n{" });
         } else if (target == "unknown scheme") {
             request.url.setScheme("gopher");
         }
@@ -190,12 +191,15 @@ private slots:
         run(post(server->url()), delegate);
         QCOMPARE(delegate.calls.last(), QStringLiteral("finish"));
 
-        const QList<QSslCertificate> trusted = QSslConfiguration::defaultConfiguration().caCertificates();
+        const QList<QSslCertificate> trusted
+            = QSslConfiguration::defaultConfiguration().caCertificates();
         const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
-        QVERIFY2(!system.isEmpty() && trusted.contains(system.first()) && trusted.contains(system.last()),
+        QVERIFY2(!system.isEmpty() && trusted.contains(system.first())
+                && trusted.contains(system.last()),
             "the system authorities are no longer trusted");
         QCOMPARE(trusted.count(certificates->authority), 1);
-        QVERIFY2(trusted.contains(certificates->stranger), "a later added authority was not applied");
+        QVERIFY2(
+            trusted.contains(certificates->stranger), "a later added authority was not applied");
     }
 };
 
