@@ -63,10 +63,6 @@ private slots:
             << Error::errorWithDomain("NetworkError", -1004, refused)
             << "Could not connect to the server."
             << "Connection refused";
-        QTest::newRow("nothing but domain and code: the service's refusal")
-            << Error::errorWithDomain("Invalid username or password", 0)
-            << "The operation could not be completed. (Invalid username or password error 0.)"
-            << QString();
         QTest::newRow("a refusal text that looks like a placeholder")
             << Error::errorWithDomain("Quota 100%1 used", 0)
             << "The operation could not be completed. (Quota 100%1 used error 0.)" << QString();
@@ -87,22 +83,18 @@ private slots:
     {
         AlertPresenter presenter;
         QSignalSpy running(&presenter, &AlertPresenter::modalAlertRunningChanged);
-        bool runningWhileShown = false;
-        bool defaultIsFirst = false;
-        QString title, text, informative;
-        QStringList buttonTitles;
-        Qt::TextFormat textFormat = Qt::RichText, informativeFormat = Qt::RichText;
+        QStringList seen;
         answerNextMessageBox([&](QMessageBox* box) {
-            runningWhileShown = presenter.isModalAlertRunning();
-            title = box->windowTitle();
-            text = box->text();
-            informative = box->informativeText();
+            const auto* informative = box->findChild<QLabel*>("qt_msgbox_informativelabel");
+            QStringList buttons;
             for (QAbstractButton* button : box->buttons())
-                buttonTitles << button->text();
-            textFormat = box->findChild<QLabel*>("qt_msgbox_label")->textFormat();
-            if (auto* label = box->findChild<QLabel*>("qt_msgbox_informativelabel"))
-                informativeFormat = label->textFormat();
-            defaultIsFirst = box->defaultButton() == buttonTitled(box, "Retry");
+                buttons << button->text();
+            buttons.sort();
+            seen << box->windowTitle() << box->text() << box->informativeText()
+                 << QString::number(box->findChild<QLabel*>("qt_msgbox_label")->textFormat())
+                 << QString::number(informative ? informative->textFormat() : Qt::RichText)
+                 << QString::number(presenter.isModalAlertRunning()) << box->defaultButton()->text()
+                 << buttons;
             buttonTitled(box, "Cancel")->click();
         });
 
@@ -110,17 +102,13 @@ private slots:
             { " tarvenDESK", "<b>Account</b> locked & <i>expired</i>", { "Retry", "Cancel" } });
 
         QCOMPARE(pressed, 1);
-        QVERIFY(runningWhileShown);
         QVERIFY(!presenter.isModalAlertRunning());
         QCOMPARE(running, (QList<QVariantList> { { true }, { false } }));
-        QCOMPARE(title, QStringLiteral("tarvenDESK test"));
-        QCOMPARE(text, QStringLiteral(" tarvenDESK"));
-        QCOMPARE(informative, QStringLiteral("<b>Account</b> locked & <i>expired</i>"));
-        QCOMPARE(textFormat, Qt::PlainText);
-        QCOMPARE(informativeFormat, Qt::PlainText);
-        QVERIFY(buttonTitles.size() == 2 && buttonTitles.contains("Retry")
-            && buttonTitles.contains("Cancel"));
-        QVERIFY2(defaultIsFirst, "the first button is not the default one");
+        const QString plain = QString::number(Qt::PlainText);
+        QCOMPARE(seen,
+            (QStringList { "tarvenDESK test", " tarvenDESK",
+                "<b>Account</b> locked & <i>expired</i>", plain, plain, "1", "Retry", "Cancel",
+                "Retry" }));
     }
 };
 

@@ -53,10 +53,9 @@ private slots:
             qPrintable(QStringLiteral("first firing after %1 ms").arg(firstFiringAt)));
 
         // A zero in the kernel's timer would disarm it instead.
-        int zeroFirings = 0, negativeFirings = 0;
+        int zeroFirings = 0;
         const auto zero = Timer::scheduledTimer(0, 0, [&] { ++zeroFirings; });
-        const auto negative = Timer::scheduledTimer(-5, -1, [&] { ++negativeFirings; });
-        QTRY_VERIFY_WITH_TIMEOUT(zeroFirings >= 3 && negativeFirings >= 3, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(zeroFirings >= 3, 60000);
     }
 
     void fireRunsNowKeepsTheScheduleAndInvalidateStopsItForGood()
@@ -76,14 +75,6 @@ private slots:
         timer->fire();
         QCOMPARE(firings, 2);
         QVERIFY(!timer->isValid() && !timer->fireDate().isValid());
-
-        const auto often = Timer::scheduledTimer(0.05, 0.05, [&] { ++firings; });
-        QTRY_VERIFY_WITH_TIMEOUT(firings >= 3, 60000);
-        often->invalidate();
-        const int atInvalidation = firings;
-        Ticks ticks(50);
-        QVERIFY(ticks.waitFor(8));
-        QCOMPARE(firings, atInvalidation);
     }
 
     void actionMayDestroyItsOwnTimer()
