@@ -419,23 +419,6 @@ void AppDelegate::checkDocuments(const QString& typedUserName, const QString& ty
     m_pendingSignIns[connection] = { connection, { typedUserName, typedPassword } };
 }
 
-void AppDelegate::connectionDidReceiveResponse(
-    URLConnection* connection, const URLResponse& response)
-{
-    _responseData.connectionDidReceiveResponse(connection, response);
-}
-
-void AppDelegate::connectionDidReceiveData(URLConnection* connection, const QByteArray& data)
-{
-    _responseData.connectionDidReceiveData(connection, data);
-}
-
-std::optional<URLResponse> AppDelegate::connectionWillCacheResponse(
-    URLConnection*, const URLResponse&)
-{
-    return std::nullopt;
-}
-
 void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
 {
     const ExchangeOutcome outcome = _responseData.connectionDidFinishLoading(connection);

@@ -7,7 +7,6 @@
 
 #include "common/SeverityCountExchange.h"
 #include "platform/ApplicationDelegate.h"
-#include "platform/URLConnection.h"
 
 #include <QPointer>
 #include <QString>
@@ -30,7 +29,7 @@ class QWidget;
 
 inline const QString StatusBarApplicationName = QStringLiteral("tarvenDESKStatusBar.app");
 
-class AppDelegate : public ApplicationDelegate, public URLConnectionDelegate
+class AppDelegate : public ApplicationDelegate, public SeverityCountConnectionDelegate
 {
     Q_OBJECT
 
@@ -71,11 +70,6 @@ public:
     // when the service accepts them.
     void checkDocuments(const QString& typedUserName, const QString& typedPassword);
 
-    void connectionDidReceiveResponse(
-        URLConnection* connection, const URLResponse& response) override;
-    void connectionDidReceiveData(URLConnection* connection, const QByteArray& data) override;
-    std::optional<URLResponse> connectionWillCacheResponse(
-        URLConnection* connection, const URLResponse& cachedResponse) override;
     void connectionDidFinishLoading(URLConnection* connection) override;
     void connectionDidFailWithError(URLConnection* connection, const Error& error) override;
 
@@ -130,7 +124,6 @@ private:
     AlertPresenter& m_alertPresenter;
     QNetworkAccessManager& m_networkAccessManager;
     QUrl m_serviceURL;
-    SeverityCountExchange _responseData;
     // Set while the keyring is locked or away; the record is read again
     // when it may have come back.
     std::unique_ptr<SecretServiceWatcher> m_storeWatcher;

@@ -321,26 +321,9 @@ void AppDelegate::launchApplication(const QString& name)
     ProcessHelpers::launchApplication(name, m_alertPresenter);
 }
 
-void AppDelegate::connectionDidReceiveResponse(
-    URLConnection* connection, const URLResponse& response)
-{
-    responseData.connectionDidReceiveResponse(connection, response);
-}
-
-void AppDelegate::connectionDidReceiveData(URLConnection* connection, const QByteArray& data)
-{
-    responseData.connectionDidReceiveData(connection, data);
-}
-
-std::optional<URLResponse> AppDelegate::connectionWillCacheResponse(
-    URLConnection*, const URLResponse&)
-{
-    return std::nullopt;
-}
-
 void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
 {
-    const ExchangeOutcome outcome = responseData.connectionDidFinishLoading(connection);
+    const ExchangeOutcome outcome = _responseData.connectionDidFinishLoading(connection);
     switch (outcome.kind) {
     case ExchangeOutcome::Kind::Counts:
         showNotification(SeverityCount::notificationText(outcome), countOf(outcome.expired) > 0);
@@ -355,6 +338,6 @@ void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
 
 void AppDelegate::connectionDidFailWithError(URLConnection* connection, const Error& error)
 {
-    responseData.connectionDidFailWithError(connection);
+    _responseData.connectionDidFailWithError(connection);
     runAlert(Alert::alertWithError(error));
 }

@@ -7,7 +7,6 @@
 #include "common/DetailsRecord.h"
 #include "common/SeverityCountExchange.h"
 #include "platform/ApplicationDelegate.h"
-#include "platform/URLConnection.h"
 
 #include <QAction>
 #include <QMenu>
@@ -40,7 +39,9 @@ struct AppDelegateCollaborators
     std::chrono::milliseconds requestTimeLimit {};
 };
 
-class AppDelegate : public ApplicationDelegate, public URLConnectionDelegate, public UserDetails
+class AppDelegate : public ApplicationDelegate,
+                    public SeverityCountConnectionDelegate,
+                    public UserDetails
 {
     Q_OBJECT
 
@@ -73,11 +74,6 @@ public:
     void killAllOtherInstance();
     void launchApplication(const QString& name);
 
-    void connectionDidReceiveResponse(
-        URLConnection* connection, const URLResponse& response) override;
-    void connectionDidReceiveData(URLConnection* connection, const QByteArray& data) override;
-    std::optional<URLResponse> connectionWillCacheResponse(
-        URLConnection* connection, const URLResponse& cachedResponse) override;
     void connectionDidFinishLoading(URLConnection* connection) override;
     void connectionDidFailWithError(URLConnection* connection, const Error& error) override;
 
@@ -92,7 +88,6 @@ public:
 
     std::unique_ptr<StatusItem> statusItem;
     std::unique_ptr<Timer> notificationTImer;
-    SeverityCountExchange responseData;
 
 private:
     void applyStoredDetails();
