@@ -19,7 +19,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 #include <algorithm>
 #include <utility>
 
@@ -67,6 +66,8 @@ AppDelegate::AppDelegate(QWidget& signInWindow, AlertPresenter& alertPresenter,
 {
     connectOutlets(signInWindow);
     connectActions();
+    connect(&m_storeWatcher, &SecretServiceWatcher::storeReady, this,
+        &AppDelegate::applyStoredDetails);
 }
 
 AppDelegate::~AppDelegate()
@@ -132,7 +133,7 @@ void AppDelegate::applyStoredDetails()
     UserDetails stored { userName, password, freequency, status };
     Error error;
     if (DetailsRecord::getDetailsFromKeyChain(stored, &error)) {
-        stopWaitingForStore();
+        m_storeWatcher.stop();
         userName = stored.userName;
         password = stored.password;
         freequency = stored.freequency;
@@ -151,7 +152,7 @@ void AppDelegate::applyStoredDetails()
         waitForStore();
         return;
     }
-    stopWaitingForStore();
+    m_storeWatcher.stop();
     // A signed-out view already shown keeps the settings chosen in it.
     const bool showView = std::exchange(m_launchWhenSignedIn, false) || !userName.isEmpty()
         || btnSignIn->isHidden();
@@ -164,30 +165,9 @@ void AppDelegate::applyStoredDetails()
 
 void AppDelegate::waitForStore()
 {
-    if (m_storeWatcher)
-        return;
-    qCWarning(lcKeyring) << "The keyring is locked or not running; the sign-in waits for it";
-    m_storeWatcher = std::make_unique<SecretServiceWatcher>();
-    connect(m_storeWatcher.get(), &SecretServiceWatcher::serviceRegistered, this,
-        &AppDelegate::applyStoredDetails);
-    connect(m_storeWatcher.get(), &SecretServiceWatcher::collectionUnlocked, this,
-        &AppDelegate::applyStoredDetails);
-    // The keyring may have come back between the read and the watching, or
-    // answer only a while after its service appeared: asked again now, and
-    // then now and then, so a missed signal does not leave the window waiting.
-    QMetaObject::invokeMethod(this, &AppDelegate::applyStoredDetails, Qt::QueuedConnection);
-    m_storeRetry = std::make_unique<QTimer>();
-    connect(m_storeRetry.get(), &QTimer::timeout, this, &AppDelegate::applyStoredDetails);
-    m_storeRetry->start(StoreRetryInterval);
-}
-
-void AppDelegate::stopWaitingForStore()
-{
-    // Later, not now: this may run inside a signal of either.
-    if (m_storeRetry)
-        m_storeRetry.release()->deleteLater();
-    if (m_storeWatcher)
-        m_storeWatcher.release()->deleteLater();
+    if (!m_storeWatcher.isWatching())
+        qCWarning(lcKeyring) << "The keyring is locked or not running; the sign-in waits for it";
+    m_storeWatcher.start();
 }
 
 void AppDelegate::showStoredSettings()

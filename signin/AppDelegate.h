@@ -7,6 +7,7 @@
 
 #include "common/SeverityCountExchange.h"
 #include "platform/ApplicationDelegate.h"
+#include "platform/SecretServiceWatcher.h"
 
 #include <QPointer>
 #include <QString>
@@ -15,11 +16,9 @@
 #include <unordered_map>
 
 class AlertPresenter;
-class SecretServiceWatcher;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
-class QTimer;
 class QLabel;
 class QLineEdit;
 class QNetworkAccessManager;
@@ -111,7 +110,6 @@ private:
     void connectActions();
     void applyStoredDetails();
     void waitForStore();
-    void stopWaitingForStore();
     void storeSettings();
     void showStoredSettings();
     void forgetCredentials();
@@ -124,11 +122,9 @@ private:
     AlertPresenter& m_alertPresenter;
     QNetworkAccessManager& m_networkAccessManager;
     QUrl m_serviceURL;
-    // Set while the keyring is locked or away; the record is read again
+    // Watching while the keyring is locked or away; the record is read again
     // when it may have come back.
-    std::unique_ptr<SecretServiceWatcher> m_storeWatcher;
-    std::unique_ptr<QTimer> m_storeRetry;
-    static constexpr int StoreRetryInterval = 2000; // ms
+    SecretServiceWatcher m_storeWatcher;
     // The start-up's hand-over to the notifier, held back while the keyring
     // cannot tell whether anyone is signed in.
     bool m_launchWhenSignedIn = false;

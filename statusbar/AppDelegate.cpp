@@ -92,6 +92,8 @@ AppDelegate::AppDelegate(const Collaborators& collaborators)
         m_notificationCenter = UserNotificationCenter::defaultUserNotificationCenter();
     connect(m_networkReachability, &NetworkReachability::reachabilityChanged, this,
         &AppDelegate::onReachabilityChanged);
+    connect(&m_storeWatcher, &SecretServiceWatcher::storeReady, this,
+        &AppDelegate::applyStoredDetails);
     // A click on the notification goes where the menu's entry goes.
     connect(m_notificationCenter, &UserNotificationCenter::didActivateNotification, this,
         [this] { onGoToApplicationMenuItemClick(m_notificationCenter); });
@@ -141,7 +143,7 @@ void AppDelegate::applyStoredDetails()
 {
     Error error;
     if (getUserDeatils(&error)) {
-        m_storeWatcher.reset();
+        m_storeWatcher.stop();
         const QString record = DetailsRecord::text(*this);
         if (record == m_recordInForce)
             return;
@@ -153,24 +155,9 @@ void AppDelegate::applyStoredDetails()
     }
     forgetUser();
     if (KeychainStore::isStoreUnavailableError(error))
-        waitForStore();
+        m_storeWatcher.start();
     else
-        m_storeWatcher.reset();
-}
-
-// At login the keyring is often still locked, or its daemon not yet on the
-// bus: the record is read again once the store can answer.
-void AppDelegate::waitForStore()
-{
-    if (m_storeWatcher)
-        return;
-    m_storeWatcher = std::make_unique<SecretServiceWatcher>();
-    connect(m_storeWatcher.get(), &SecretServiceWatcher::serviceRegistered, this,
-        &AppDelegate::applyStoredDetails);
-    connect(m_storeWatcher.get(), &SecretServiceWatcher::collectionUnlocked, this,
-        &AppDelegate::applyStoredDetails);
-    // The store may have become usable between the read and the watching.
-    QMetaObject::invokeMethod(this, &AppDelegate::applyStoredDetails, Qt::QueuedConnection);
+        m_storeWatcher.stop();
 }
 
 void AppDelegate::onCheckNotificationMenuItemClick(QObject*)

@@ -7,6 +7,7 @@
 #include "common/DetailsRecord.h"
 #include "common/SeverityCountExchange.h"
 #include "platform/ApplicationDelegate.h"
+#include "platform/SecretServiceWatcher.h"
 
 #include <QAction>
 #include <QMenu>
@@ -19,7 +20,6 @@
 class AlertPresenter;
 class NetworkReachability;
 class QNetworkAccessManager;
-class SecretServiceWatcher;
 class StatusItem;
 class Timer;
 class UserNotificationCenter;
@@ -80,7 +80,7 @@ public:
     // True while a scheduled check is held until the network is back.
     bool isCheckWaitingForNetwork() const { return m_checkWaitingForNetwork; }
     // True while the stored record is waited for: the store was locked or absent.
-    bool isWaitingForStore() const { return m_storeWatcher != nullptr; }
+    bool isWaitingForStore() const { return m_storeWatcher.isWatching(); }
 
     // From the interface resource, which owns them.
     QPointer<QMenu> statusMenu;
@@ -91,7 +91,6 @@ public:
 
 private:
     void applyStoredDetails();
-    void waitForStore();
     void forgetUser();
     void stopChecks();
     void scheduledCheck();
@@ -111,7 +110,7 @@ private:
 
     // The text of the record the title and checks follow; null for none.
     QString m_recordInForce;
-    std::unique_ptr<SecretServiceWatcher> m_storeWatcher;
+    SecretServiceWatcher m_storeWatcher;
     // Requests under way; each connection deletes itself when it is done.
     std::vector<QPointer<URLConnection>> m_requests;
     bool m_checkWaitingForNetwork = false;
