@@ -214,10 +214,9 @@ void AppDelegate::showSignIn()
     userNameTxtField->setFocus();
 }
 
-void AppDelegate::showKeyringUnavailable()
+// The status line alone: no fields, no sign-in button, no title.
+void AppDelegate::showStatusOnly()
 {
-    btnSingout->hide();
-    signInstatusLbl->setText(tr("Waiting for the keyring: it is locked or not running."));
     signInstatusLbl->show();
     userNameTxtField->hide();
     passwordTxtField->hide();
@@ -227,16 +226,17 @@ void AppDelegate::showKeyringUnavailable()
     btnSignIn->hide();
 }
 
+void AppDelegate::showKeyringUnavailable()
+{
+    btnSingout->hide();
+    signInstatusLbl->setText(tr("Waiting for the keyring: it is locked or not running."));
+    showStatusOnly();
+}
+
 void AppDelegate::showloggedIn()
 {
     btnSingout->show();
-    signInstatusLbl->show();
-    userNameTxtField->hide();
-    passwordTxtField->hide();
-    lblPassword->hide();
-    lblUsername->hide();
-    containerBox->setTitle(QString());
-    btnSignIn->hide();
+    showStatusOnly();
     btnSingout->setFocus();
 }
 

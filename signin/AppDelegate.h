@@ -117,6 +117,7 @@ private:
     void startProgressIndicator();
     // Stops and hides the indicator once no sign-in request is running.
     void stopProgressIndicator();
+    void showStatusOnly();
     void alertMissingField(const QString& text, QLineEdit* field);
 
     AlertPresenter& m_alertPresenter;
