@@ -345,9 +345,17 @@ void AppDelegate::killAllOtherInstance()
     ProcessHelpers::killAllOtherInstance(SignInBundleIdentifier);
 }
 
+// Only the hand-over to the notifier: told when neither the bus nor the
+// notifier's desktop entry could start it, since checks and notifications
+// would otherwise silently never come.
 void AppDelegate::launchApplication(const QString& name)
 {
-    ProcessHelpers::launchApplication(name);
+    ProcessHelpers::launchApplication(
+        name, [presenter = QPointer<AlertPresenter>(&m_alertPresenter)](const QString& failure) {
+            if (!failure.isNull() && presenter)
+                presenter->runModal(
+                    { tr("The notifier could not be started."), failure, { tr("OK") } });
+        });
 }
 
 bool AppDelegate::checkEmpty(const QLineEdit* textField)

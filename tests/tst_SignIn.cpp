@@ -97,6 +97,7 @@ private slots:
         ProcessHelpers::setLauncher([this](const QString& name) {
             activations->names.append(name);
             ApplicationActivation::activateApplication(name);
+            return QString();
         });
     }
 

@@ -21,10 +21,12 @@
 
 namespace {
 
-// Counts the hand-overs to the notifier without starting it.
+// Counts the hand-overs to the notifier without starting it, and answers them
+// with failure when it is set.
 struct ActivationRecorder
 {
     QStringList names;
+    QString failure;
 };
 
 QString storedRecord()
@@ -68,15 +70,17 @@ private slots:
         QVERIFY2(m_service.start(), qPrintable(m_service.errorString()));
         NetworkTrust::addTrustedCertificates(m_service.caCertificates());
         QApplication::setQuitOnLastWindowClosed(false);
-        ProcessHelpers::setLauncher(
-            [this](const QString& name) { m_activations.names.append(name); });
+        ProcessHelpers::setLauncher([this](const QString& name) {
+            m_activations.names.append(name);
+            return m_activations.failure;
+        });
     }
 
     void init()
     {
         DetailsRecord::clearDetailsInKeyChain();
         m_alerts.clear();
-        m_activations.names.clear();
+        m_activations = {};
     }
 
     void cleanup()
@@ -97,15 +101,23 @@ private slots:
     {
         QTest::addColumn<QString>("password");
         QTest::addColumn<bool>("serviceDown");
-        QTest::newRow("accepted") << "s3cret" << false;
-        QTest::newRow("refused") << "wrong" << false;
-        QTest::newRow("service down") << "s3cret" << true;
+        QTest::addColumn<QString>("handOverFailure");
+        QTest::newRow("accepted") << "s3cret" << false << QString();
+        QTest::newRow("accepted, the notifier does not start")
+            << "s3cret" << false << "Application “tarvenDESKStatusBar.app” can’t be started.";
+        QTest::newRow("refused") << "wrong" << false << QString();
+        QTest::newRow("service down") << "s3cret" << true << QString();
     }
 
     void aHundredPressesInARowAskOnceAndEndOnce()
     {
         QFETCH(QString, password);
         QFETCH(bool, serviceDown);
+        QFETCH(QString, handOverFailure);
+        m_activations.failure = handOverFailure;
+        if (!handOverFailure.isNull())
+            QTest::ignoreMessage(QtWarningMsg,
+                qPrintable("Activating tarvenDESKStatusBar.app failed: " + handOverFailure));
         const bool accepted = password == "s3cret" && !serviceDown;
         QUrl url = m_service.url();
         if (serviceDown) {
@@ -125,13 +137,15 @@ private slots:
             m_app->progressIndicator->isHidden() && requestsUnderWay() == 0, 30000);
 
         QCOMPARE(m_service.requestCount() - requests, serviceDown ? 0 : 1);
-        QCOMPARE(m_alerts.alerts().size(), accepted ? 0 : 1);
+        QCOMPARE(m_alerts.alerts().size(), accepted && handOverFailure.isNull() ? 0 : 1);
         QCOMPARE(storedItems(), accepted ? 1 : 0);
         QCOMPARE(m_activations.names.size(), accepted ? 1 : 0);
         if (accepted) {
             QVERIFY2(storedRecord().startsWith("UserName=ada;Password=s3cret;Freequency=0;"),
                 qPrintable(storedRecord()));
             QVERIFY(m_app->btnSignIn->isHidden());
+            if (!handOverFailure.isNull())
+                QCOMPARE(m_alerts.alerts().first().informativeText, handOverFailure);
             return;
         }
         // Once the answer is in, a press asks again.
