@@ -77,13 +77,19 @@ void launchApplication(
     launchApplication(applicationName,
         [applicationName, presenter = QPointer<AlertPresenter>(askedByPerson),
             then = std::move(then)](const QString& failure) {
-            if (!failure.isNull() && presenter)
-                presenter->runModal(Alert {
-                    QCoreApplication::translate("ProcessHelpers", "“%1” couldn’t be opened.")
-                        .arg(applicationName),
-                    failure, { QCoreApplication::translate("ProcessHelpers", "OK") } });
-            if (then)
-                then();
+            if (failure.isNull() || !presenter) {
+                if (then)
+                    then();
+                return;
+            }
+            presenter->runModal(
+                Alert { QCoreApplication::translate("ProcessHelpers", "“%1” couldn’t be opened.")
+                            .arg(applicationName),
+                    failure, { QCoreApplication::translate("ProcessHelpers", "OK") } },
+                [then](int) {
+                    if (then)
+                        then();
+                });
         });
 }
 

@@ -394,9 +394,11 @@ void AppDelegate::onSignInAction(QObject*)
 void AppDelegate::alertMissingField(const QString& text, QLineEdit* field)
 {
     stopProgressIndicator();
-    m_alertPresenter.runModal({ text, QString(), { tr("OK") } });
-    if (field)
-        field->setFocus();
+    m_alertPresenter.runModal({ text, QString(), { tr("OK") } },
+        [field = QPointer<QLineEdit>(field)](int) {
+            if (field)
+                field->setFocus();
+        });
 }
 
 void AppDelegate::checkDocuments(const QString& typedUserName, const QString& typedPassword)
@@ -413,8 +415,8 @@ void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
     const auto found = m_pendingSignIns.find(connection);
     if (found == m_pendingSignIns.end())
         return;
-    // Taken out before anything that may run the event loop (an alert, an
-    // activation), during which other requests end too.
+    // Taken out first: nothing below may take this request for one still
+    // under way.
     const Credentials sent = found->second.credentials;
     m_pendingSignIns.erase(found);
 

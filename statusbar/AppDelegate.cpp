@@ -94,6 +94,12 @@ AppDelegate::AppDelegate(const Collaborators& collaborators)
         &AppDelegate::onReachabilityChanged);
     connect(&m_storeWatcher, &SecretServiceWatcher::storeReady, this,
         &AppDelegate::applyStoredDetails);
+    // A check that falls due while an alert is up runs once it is dismissed,
+    // so that a user away from the screen finds one alert, not a pile.
+    connect(m_alertPresenter, &AlertPresenter::modalAlertRunningChanged, this, [this](bool running) {
+        if (notificationTImer)
+            notificationTImer->setFiringsHeld(running);
+    });
     // A click on the notification goes where the menu's entry goes.
     connect(m_notificationCenter, &UserNotificationCenter::didActivateNotification, this,
         [this] { onGoToApplicationMenuItemClick(m_notificationCenter); });
@@ -215,7 +221,8 @@ void AppDelegate::configureTimer()
     if (!schedule)
         return;
     notificationTImer = Timer::scheduledTimer(
-        schedule->firstDelay, schedule->interval, [this] { scheduledCheck(); }, m_alertPresenter);
+        schedule->firstDelay, schedule->interval, [this] { scheduledCheck(); });
+    notificationTImer->setFiringsHeld(m_alertPresenter->isModalAlertRunning());
     notificationTImer->fire();
 }
 
