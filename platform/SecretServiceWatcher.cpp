@@ -1,5 +1,7 @@
 #include "platform/SecretServiceWatcher.h"
 
+#include "platform/Logging.h"
+
 #include <QDBusAbstractInterface>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -49,6 +51,7 @@ void SecretServiceWatcher::start()
 {
     if (m_watching)
         return;
+    qCWarning(lcKeyring) << "The keyring is locked or not running; waiting for it";
     m_watching = true;
     if (!m_serviceWatcher)
         watchBus();

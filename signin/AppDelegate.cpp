@@ -149,7 +149,7 @@ void AppDelegate::applyStoredDetails()
         // Only a start-up has no view yet; a later one stays as it is.
         if (m_launchWhenSignedIn)
             showKeyringUnavailable();
-        waitForStore();
+        m_storeWatcher.start();
         return;
     }
     m_storeWatcher.stop();
@@ -161,13 +161,6 @@ void AppDelegate::applyStoredDetails()
         showSignIn();
         showStoredSettings();
     }
-}
-
-void AppDelegate::waitForStore()
-{
-    if (!m_storeWatcher.isWatching())
-        qCWarning(lcKeyring) << "The keyring is locked or not running; the sign-in waits for it";
-    m_storeWatcher.start();
 }
 
 void AppDelegate::showStoredSettings()

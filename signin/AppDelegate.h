@@ -109,7 +109,6 @@ private:
     void connectOutlets(QWidget& signInWindow);
     void connectActions();
     void applyStoredDetails();
-    void waitForStore();
     void storeSettings();
     void showStoredSettings();
     void forgetCredentials();
