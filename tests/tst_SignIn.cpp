@@ -51,6 +51,8 @@ class tst_SignIn : public QObject
     // Every hand-over to the notifier, which starts it only when handOver is set.
     QStringList activations;
     bool handOver = true;
+    // When set, every hand-over fails with this reason.
+    QString handOverFailure;
     std::unique_ptr<QWidget> window;
     std::unique_ptr<AppDelegate> app;
 
@@ -102,8 +104,11 @@ private slots:
         QVERIFY(BusPrograms::useOffscreenDisplay());
         ProcessHelpers::setLauncher([this](const QString& name) {
             activations.append(name);
+            if (!handOverFailure.isNull())
+                return handOverFailure;
             if (handOver)
                 ApplicationActivation::activateApplication(name);
+            return QString();
         });
     }
 
@@ -112,6 +117,7 @@ private slots:
         DetailsRecord::clearDetailsInKeyChain();
         alerts.clear();
         activations.clear();
+        handOverFailure.clear();
     }
 
     void cleanup()
@@ -232,15 +238,23 @@ private slots:
     {
         QTest::addColumn<QString>("password");
         QTest::addColumn<bool>("serviceDown");
-        QTest::newRow("accepted") << "p&ss w+rd%" << false;
-        QTest::newRow("refused") << "wrong" << false;
-        QTest::newRow("service down") << "p&ss w+rd%" << true;
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("accepted") << "p&ss w+rd%" << false << QString();
+        QTest::newRow("accepted, the notifier does not start")
+            << "p&ss w+rd%" << false << "Application “tarvenDESKStatusBar.app” can’t be started.";
+        QTest::newRow("refused") << "wrong" << false << QString();
+        QTest::newRow("service down") << "p&ss w+rd%" << true << QString();
     }
 
     void aHundredPressesInARowAskOnceAndEndOnce()
     {
         QFETCH(QString, password);
         QFETCH(bool, serviceDown);
+        QFETCH(QString, failure);
+        handOverFailure = failure;
+        if (!failure.isNull())
+            QTest::ignoreMessage(QtWarningMsg,
+                qPrintable("Activating tarvenDESKStatusBar.app failed: " + failure));
         const bool accepted = password == "p&ss w+rd%" && !serviceDown;
         QUrl url = service.url();
         if (serviceDown) {
@@ -260,13 +274,15 @@ private slots:
             app->progressIndicator->isHidden() && requestsUnderWay() == 0, 30000);
 
         QCOMPARE(service.requestCount() - requests, serviceDown ? 0 : 1);
-        QCOMPARE(alerts.alerts().size(), accepted ? 0 : 1);
+        QCOMPARE(alerts.alerts().size(), accepted && failure.isNull() ? 0 : 1);
         QCOMPARE(storedItems(), accepted ? 1 : 0);
         QCOMPARE(activations.size(), accepted ? 1 : 0);
         if (accepted) {
             QVERIFY2(storedRecord().toString().startsWith("UserName=ada;Password=p&ss w+rd%;Freequency=0;"),
                 qPrintable(storedRecord().toString()));
             QVERIFY(app->btnSignIn->isHidden());
+            if (!failure.isNull())
+                QCOMPARE(alerts.alerts().first().informativeText, failure);
             return;
         }
         const QString alert = alerts.alerts().first().messageText;

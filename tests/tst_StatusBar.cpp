@@ -214,6 +214,10 @@ private slots:
         QCOMPARE(m_alerts.alerts().size(), interval > 0 ? 1 : 0);
         QCOMPARE(timer ? timer->firstDelay() : 0, firstDelay);
         QCOMPARE(timer ? timer->timeInterval() : 0, interval);
+        m_alerts.setModalAlertRunning(true); // a check due meanwhile waits for the alert's end
+        const bool held = timer && timer->areFiringsHeld();
+        m_alerts.setModalAlertRunning(false);
+        QCOMPARE(held, timer != nullptr);
         QVERIFY2(!delegate.isWaitingForStore(), "an empty store was taken for a locked one");
         QCOMPARE(delegate.statusItem->menu(), delegate.statusMenu.data());
         QVERIFY2(!delegate.statusItem->image().isNull(), "StatusIcon.png is not in the resources");
