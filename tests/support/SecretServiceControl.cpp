@@ -56,6 +56,20 @@ bool fail(QString* why, const QString& text)
     return false;
 }
 
+const QString guiltRiddenInterface = QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface");
+
+// A plain-text session's path, and the secret that carries the bytes in it.
+QDBusObjectPath openSession(QString* why)
+{
+    const QDBusMessage opened = call(servicePath, serviceInterface, QStringLiteral("OpenSession"),
+        { QStringLiteral("plain"), QVariant::fromValue(QDBusVariant(QString())) });
+    if (opened.type() == QDBusMessage::ErrorMessage || opened.arguments().size() < 2) {
+        fail(why, opened.errorMessage());
+        return {};
+    }
+    return opened.arguments().at(1).value<QDBusObjectPath>();
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Secret)
@@ -72,15 +86,20 @@ QString defaultCollectionPath(QString* why)
     return alias.value().path();
 }
 
+bool lockCollection(const QString& path, QString* why)
+{
+    const QDBusMessage reply = call(servicePath, serviceInterface, QStringLiteral("Lock"),
+        { QVariant::fromValue(QList<QDBusObjectPath> { QDBusObjectPath(path) }) });
+    return reply.type() != QDBusMessage::ErrorMessage || fail(why, reply.errorMessage());
+}
+
 bool lockDefaultCollection(QString* why)
 {
     const QString collection = defaultCollectionPath(why);
     if (collection.isEmpty() || collection == u"/")
         return fail(why, QStringLiteral("no default collection"));
-    const QDBusMessage reply = call(servicePath, serviceInterface, QStringLiteral("Lock"),
-        { QVariant::fromValue(QList<QDBusObjectPath> { QDBusObjectPath(collection) }) });
-    if (reply.type() == QDBusMessage::ErrorMessage)
-        return fail(why, reply.errorMessage());
+    if (!lockCollection(collection, why))
+        return false;
     return isDefaultCollectionLocked() || fail(why, QStringLiteral("the collection is still unlocked"));
 }
 
@@ -90,17 +109,13 @@ bool unlockDefaultCollection(QString* why)
     const QString collection = defaultCollectionPath(why);
     if (collection.isEmpty() || collection == u"/")
         return fail(why, QStringLiteral("no default collection"));
-    const QDBusMessage opened = call(servicePath, serviceInterface, QStringLiteral("OpenSession"),
-        { QStringLiteral("plain"), QVariant::fromValue(QDBusVariant(QString())) });
-    if (opened.type() == QDBusMessage::ErrorMessage || opened.arguments().size() < 2)
-        return fail(why, opened.errorMessage());
-    const auto session = opened.arguments().at(1).value<QDBusObjectPath>();
+    const QDBusObjectPath session = openSession(why);
+    if (session.path().isEmpty())
+        return false;
 
     // gnome-keyring's own interface for unlocking with a password in hand.
     const Secret master { session, {}, QByteArray(TARVENDESK_TEST_KEYRING_PASSWORD), QStringLiteral("text/plain") };
-    const QDBusMessage reply = call(servicePath,
-        QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
-        QStringLiteral("UnlockWithMasterPassword"),
+    const QDBusMessage reply = call(servicePath, guiltRiddenInterface, QStringLiteral("UnlockWithMasterPassword"),
         { QVariant::fromValue(QDBusObjectPath(collection)), QVariant::fromValue(master) });
     if (reply.type() == QDBusMessage::ErrorMessage)
         return fail(why, reply.errorMessage());
@@ -113,6 +128,51 @@ bool isDefaultCollectionLocked()
     QDBusReply<QDBusVariant> locked = call(collection, propertiesInterface, QStringLiteral("Get"),
         { QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("Locked") });
     return locked.isValid() && locked.value().variant().toBool();
+}
+
+QString createCollection(const QString& label, QString* why)
+{
+    qDBusRegisterMetaType<Secret>();
+    const QDBusObjectPath session = openSession(why);
+    if (session.path().isEmpty())
+        return {};
+    const Secret master { session, {}, QByteArray(TARVENDESK_TEST_KEYRING_PASSWORD), QStringLiteral("text/plain") };
+    const QVariantMap properties { { QStringLiteral("org.freedesktop.Secret.Collection.Label"), label } };
+    QDBusReply<QDBusObjectPath> created = call(servicePath, guiltRiddenInterface,
+        QStringLiteral("CreateWithMasterPassword"), { properties, QVariant::fromValue(master) });
+    if (!created.isValid()) {
+        fail(why, created.error().message());
+        return {};
+    }
+    return created.value().path();
+}
+
+bool deleteCollection(const QString& path)
+{
+    return call(path, QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("Delete"), {}).type()
+        != QDBusMessage::ErrorMessage;
+}
+
+bool plantItem(const QMap<QString, QString>& attributes, const QByteArray& value, const QString& collection,
+    QString* why)
+{
+    qDBusRegisterMetaType<Secret>();
+    qDBusRegisterMetaType<QMap<QString, QString>>();
+    const QDBusObjectPath session = openSession(why);
+    if (session.path().isEmpty())
+        return false;
+    QMap<QString, QString> withSchema = attributes;
+    withSchema.insert(QStringLiteral("xdg:schema"), QStringLiteral("org.tarvendesk.GenericPassword"));
+    const QVariantMap properties {
+        { QStringLiteral("org.freedesktop.Secret.Item.Label"), QStringLiteral("planted") },
+        { QStringLiteral("org.freedesktop.Secret.Item.Attributes"), QVariant::fromValue(withSchema) },
+    };
+    const Secret secret { session, {}, value, QStringLiteral("application/octet-stream") };
+    const QDBusMessage reply
+        = call(collection.isEmpty() ? QStringLiteral("/org/freedesktop/secrets/aliases/default") : collection,
+            QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("CreateItem"),
+            { properties, QVariant::fromValue(secret), false });
+    return reply.type() != QDBusMessage::ErrorMessage || fail(why, reply.errorMessage());
 }
 
 QList<QMap<QString, QString>> itemAttributes(const QString& account, const QString& service)

@@ -1,8 +1,10 @@
 #pragma once
 
 // Puts the tests' keyring daemon into the states a user's desktop goes
-// through: the login collection locked, and unlocked again with its password.
+// through: the login collection locked, and unlocked again with its password;
+// and it plants items the way other builds or programs left them.
 
+#include <QByteArray>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -14,6 +16,16 @@ bool lockDefaultCollection(QString* why = nullptr);
 // Unlocks without a prompt, as the desktop's login does with the password.
 bool unlockDefaultCollection(QString* why = nullptr);
 bool isDefaultCollectionLocked();
+bool lockCollection(const QString& path, QString* why = nullptr);
+
+// A second keyring, made without a prompt, with this password; empty on failure.
+QString createCollection(const QString& label, QString* why = nullptr);
+bool deleteCollection(const QString& path);
+
+// An item of the suite's schema in the collection (the default one when the
+// path is empty), holding these attributes and bytes.
+bool plantItem(const QMap<QString, QString>& attributes, const QByteArray& value, const QString& collection = {},
+    QString* why = nullptr);
 
 // The attributes of every item with this account and service, as the daemon
 // holds them.
