@@ -148,17 +148,15 @@ bool search(SecretService* service, GHashTable* attributes, Paths& paths, GError
     return searched;
 }
 
-// A save's replacing matches the items that hold all its attributes; one saved
-// with another accessibility is left beside the new one, and goes here.
-qint32 removeAllBut(SecretService* service, GHashTable* pair, const char* kept, GError** error)
+// The unlocked items of the pair other than the one kept. A save's replacing
+// matches only the items that hold all its attributes; one saved with another
+// accessibility would stay beside the new one and goes here.
+bool removeAllBut(SecretService* service, const Paths& pair, const char* kept, GError** error)
 {
-    Paths paths;
-    if (!search(service, pair, paths, error))
-        return 0;
-    for (gchar** path = paths.unlocked.get(); path && *path; ++path)
+    for (gchar** path = pair.unlocked.get(); path && *path; ++path)
         if (g_strcmp0(*path, kept) != 0 && !secret_service_delete_item_dbus_path_sync(service, *path, nullptr, error))
-            return 0;
-    return 0;
+            return false;
+    return true;
 }
 
 Owned<GHashTable> itemProperties(GHashTable* attributes, const QString& label)
@@ -258,14 +256,19 @@ bool KeychainStore::saveItem(const QVariant& item, const QString& key, const QSt
     const Owned<GHashTable> attributes = attributesFor(key, service, accessGroup, accessibleValue(accessibility));
     const Owned<GHashTable> properties = itemProperties(attributes.get(), service + QStringLiteral(" (") + key + u')');
     const qint32 status = withService(true, [&](SecretService* store, GError** failure) -> qint32 {
+        // The pair's items are found before the write, while the daemon is
+        // idle: a search after it would wait for the keyring file to be written.
+        Paths existing;
+        if (!search(store, pair.get(), existing, failure))
+            return 0;
         const Owned<SecretValue> secret(secret_value_new(data.constData(), data.size(), "application/octet-stream"));
         // One call that replaces the item in place. A locked keyring answers it
         // with an error at once; no unlock prompt is asked for.
         const Owned<gchar> path(secret_service_create_item_dbus_path_sync(store, defaultCollectionPath,
             properties.get(), secret.get(), SECRET_ITEM_CREATE_REPLACE, nullptr, failure));
-        if (!path)
-            return 0;
-        return removeAllBut(store, pair.get(), path.get(), failure);
+        if (path)
+            removeAllBut(store, existing, path.get(), failure);
+        return 0;
     });
     if (status == 0)
         return true;

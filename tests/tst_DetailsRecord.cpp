@@ -141,13 +141,11 @@ private slots:
         // signed the user out all the same. Here the delete meets a copy of
         // the record in a second keyring, locked.
         DetailsRecord::addDetailsToKeyChain({ "carol", "pw", 0, 1 });
-        QString why;
-        const QString other = SecretServiceControl::createCollection("other", &why);
-        QVERIFY2(!other.isEmpty(), qPrintable(why));
-        QVERIFY2(SecretServiceControl::plantItem({ { "account", DetailsRecordKey }, { "service", DetailsRecordService } },
-                     "copy", other, &why)
-                && SecretServiceControl::lockCollection(other, &why),
-            qPrintable(why));
+        const QString other = SecretServiceControl::createCollection("other");
+        QVERIFY(!other.isEmpty()
+            && SecretServiceControl::plantItem(
+                { { "account", DetailsRecordKey }, { "service", DetailsRecordService } }, "copy", other)
+            && SecretServiceControl::lockCollection(other));
         Error error;
         const bool cleared = DetailsRecord::clearDetailsInKeyChain(&error);
         QVERIFY(SecretServiceControl::deleteCollection(other));

@@ -58,16 +58,17 @@ bool fail(QString* why, const QString& text)
 
 const QString guiltRiddenInterface = QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface");
 
-// A plain-text session's path, and the secret that carries the bytes in it.
-QDBusObjectPath openSession(QString* why)
+// The bytes as a secret of a plain-text session opened for them; a null
+// session path when none could be opened.
+Secret secretOf(const QByteArray& value, QString* why)
 {
+    qDBusRegisterMetaType<Secret>();
+    qDBusRegisterMetaType<QMap<QString, QString>>();
     const QDBusMessage opened = call(servicePath, serviceInterface, QStringLiteral("OpenSession"),
         { QStringLiteral("plain"), QVariant::fromValue(QDBusVariant(QString())) });
-    if (opened.type() == QDBusMessage::ErrorMessage || opened.arguments().size() < 2) {
+    if (opened.type() == QDBusMessage::ErrorMessage || opened.arguments().size() < 2)
         fail(why, opened.errorMessage());
-        return {};
-    }
-    return opened.arguments().at(1).value<QDBusObjectPath>();
+    return { opened.arguments().value(1).value<QDBusObjectPath>(), {}, value, QStringLiteral("text/plain") };
 }
 
 } // namespace
@@ -105,16 +106,11 @@ bool lockDefaultCollection(QString* why)
 
 bool unlockDefaultCollection(QString* why)
 {
-    qDBusRegisterMetaType<Secret>();
     const QString collection = defaultCollectionPath(why);
     if (collection.isEmpty() || collection == u"/")
         return fail(why, QStringLiteral("no default collection"));
-    const QDBusObjectPath session = openSession(why);
-    if (session.path().isEmpty())
-        return false;
-
     // gnome-keyring's own interface for unlocking with a password in hand.
-    const Secret master { session, {}, QByteArray(TARVENDESK_TEST_KEYRING_PASSWORD), QStringLiteral("text/plain") };
+    const Secret master = secretOf(TARVENDESK_TEST_KEYRING_PASSWORD, why);
     const QDBusMessage reply = call(servicePath, guiltRiddenInterface, QStringLiteral("UnlockWithMasterPassword"),
         { QVariant::fromValue(QDBusObjectPath(collection)), QVariant::fromValue(master) });
     if (reply.type() == QDBusMessage::ErrorMessage)
@@ -130,21 +126,13 @@ bool isDefaultCollectionLocked()
     return locked.isValid() && locked.value().variant().toBool();
 }
 
-QString createCollection(const QString& label, QString* why)
+QString createCollection(const QString& label)
 {
-    qDBusRegisterMetaType<Secret>();
-    const QDBusObjectPath session = openSession(why);
-    if (session.path().isEmpty())
-        return {};
-    const Secret master { session, {}, QByteArray(TARVENDESK_TEST_KEYRING_PASSWORD), QStringLiteral("text/plain") };
     const QVariantMap properties { { QStringLiteral("org.freedesktop.Secret.Collection.Label"), label } };
     QDBusReply<QDBusObjectPath> created = call(servicePath, guiltRiddenInterface,
-        QStringLiteral("CreateWithMasterPassword"), { properties, QVariant::fromValue(master) });
-    if (!created.isValid()) {
-        fail(why, created.error().message());
-        return {};
-    }
-    return created.value().path();
+        QStringLiteral("CreateWithMasterPassword"),
+        { properties, QVariant::fromValue(secretOf(TARVENDESK_TEST_KEYRING_PASSWORD, nullptr)) });
+    return created.isValid() ? created.value().path() : QString();
 }
 
 bool deleteCollection(const QString& path)
@@ -153,26 +141,18 @@ bool deleteCollection(const QString& path)
         != QDBusMessage::ErrorMessage;
 }
 
-bool plantItem(const QMap<QString, QString>& attributes, const QByteArray& value, const QString& collection,
-    QString* why)
+bool plantItem(QMap<QString, QString> attributes, const QByteArray& value, const QString& collection)
 {
-    qDBusRegisterMetaType<Secret>();
-    qDBusRegisterMetaType<QMap<QString, QString>>();
-    const QDBusObjectPath session = openSession(why);
-    if (session.path().isEmpty())
-        return false;
-    QMap<QString, QString> withSchema = attributes;
-    withSchema.insert(QStringLiteral("xdg:schema"), QStringLiteral("org.tarvendesk.GenericPassword"));
+    attributes.insert(QStringLiteral("xdg:schema"), QStringLiteral("org.tarvendesk.GenericPassword"));
     const QVariantMap properties {
         { QStringLiteral("org.freedesktop.Secret.Item.Label"), QStringLiteral("planted") },
-        { QStringLiteral("org.freedesktop.Secret.Item.Attributes"), QVariant::fromValue(withSchema) },
+        { QStringLiteral("org.freedesktop.Secret.Item.Attributes"), QVariant::fromValue(attributes) },
     };
-    const Secret secret { session, {}, value, QStringLiteral("application/octet-stream") };
-    const QDBusMessage reply
-        = call(collection.isEmpty() ? QStringLiteral("/org/freedesktop/secrets/aliases/default") : collection,
-            QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("CreateItem"),
-            { properties, QVariant::fromValue(secret), false });
-    return reply.type() != QDBusMessage::ErrorMessage || fail(why, reply.errorMessage());
+    return call(collection.isEmpty() ? QStringLiteral("/org/freedesktop/secrets/aliases/default") : collection,
+               QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("CreateItem"),
+               { properties, QVariant::fromValue(secretOf(value, nullptr)), false })
+               .type()
+        != QDBusMessage::ErrorMessage;
 }
 
 QList<QMap<QString, QString>> itemAttributes(const QString& account, const QString& service)

@@ -18,14 +18,13 @@ bool unlockDefaultCollection(QString* why = nullptr);
 bool isDefaultCollectionLocked();
 bool lockCollection(const QString& path, QString* why = nullptr);
 
-// A second keyring, made without a prompt, with this password; empty on failure.
-QString createCollection(const QString& label, QString* why = nullptr);
+// A second keyring, made without a prompt; its path, or empty on failure.
+QString createCollection(const QString& label);
 bool deleteCollection(const QString& path);
 
-// An item of the suite's schema in the collection (the default one when the
-// path is empty), holding these attributes and bytes.
-bool plantItem(const QMap<QString, QString>& attributes, const QByteArray& value, const QString& collection = {},
-    QString* why = nullptr);
+// An item of the suite's schema with these attributes and bytes, in the
+// collection or else in the default one.
+bool plantItem(QMap<QString, QString> attributes, const QByteArray& value, const QString& collection = {});
 
 // The attributes of every item with this account and service, as the daemon
 // holds them.
