@@ -266,6 +266,7 @@ bool KeychainStore::saveItem(const QVariant& item, const QString& key, const QSt
         // with an error at once; no unlock prompt is asked for.
         const Owned<gchar> path(secret_service_create_item_dbus_path_sync(store, defaultCollectionPath,
             properties.get(), secret.get(), SECRET_ITEM_CREATE_REPLACE, nullptr, failure));
+        // A copy that cannot be removed fails the save: a read might meet it.
         if (path)
             removeAllBut(store, existing, path.get(), failure);
         return 0;
