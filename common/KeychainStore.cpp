@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -179,6 +180,62 @@ Owned<GHashTable> itemProperties(GHashTable* attributes, const QString& label)
     return properties;
 }
 
+// The search for the pair's items and the replacing store, sent together: the
+// daemon answers them in order, so the search sees the items as they were
+// before the store, and the save waits for one round trip instead of two.
+// A locked keyring answers the store with an error at once; no unlock prompt
+// is asked for.
+struct PendingSave
+{
+    Paths existing;
+    Owned<gchar> path;
+    GError* searchError = nullptr;
+    GError* storeError = nullptr;
+    int pending = 2;
+
+    ~PendingSave()
+    {
+        if (searchError)
+            g_error_free(searchError);
+        if (storeError)
+            g_error_free(storeError);
+    }
+
+    void run(SecretService* service, GHashTable* pair, GHashTable* properties, SecretValue* secret)
+    {
+        // The answers come on a context of this call's own, as in libsecret's
+        // own blocking calls, never on the program's event loop.
+        GMainContext* context = g_main_context_new();
+        g_main_context_push_thread_default(context);
+        secret_service_search_for_dbus_paths(service, &itemSchema, pair, nullptr, &PendingSave::searched, this);
+        secret_service_create_item_dbus_path(service, defaultCollectionPath, properties, secret,
+            SECRET_ITEM_CREATE_REPLACE, nullptr, &PendingSave::stored, this);
+        while (pending > 0)
+            g_main_context_iteration(context, TRUE);
+        g_main_context_pop_thread_default(context);
+        g_main_context_unref(context);
+    }
+
+    static void searched(GObject* source, GAsyncResult* result, gpointer data)
+    {
+        auto* save = static_cast<PendingSave*>(data);
+        gchar** unlocked = nullptr;
+        gchar** locked = nullptr;
+        secret_service_search_for_dbus_paths_finish(
+            SECRET_SERVICE(source), result, &unlocked, &locked, &save->searchError);
+        save->existing.unlocked.reset(unlocked);
+        save->existing.locked.reset(locked);
+        --save->pending;
+    }
+
+    static void stored(GObject* source, GAsyncResult* result, gpointer data)
+    {
+        auto* save = static_cast<PendingSave*>(data);
+        save->path.reset(secret_service_create_item_dbus_path_finish(SECRET_SERVICE(source), result, &save->storeError));
+        --save->pending;
+    }
+};
+
 void report(Error* error, const Error& value)
 {
     if (error)
@@ -256,19 +313,16 @@ bool KeychainStore::saveItem(const QVariant& item, const QString& key, const QSt
     const Owned<GHashTable> attributes = attributesFor(key, service, accessGroup, accessibleValue(accessibility));
     const Owned<GHashTable> properties = itemProperties(attributes.get(), service + QStringLiteral(" (") + key + u')');
     const qint32 status = withService(true, [&](SecretService* store, GError** failure) -> qint32 {
-        // The pair's items are found before the write, while the daemon is
-        // idle: a search after it would wait for the keyring file to be written.
-        Paths existing;
-        if (!search(store, pair.get(), existing, failure))
-            return 0;
         const Owned<SecretValue> secret(secret_value_new(data.constData(), data.size(), "application/octet-stream"));
-        // One call that replaces the item in place. A locked keyring answers it
-        // with an error at once; no unlock prompt is asked for.
-        const Owned<gchar> path(secret_service_create_item_dbus_path_sync(store, defaultCollectionPath,
-            properties.get(), secret.get(), SECRET_ITEM_CREATE_REPLACE, nullptr, failure));
+        PendingSave save;
+        save.run(store, pair.get(), properties.get(), secret.get());
+        if (save.storeError || save.searchError) {
+            GError*& first = save.storeError ? save.storeError : save.searchError;
+            g_propagate_error(failure, std::exchange(first, nullptr));
+            return 0;
+        }
         // A copy that cannot be removed fails the save: a read might meet it.
-        if (path)
-            removeAllBut(store, existing, path.get(), failure);
+        removeAllBut(store, save.existing, save.path.get(), failure);
         return 0;
     });
     if (status == 0)
