@@ -7,6 +7,8 @@ packages=(
     # build
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev qt6-tools-dev qt6-l10n-tools
+    # the SVG icons' image and icon-engine plugins, loaded at run time
+    qt6-svg-dev libqt6svg6
     libsecret-1-dev libglib2.0-dev libcanberra-dev libxcb1-dev libssl-dev libsqlite3-dev
     # the reference service's HTTP server
     libcpp-httplib-dev
@@ -17,7 +19,7 @@ packages=(
     xvfb xauth dunst libnotify-bin x11-utils x11-apps fonts-dejavu-core
     desktop-file-utils pkexec file dpkg-dev
     # the package checks
-    lintian appstream
+    lintian appstream libxml2-utils
     # the end-to-end tests and the headless demo drive a real X display
     xdotool trayer imagemagick python3
     # the benchmarks

@@ -55,8 +55,9 @@ QString faultsUnder(const QString& root, const QString& prefix, const QString& b
                  "/share/dbus-1/services/" + id + ".service" })
             if (execOf(root + prefix + file) != u'"' + bin + program + u'"')
                 faults += file + " starts " + execOf(root + prefix + file) + u'\n';
-        if (QImageReader(root + prefix + "/share/icons/hicolor/128x128/apps/" + id + ".png").size()
-            != QSize(128, 128))
+        const QString icons = root + prefix + "/share/icons/hicolor/";
+        if (QImageReader(icons + "128x128/apps/" + id + ".png").size() != QSize(128, 128)
+            || QImageReader(icons + "scalable/apps/" + id + ".svg").size().isEmpty())
             faults += id + " has no icon\n";
     }
     for (QDirIterator it(root, { "*.desktop" }, QDir::Files, QDirIterator::Subdirectories);
