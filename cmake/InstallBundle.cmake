@@ -28,8 +28,11 @@ function(tarvendesk_installer_data target)
     set(executables)
     set(icons)
     set(depends ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/InstallBundleAssemble.cmake
-        ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/InstallEntries.cmake ${TARVENDESK_CHECKER_TEMPLATE})
+        ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/InstallEntries.cmake ${TARVENDESK_CHECKER_TEMPLATE}
+        ${TARVENDESK_STATUS_ICON})
     foreach(program IN LISTS programs)
+        tarvendesk_program_scalable_icon(scalable ${program})
+        list(APPEND depends ${scalable})
         tarvendesk_program_icon(icon ${program})
         list(APPEND executables $<TARGET_FILE:${program}>)
         list(APPEND icons ${icon})

@@ -15,7 +15,8 @@ endforeach()
 
 file(REMOVE_RECURSE ${BUNDLE})
 file(MAKE_DIRECTORY ${BUNDLE}/bin ${BUNDLE}/share/applications ${BUNDLE}/share/dbus-1/services
-    ${BUNDLE}/share/icons/hicolor/128x128/apps ${BUNDLE}/share/tarvendesk)
+    ${BUNDLE}/share/icons/hicolor/128x128/apps ${BUNDLE}/share/icons/hicolor/scalable/apps
+    ${BUNDLE}/share/tarvendesk)
 
 foreach(program executable icon IN ZIP_LISTS PROGRAMS EXECUTABLES ICONS)
     file(COPY ${executable} DESTINATION ${BUNDLE}/bin)
@@ -23,7 +24,12 @@ foreach(program executable icon IN ZIP_LISTS PROGRAMS EXECUTABLES ICONS)
         file(COPY ${DATA_DIR}/${program} DESTINATION ${BUNDLE}/share/tarvendesk)
     endif()
     file(COPY_FILE ${icon} ${BUNDLE}/share/icons/hicolor/128x128/apps/${TARVENDESK_${program}_ID}.png)
+    tarvendesk_program_scalable_icon(scalable ${program})
+    file(COPY_FILE ${scalable} ${BUNDLE}/share/icons/hicolor/scalable/apps/${TARVENDESK_${program}_ID}.svg)
 endforeach()
+if(TARVENDESK_CHECKER_PROGRAM IN_LIST PROGRAMS)
+    file(COPY ${TARVENDESK_STATUS_ICON} DESTINATION ${BUNDLE}/share/icons/hicolor/symbolic/apps)
+endif()
 
 tarvendesk_write_program_entries(${BUNDLE}/share ${INSTALLED_BUNDLE}/bin ${PROGRAMS})
 # "TarvenDeskChecker.app" is the notifier: its entry is the autostart entry.

@@ -79,6 +79,20 @@ function(tarvendesk_program_icon var program)
     set(${var} ${icon} PARENT_SCOPE)
 endfunction()
 
+# The program's own scalable icon.svg when its resources have one, else the
+# installer's, for the theme's scalable/apps.
+function(tarvendesk_program_scalable_icon var program)
+    set(icon ${TARVENDESK_RESOURCES_DIR}/${TARVENDESK_${program}_FOLDER}/icon.svg)
+    if(NOT EXISTS ${icon})
+        set(icon ${TARVENDESK_RESOURCES_DIR}/installer/icon.svg)
+    endif()
+    set(${var} ${icon} PARENT_SCOPE)
+endfunction()
+
+# The tray's monochrome icon, which the panel draws in its own colour: found
+# in the theme by its name, which ends in "-symbolic" for that.
+set(TARVENDESK_STATUS_ICON ${TARVENDESK_RESOURCES_DIR}/statusbar/tarvendesk-status-symbolic.svg)
+
 # At install time: a folder of GNUInstallDirs as the installed system sees it.
 function(_tarvendesk_installed_folder var folder)
     string(REGEX REPLACE "/+$" "" prefix "${CMAKE_INSTALL_PREFIX}")
@@ -123,4 +137,16 @@ macro(tarvendesk_install_entries programs bindir datadir sysconfdir)
         tarvendesk_write_checker_entry("${_tarvendesk_autostart}" "${_tarvendesk_bin}")
         _tarvendesk_record_installed("${_tarvendesk_autostart}")
     endif()
+endmacro()
+
+# At install time, under $DESTDIR: the installer's polkit action from its
+# template, naming the copy tool in <bindir>.
+macro(tarvendesk_install_policy template bindir)
+    _tarvendesk_installed_folder(_tarvendesk_bin "${bindir}")
+    set(TARVENDESK_DUPLICATE_TOOL "${_tarvendesk_bin}/tarvendesk-duplicate")
+    _tarvendesk_check_exec_path("${TARVENDESK_DUPLICATE_TOOL}")
+    set(_tarvendesk_policy "$ENV{DESTDIR}/usr/share/polkit-1/actions/org.tarvendesk.installer.policy")
+    configure_file("${template}" "${_tarvendesk_policy}" @ONLY
+        FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    _tarvendesk_record_installed("${_tarvendesk_policy}")
 endmacro()

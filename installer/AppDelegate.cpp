@@ -4,6 +4,7 @@
 #include "platform/Alert.h"
 #include "platform/AlertPresenter.h"
 #include "platform/Application.h"
+#include "platform/DesktopExports.h"
 #include "platform/FileDuplication.h"
 #include "platform/Logging.h"
 #include "platform/PrivilegedDuplication.h"
@@ -75,7 +76,7 @@ void AppDelegate::copyPlist()
 void AppDelegate::copyApp(const QString& path)
 {
     copyItem(ApplicationResourceName + u'.' + ApplicationResourceType, path, ApplicationsFolder,
-        [this] { copiesFinished(); });
+        [this] { copiesFinished(); }, DesktopExports::SystemDataFolder);
 }
 
 void AppDelegate::launchApplication(const QString& applicationName, std::function<void()> then)
@@ -97,8 +98,8 @@ void AppDelegate::copiesFinished()
     _instalButton->adjustSize();
 }
 
-void AppDelegate::copyItem(
-    const QString& itemName, const QString& path, const QString& folder, std::function<void()> then)
+void AppDelegate::copyItem(const QString& itemName, const QString& path, const QString& folder,
+    std::function<void()> then, const QString& exportFolder)
 {
     const auto copied = [this, itemName, then](const QString& copyPath, const QString& reason) {
         if (copyPath.isNull()) {
@@ -116,12 +117,18 @@ void AppDelegate::copyItem(
         return;
     }
     // A system folder asks an ordinary user for administrator rights, as a
-    // file manager does.
-    if (PrivilegedDuplication::needsAdministratorRights(folder)) {
+    // file manager does; the copy tool then links the bundle's exports too.
+    if (PrivilegedDuplication::needsAdministratorRights(folder)
+        || PrivilegedDuplication::needsAdministratorRights(exportFolder)) {
         PrivilegedDuplication::duplicateItem(path, folder, this, copied);
         return;
     }
     QString reason;
     const QString copy = FileDuplication::duplicateItem(path, folder, &reason);
-    copied(copy, reason);
+    copied(copy.isNull()
+                || exportFolder.isEmpty()
+                || DesktopExports::exportBundle(copy, exportFolder, &reason)
+            ? copy
+            : QString(),
+        reason);
 }

@@ -44,7 +44,9 @@ public:
     // folder waits for the user to grant administrator rights.
     void onInstall(QObject* sender);
     // Each copy replaces an earlier one of its item; a failure is shown in an
-    // alert that names the item and the reason. copyPlist goes on with
+    // alert that names the item and the reason. The bundle's menu entries,
+    // services and icons are linked into the system data folder with its
+    // copy, and a failure to link is the copy's. copyPlist goes on with
     // copyApp, and that with the end of the press.
     void copyPlist();
     void copyApp(const QString& path);
@@ -53,7 +55,7 @@ public:
 
 private:
     void copyItem(const QString& itemName, const QString& path, const QString& folder,
-        std::function<void()> then);
+        std::function<void()> then, const QString& exportFolder = {});
     void copiesFinished();
 
     AlertPresenter& m_alertPresenter;

@@ -6,9 +6,12 @@
 // trusts nothing it is given: ITEM must be the checker's autostart entry or
 // the suite's bundle, by name, in the installer data folder that was
 // installed with this tool, and FOLDER the one system folder of that item.
+// The bundle's menu entries, services and icons are then linked into the
+// system data folder, in the same run: one authorisation for the whole.
 // Prints the copy's path; on failure the reason on standard error, with
 // status 1, or status 2 for arguments it refuses.
 
+#include "platform/DesktopExports.h"
 #include "platform/FileDuplication.h"
 
 #include <QDir>
@@ -63,7 +66,9 @@ int main(int argc, char** argv)
 
     QString reason;
     const QString copy = FileDuplication::duplicateItem(item, folder, &reason);
-    if (copy.isNull()) {
+    if (copy.isNull()
+        || (name == QLatin1String("tarvenDESK.app")
+            && !DesktopExports::exportBundle(copy, DesktopExports::SystemDataFolder, &reason))) {
         std::fprintf(stderr, "%s\n", reason.toUtf8().constData());
         return 1;
     }

@@ -12,6 +12,8 @@ run_packages=(
     # build
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev qt6-tools-dev qt6-l10n-tools
+    # the SVG icons' image and icon-engine plugins, loaded at run time
+    qt6-svg-dev libqt6svg6
     libsecret-1-dev libglib2.0-dev libcanberra-dev libxcb1-dev libssl-dev libsqlite3-dev
     # the reference service's HTTP server
     libcpp-httplib-dev
@@ -29,7 +31,7 @@ test_packages=(
     # what the tests start besides the headless desktop
     openssl xauth libnotify-bin x11-utils x11-apps desktop-file-utils pkexec file dpkg-dev
     # the package checks
-    lintian appstream
+    lintian appstream libxml2-utils
     # the benchmarks
     libbenchmark-dev
 )

@@ -118,7 +118,10 @@ void AppDelegate::applicationDidFinishLaunching(const Notification&)
     killAllOtherInstance();
     statusItem = StatusItem::statusItemWithLength(StatusItem::VariableStatusItemLength);
     statusItem->setMenu(statusMenu);
-    statusItem->setImage(Bundle::imageNamed(QStringLiteral("StatusIcon.png")));
+    // By its name from the icon theme, so that the panel draws the symbolic
+    // icon in its own colour; the program's own copy where none is installed.
+    statusItem->setImage(QIcon::fromTheme(QStringLiteral("tarvendesk-status-symbolic"),
+        Bundle::imageNamed(QStringLiteral("tarvendesk-status-symbolic.svg"))));
     statusItem->setHighlightMode(true);
     applyStoredDetails();
 }

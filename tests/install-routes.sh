@@ -1,31 +1,120 @@
 #!/usr/bin/env bash
-# install-routes.sh BUILD_DIR: installs the suite with cmake --install to /usr
-# and to /usr/local, each under a throwaway DESTDIR, and looks at the result
-# the way a desktop does at the next login: the autostart entries in the
-# default configuration folder (/etc/xdg), the menu entries and bus services
-# in the prefix's data folder.
+# install-routes.sh BUILD_DIR: puts the suite in place by each of its routes,
+# each in a throwaway root: cmake --install to /usr and to /usr/local, the
+# Debian package (dpkg-deb -x), and the installer's privileged copy tool
+# (installed with the component "installer") run with /opt, /etc/xdg/autostart
+# and /usr/local/share bound to the root's folders. Then it looks at each root
+# the way a desktop does at the next login, with XDG_CONFIG_DIRS and
+# XDG_DATA_DIRS pointing into it, on a private session bus: it starts what
+# the autostart entries name and sees the notifier take its bus name, finds
+# the sign-in program's entry and activates it over D-Bus, and finds the
+# icons. In a mount namespace of its own the root is laid over the system's
+# folders, so that the paths the entries name lead into the root.
+# Run as root.
 set -euo pipefail
-build=$1
+fail() { echo "FAIL [$route]: $*" >&2; failures=$((failures + 1)); }
+key() { sed -n "s/^$2=//p" "$1" | head -n 1; }
+bus() { gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+    --method "org.freedesktop.DBus.$1" "${@:2}" 2>/dev/null; }
+failures=0
+
+case "${1:-}" in
+--desktop)
+    # install-routes.sh --desktop ROUTE: on the private bus, in the namespace.
+    route=$2
+    pid_of() { bus GetConnectionUnixProcessID "$1" | sed -nE 's/.*uint32 ([0-9]+).*/\1/p'; }
+    program_of() { readlink "/proc/$(pid_of "$1")/exe"; }
+    # The desktop's keyring, unlocked at login, which the programs read at start.
+    printf '%s' route-test | gnome-keyring-daemon --unlock --components=secrets --daemonize >/dev/null
+    gdbus wait --session --timeout 10 org.freedesktop.secrets || fail "no keyring on the bus"
+    IFS=: read -ra config_dirs <<<"$XDG_CONFIG_DIRS"
+    IFS=: read -ra data_dirs <<<"$XDG_DATA_DIRS"
+    for dir in "${config_dirs[@]}"; do
+        for entry in "$dir"/autostart/*.desktop; do
+            [ -f "$entry" ] && [ "$(key "$entry" Hidden)" != true ] || continue
+            try=$(key "$entry" TryExec)
+            [ -z "$try" ] || [ -x "$try" ] || { fail "$entry: TryExec $try is not there"; continue; }
+            eval "command=($(key "$entry" Exec))"
+            "${command[@]}" >/dev/null 2>&1 &
+        done
+    done
+    if gdbus wait --session --timeout 30 org.tarvendesk.tarvenDESKStatusBar; then
+        notifier=$(program_of org.tarvendesk.tarvenDESKStatusBar) || true
+        [ "$notifier" = "${command[0]}" ] || fail "the bus name is held by '$notifier', not ${command[0]}"
+    else
+        fail "no autostart entry started the notifier"
+    fi
+    entry=
+    for dir in "${data_dirs[@]}"; do
+        [ -f "$dir/applications/org.tarvendesk.TarvenDESK.desktop" ] \
+            && entry=$dir/applications/org.tarvendesk.TarvenDESK.desktop && break
+    done
+    if [ -z "$entry" ] || [ "$(key "$entry" DBusActivatable)" != true ]; then
+        fail "no D-Bus activatable sign-in entry in XDG_DATA_DIRS"
+    elif ! gdbus call --session --timeout 60 --dest org.tarvendesk.TarvenDESK \
+        --object-path /org/tarvendesk/TarvenDESK --method org.freedesktop.Application.Activate '@a{sv} {}' >/dev/null; then
+        fail "activating the sign-in program over D-Bus failed"
+    else
+        signin=$(program_of org.tarvendesk.TarvenDESK) || true
+        eval "command=($(key "$entry" Exec))"
+        [ "$signin" = "${command[0]}" ] || fail "the sign-in bus name is held by '$signin', not ${command[0]}"
+    fi
+    for icon in 128x128/apps/org.tarvendesk.TarvenDESK.png scalable/apps/org.tarvendesk.TarvenDESK.svg \
+        scalable/apps/org.tarvendesk.tarvenDESKStatusBar.svg symbolic/apps/tarvendesk-status-symbolic.svg; do
+        found=
+        for dir in "${data_dirs[@]}"; do [ -s "$dir/icons/hicolor/$icon" ] && found=1; done
+        [ -n "$found" ] || fail "the theme has no $icon"
+    done
+    exit $((failures > 0))
+    ;;
+--namespace)
+    # install-routes.sh --namespace ROUTE ROOT PREFIX: in a mount namespace.
+    route=$2 root=$3 prefix=$4
+    for top in opt etc usr; do
+        [ ! -d "$root/$top" ] || mount -t overlay overlay -o "lowerdir=$root/$top:/$top" "/$top"
+    done
+    mkdir -m 700 "$root/run" "$root/home"
+    XDG_CONFIG_DIRS=$root/etc/xdg XDG_DATA_DIRS=$root$prefix/share QT_QPA_PLATFORM=offscreen \
+        XDG_RUNTIME_DIR=$root/run XDG_DATA_HOME=$root/home XDG_CONFIG_HOME=$root/home \
+        exec dbus-run-session -- "$0" --desktop "$route"
+    ;;
+esac
+
+build=$(cd "$1" && pwd)
+unshare -m -p -f --mount-proc true 2>/dev/null || { echo "SKIP: no mount namespace can be made here"; exit 77; }
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-failures=0
-fail() { echo "FAIL [$prefix]: $*" >&2; failures=$((failures + 1)); }
-key() { sed -n "s/^$2=//p" "$1" | head -n 1; }
-
-for prefix in /usr /usr/local; do
-    root="$scratch/${prefix//\//_}"
-    DESTDIR="$root" cmake --install "$build" --prefix "$prefix" >/dev/null
-    autostart=("$root"/etc/xdg/autostart/*.desktop)
-    [ -f "${autostart[0]}" ] || { fail "no autostart entry in /etc/xdg/autostart"; continue; }
-    program=$(key "${autostart[0]}" TryExec)
-    [ "$(basename "$program")" = tarvenDESKStatusBar ] && [ -x "$root$program" ] \
-        || fail "the autostart entry starts '$program', which is not the installed notifier"
-    data="$root$prefix/share"
-    entry="$data/applications/org.tarvendesk.TarvenDESK.desktop"
-    [ "$(key "$entry" DBusActivatable)" = true ] || fail "the sign-in entry is not D-Bus activatable"
-    service="$data/dbus-1/services/org.tarvendesk.TarvenDESK.service"
-    exec=$(key "$service" Exec | sed -E 's/^"([^"]*)".*/\1/; s/ .*//')
-    [ -x "$root$exec" ] || fail "the sign-in bus service starts no installed program"
+for route in /usr /usr/local deb installer; do
+    root="$scratch/${route//\//_}"
+    prefix=$route
+    case "$route" in
+    deb)
+        prefix=/usr
+        cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/package" >"$scratch/cpack.log" 2>&1 \
+            || { cat "$scratch/cpack.log"; fail "cpack failed"; continue; }
+        dpkg-deb -x "$scratch"/package/tarvendesk_*.deb "$root"
+        ;;
+    installer)
+        prefix=/usr/local
+        stage="$scratch/stage"
+        DESTDIR="$stage" cmake --install "$build" --prefix /usr/local --component installer >/dev/null
+        policy="$stage/usr/share/polkit-1/actions/org.tarvendesk.installer.policy"
+        tool=/usr/local/bin/tarvendesk-duplicate
+        xmllint --noout --dtdvalid /usr/share/polkit-1/policyconfig-1.dtd "$policy" || fail "the polkit action is not valid"
+        grep -qF "<annotate key=\"org.freedesktop.policykit.exec.path\">$tool</annotate>" "$policy" \
+            && [ -x "$stage$tool" ] || fail "the polkit action does not name the installed tool $tool"
+        mkdir -p "$root/opt" "$root/etc/xdg/autostart" "$root/usr/local/share"
+        data="$stage/usr/local/share/tarvendesk/installer"
+        unshare -m sh -c 'mount --bind "$1/opt" /opt && mount --bind "$1/etc/xdg/autostart" /etc/xdg/autostart \
+            && mount --bind "$1/usr/local/share" /usr/local/share \
+            && "$2" "$3"/org.tarvendesk.TarvenDeskChecker.desktop /etc/xdg/autostart \
+            && "$2" "$3"/tarvenDESK.app /opt' sh "$root" "$stage$tool" "$data" >/dev/null \
+            || fail "the copy tool failed"
+        ;;
+    *) DESTDIR="$root" cmake --install "$build" --prefix "$prefix" >/dev/null ;;
+    esac
     [ ! -e "$root$prefix/bin/tarvendesk-service" ] || fail "the test service was installed with the suite"
+    # A process namespace too: whatever the session started ends with it.
+    unshare -m -p -f --mount-proc "$0" --namespace "$route" "$root" "$prefix" || failures=$((failures + 1))
 done
 exit $((failures > 0))

@@ -1,6 +1,6 @@
 // The installer on real copies into the real system folders: the process has
 // a mount namespace of its own, in which each test binds temporary folders
-// over /etc/xdg and /opt.
+// over /etc/xdg, /opt and /usr/local/share.
 
 #include "common/ProcessHelpers.h"
 #include "installer/InstallerInterface.h"
@@ -12,6 +12,7 @@
 #include "support/RecordingAlertPresenter.h"
 
 #include <QApplication>
+#include <QDirIterator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -31,6 +32,7 @@ const QString AgentName = QStringLiteral("org.tarvendesk.TarvenDeskChecker.deskt
 const QString Agent = QStringLiteral("/etc/xdg/autostart/") + AgentName;
 const QString App = QStringLiteral("/opt/tarvenDESK.app");
 const QString Notifier = App + QStringLiteral("/bin/tarvenDESKStatusBar");
+const QString SystemData = QStringLiteral("/usr/local/share");
 const bool NotifierBuilt = QStringLiteral(TARVENDESK_SUITE_PROGRAMS).contains("StatusBar");
 
 // Only while the process has one thread: a process with more cannot leave
@@ -128,8 +130,8 @@ private slots:
     void init()
     {
         QVERIFY(m_system.emplace().isValid() && QDir(m_system->path()).mkpath("xdg/autostart")
-            && QDir(m_system->path()).mkpath("opt"));
-        for (const QString folder : { "/etc/xdg", "/opt" })
+            && QDir(m_system->path()).mkpath("opt") && QDir(m_system->path()).mkpath("share"));
+        for (const QString folder : { "/etc/xdg", "/opt", "/usr/local/share" })
             QVERIFY2(
                 ::mount(QFile::encodeName(m_system->path() + folder.mid(folder.lastIndexOf(u'/'))),
                     QFile::encodeName(folder), nullptr, MS_BIND, nullptr)
@@ -142,6 +144,7 @@ private slots:
     {
         QVERIFY(BusPrograms::endProgramHolding(StatusBarBundleIdentifier));
         ::umount2("/opt", MNT_DETACH);
+        ::umount2("/usr/local/share", MNT_DETACH);
         ::umount2("/etc/xdg", MNT_DETACH);
     }
 
@@ -162,6 +165,17 @@ private slots:
         ::close(inotify);
         QCOMPARE(contentOf(Agent), contentOf(Data + u'/' + AgentName));
         QCOMPARE(run("diff", { "-r", App, Data + "/tarvenDESK.app" }), 0);
+        // What the desktop reads of the bundle is linked into its data folder.
+        int exported = 0;
+        for (QDirIterator it(App + "/share", QDir::Files, QDirIterator::Subdirectories);
+             it.hasNext();) {
+            const QString file = it.next();
+            if (file.startsWith(App + "/share/tarvendesk/"))
+                continue;
+            QCOMPARE(QFile::symLinkTarget(SystemData + file.mid(App.size() + 6)), file);
+            ++exported;
+        }
+        QVERIFY(exported >= 3);
         const auto checker
             = ApplicationActivation::desktopEntryForApplicationName(CheckerApplicationName);
         QCOMPARE(checker ? checker->execArguments() : QStringList(),
@@ -205,6 +219,8 @@ private slots:
             << "no agent" << QStringList { AgentName } << "holds no";
         QTest::newRow("a link in the bundle, the bundle there")
             << "link, bundle there" << QStringList { app } << "neither a file nor a folder";
+        QTest::newRow("a file in the way of the menu folder")
+            << "menu folder" << QStringList { app } << "couldn’t be linked";
     }
 
     // Once the cause is gone, "Install" again puts everything in place.
@@ -216,7 +232,11 @@ private slots:
         QTemporaryDir data;
         const QString agent = data.filePath(AgentName);
         const QString program = data.filePath("tarvenDESK.app/bin/program");
-        QVERIFY(writeFile(agent, "[Desktop Entry]\n") && writeFile(program, "program"));
+        const QString entry = data.filePath("tarvenDESK.app/share/applications/x.desktop");
+        QVERIFY(writeFile(agent, "[Desktop Entry]\n") && writeFile(program, "program")
+            && writeFile(entry, "[Desktop Entry]\n"));
+        if (fault == "menu folder")
+            QVERIFY(writeFile(SystemData + "/applications", "in the way"));
         if (fault.endsWith("there"))
             QVERIFY(writeFile(App + "/bin/earlier", "earlier"));
         if (fault == "both there")
@@ -238,18 +258,24 @@ private slots:
         QCOMPARE(installer.title(), failed.isEmpty() ? DoneTitle : InstallTitle);
         // A failed copy leaves the earlier one whole.
         QCOMPARE(QFileInfo::exists(App + "/bin/earlier"), fault.startsWith("link"));
+        const auto installed = [] {
+            return contentOf(Agent) == "[Desktop Entry]\n" && QFileInfo::exists(App + "/bin/program")
+                && QFile::symLinkTarget(SystemData + "/applications/x.desktop")
+                == App + "/share/applications/x.desktop";
+        };
         if (failed.isEmpty()) {
-            QVERIFY(
-                contentOf(Agent) == "[Desktop Entry]\n" && QFileInfo::exists(App + "/bin/program"));
+            QVERIFY(installed());
             return;
         }
 
         QVERIFY(QDir().mkpath("/etc/xdg/autostart") && writeFile(agent, "[Desktop Entry]\n")
             && writeFile(program, "program"));
         QFile::remove(data.filePath("tarvenDESK.app/bin/shadow"));
+        QFile::remove(SystemData + "/applications");
+        QVERIFY(writeFile(entry, "[Desktop Entry]\n"));
         QCOMPARE(installer.press(), QStringList());
         QCOMPARE(installer.title(), DoneTitle);
-        QVERIFY(contentOf(Agent) == "[Desktop Entry]\n" && QFileInfo::exists(App + "/bin/program"));
+        QVERIFY(installed());
     }
 
     void privilegedToolCopiesOnlyTheBundlesItemsIntoTheirFolders()

@@ -220,7 +220,7 @@ private slots:
         QCOMPARE(held, timer != nullptr);
         QVERIFY2(!delegate.isWaitingForStore(), "an empty store was taken for a locked one");
         QCOMPARE(delegate.statusItem->menu(), delegate.statusMenu.data());
-        QVERIFY2(!delegate.statusItem->image().isNull(), "StatusIcon.png is not in the resources");
+        QVERIFY2(!delegate.statusItem->image().isNull(), "the tray icon is not in the resources");
     }
 
     void failedChecksShowTheirAlerts_data()

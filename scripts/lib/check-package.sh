@@ -23,8 +23,9 @@ for extra in usr/bin/installer usr/bin/tarvendesk-service; do
     [ ! -e "$out/root/$extra" ] || fail "the package carries $extra"
 done
 depends=$(dpkg-deb --field "$deb" Depends)
-case "$depends" in *qt6-qpa-plugins*libqt6widgets6*|*libqt6widgets6*qt6-qpa-plugins*) ;;
-    *) fail "Depends lacks Qt's widgets or platform plugins: $depends" ;; esac
+for needed in qt6-qpa-plugins libqt6svg6 libqt6widgets6; do
+    case "$depends" in *"$needed"*) ;; *) fail "Depends lacks $needed: $depends" ;; esac
+done
 # Every entry and service starts its program from /usr/bin.
 for file in "$out"/root/usr/share/applications/*.desktop "$out"/root/usr/share/dbus-1/services/*.service \
     "$out"/root/etc/xdg/autostart/*.desktop; do
@@ -49,6 +50,7 @@ for program in TarvenDESK tarvenDESKStatusBar; do
         grep -qx "Exec=\"/opt/tarvenDESK.app/bin/$program\"" "$file" || fail "the bundle's $(basename "$file") starts something else"
     done
     file -b "$bundle/share/icons/hicolor/128x128/apps/$id.png" | grep -q '128 x 128' || fail "$id has no icon in the bundle"
+    [ -s "$bundle/share/icons/hicolor/scalable/apps/$id.svg" ] || fail "$id has no scalable icon in the bundle"
 done
 checker=org.tarvendesk.TarvenDeskChecker.desktop
 if [ -e "$build/bin/tarvenDESKStatusBar" ]; then

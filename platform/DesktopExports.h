@@ -1,0 +1,24 @@
+#pragma once
+
+// What a desktop reads of a bundle copied into the system applications
+// folder: its menu entries, D-Bus services and icons, linked into the
+// system's data folder, where the desktop and the session bus look for them.
+// Links rather than copies, so that a later copy of the bundle, which
+// replaces it in one step, is what they lead to at once.
+
+#include <QString>
+
+namespace DesktopExports {
+
+// The local administrator's data folder, the first of XDG_DATA_DIRS' default
+// and so of the session bus's service folders; /usr/share is the
+// distribution's.
+inline const QString SystemDataFolder = QStringLiteral("/usr/local/share");
+
+// Links each file under the bundle's share/applications, share/dbus-1/services
+// and share/icons to the same place under dataFolder, making the folders on
+// the way and replacing an entry of that name there in one step. False with
+// the description set when one can't be linked; those linked before stay.
+bool exportBundle(const QString& bundlePath, const QString& dataFolder, QString* errorDescription);
+
+} // namespace DesktopExports
