@@ -168,12 +168,8 @@ private slots:
             << "https://user.example.org/x" << true;
         QTest::newRow("http passed over for the next file")
             << QByteArray("[Service]\nURL=http://docs.example.org/x\n") << set << other << true;
-        QTest::newRow("no host") << QByteArray("[Service]\nURL=https:///x\n") << QByteArray()
-                                 << builtIn << false;
         QTest::newRow("missing CA") << QByteArray("[Service]\nCA=/nonexistent.pem\n")
                                     << QByteArray() << builtIn << false;
-        QTest::newRow("CA without a certificate")
-            << QByteArray("[Service]\nCA=tarvenDESK.conf\n") << QByteArray() << builtIn << false;
         QTest::newRow("binary garbage") << QByteArray("\0\xff[\x01=\n\xfe]]", 9) << QByteArray()
                                         << builtIn << false;
     }
