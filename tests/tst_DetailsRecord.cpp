@@ -19,33 +19,23 @@ private slots:
         QTest::addColumn<QString>("userName");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("text"); // empty: not compared
-        QTest::newRow("plain values are kept as they are")
-            << "alice smith"
-            << "p@ss%20w0rd\\"
+        const QString none;
+        QTest::newRow("plain values are kept as they are") << "alice smith" << "p@ss%20w0rd\\"
             << "UserName=alice smith;Password=p@ss%20w0rd\\;Freequency=1;Status=0";
-        QTest::newRow("empty") << ""
-                               << ""
-                               << "UserName=;Password=;Freequency=1;Status=0";
-        QTest::newRow("separators are escaped")
-            << "a;b"
-            << "==x="
+        QTest::newRow("empty") << "" << "" << "UserName=;Password=;Freequency=1;Status=0";
+        QTest::newRow("separators are escaped") << "a;b" << "==x="
             << "UserName==a%3Bb;Password==%3D%3Dx%3D;Freequency=1;Status=0";
-        QTest::newRow("percent beside them") << "%3B=;%"
-                                             << "p%3D=;" << QString();
-        QTest::newRow("leading equals") << "=start"
-                                        << "=" << QString();
-        QTest::newRow("placeholders") << "%1%3"
-                                      << "%@ %2" << QString();
-        QTest::newRow("blanks and unicode") << " Zoë "
-                                            << "пароль ключ\t" << QString();
-        QTest::newRow("typed like a missing value") << "(null)"
-                                                    << "(null)" << QString();
+        QTest::newRow("percent beside them") << "%3B=;%" << "p%3D=;" << none;
+        QTest::newRow("leading equals") << "=start" << "=" << none;
+        QTest::newRow("placeholders") << "%1%3" << "%@ %2" << none;
+        QTest::newRow("blanks and unicode") << " Zoë " << "пароль ключ\t" << none;
+        QTest::newRow("typed like a missing value") << "(null)" << "(null)" << none;
         QTest::newRow("longest values")
             << QString(DetailsRecord::MaximumValueSize, u'x')
-            << QString(DetailsRecord::MaximumValueSize / 3 - 1, QChar(0x20AC)) + "=;xx" << QString();
+            << QString(DetailsRecord::MaximumValueSize / 3 - 1, QChar(0x20AC)) + "=;xx" << none;
         // UTF-16 literals: a narrow one would pass through fromUtf8, which drops the mark.
         QTest::newRow("leading byte-order mark")
-            << QStringLiteral("\uFEFFa;b") << QStringLiteral("\uFEFF=") << QString();
+            << QStringLiteral("\uFEFFa;b") << QStringLiteral("\uFEFF=") << none;
     }
 
     void everyTypedValueSurvivesARoundTrip()
@@ -88,21 +78,12 @@ private slots:
         }
     }
 
-    void integersReadLikeTheRecordReader_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("value");
-        QTest::newRow("leading blanks, trailing text") << "  42abc" << 42;
-        QTest::newRow("no number") << "x1" << 0;
-        QTest::newRow("too large") << "99999999999999999999" << 2147483647;
-        QTest::newRow("too small") << "-2147483649" << int(-2147483648LL);
-    }
-
     void integersReadLikeTheRecordReader()
     {
-        QFETCH(QString, text);
-        QFETCH(int, value);
-        QCOMPARE(DetailsRecord::integerValue(text), value);
+        for (const auto& [text, value] : QList<std::pair<QString, int>> { { "  42abc", 42 },
+                 { "x1", 0 }, { "99999999999999999999", 2147483647 },
+                 { "-2147483649", int(-2147483648LL) } })
+            QVERIFY2(DetailsRecord::integerValue(text) == value, qPrintable(text));
     }
 
     void storeHalvesWriteReadAndClear()

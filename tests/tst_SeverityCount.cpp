@@ -21,29 +21,16 @@ using Kind = ExchangeOutcome::Kind;
 
 namespace {
 
-// Forwards to the exchange as each program's AppDelegate does, and records.
-class ExchangeDelegate : public URLConnectionDelegate
+// Ends requests as each program's AppDelegate does, and records.
+class ExchangeDelegate : public SeverityCountConnectionDelegate
 {
 public:
-    SeverityCountExchange exchange;
+    SeverityCountExchange& exchange = _responseData;
     QList<std::pair<QByteArray, ExchangeOutcome>> outcomes; // request body, outcome
     QList<Error> failures;
 
     qsizetype ended() const { return outcomes.size() + failures.size(); }
 
-    void connectionDidReceiveResponse(URLConnection* connection, const URLResponse& response) override
-    {
-        exchange.connectionDidReceiveResponse(connection, response);
-    }
-    void connectionDidReceiveData(URLConnection* connection, const QByteArray& data) override
-    {
-        exchange.connectionDidReceiveData(connection, data);
-    }
-    std::optional<URLResponse> connectionWillCacheResponse(
-        URLConnection*, const URLResponse&) override
-    {
-        return std::nullopt;
-    }
     void connectionDidFinishLoading(URLConnection* connection) override
     {
         outcomes.append({ connection->originalRequest().body,
