@@ -112,6 +112,9 @@ void AppDelegate::applicationDidFinishLaunching(const Notification&)
     statusItem->setMenu(statusMenu);
     statusItem->setImage(Bundle::imageNamed(QStringLiteral("StatusIcon.png")));
     statusItem->setHighlightMode(true);
+    // Up before the keyring is read and the first check sent: either may
+    // wait on another program.
+    statusItem->setVisible(true);
     applyStoredDetails();
 }
 
