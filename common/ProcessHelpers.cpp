@@ -52,30 +52,44 @@ QList<pid_t> instancesToKill(const QString& bundleIdentifier,
     return pids;
 }
 
-void launchApplication(
-    const QString& applicationName, AlertPresenter* askedByPerson, std::function<void()> then)
+void launchApplication(const QString& applicationName, LaunchCompletion done)
 {
+    const auto report = [applicationName, done = std::move(done)](const QString& failure) {
+        if (!failure.isNull())
+            qCWarning(lcActivation).noquote()
+                << "Activating" << applicationName << "failed:" << failure;
+        if (done)
+            done(failure);
+    };
     if (const Launcher& launcher = installedLauncher()) {
-        launcher(applicationName);
-        if (then)
-            then();
+        report(launcher(applicationName));
         return;
     }
     ApplicationActivation::activateApplication(applicationName,
+        [report](const QString& entryId, const QString& errorDescription) {
+            report(entryId.isNull() ? errorDescription : QString());
+        });
+}
+
+void launchApplication(
+    const QString& applicationName, AlertPresenter* askedByPerson, std::function<void()> then)
+{
+    launchApplication(applicationName,
         [applicationName, presenter = QPointer<AlertPresenter>(askedByPerson),
-            asked = askedByPerson != nullptr,
-            then = std::move(then)](const QString& entryId, const QString& errorDescription) {
-            if (entryId.isNull()) {
-                qCWarning(lcActivation).noquote() << errorDescription;
-                if (asked && presenter)
-                    presenter->runModal(Alert {
-                        QCoreApplication::translate("ProcessHelpers", "“%1” couldn’t be opened.")
-                            .arg(applicationName),
-                        errorDescription,
-                        { QCoreApplication::translate("ProcessHelpers", "OK") } });
+            then = std::move(then)](const QString& failure) {
+            if (failure.isNull() || !presenter) {
+                if (then)
+                    then();
+                return;
             }
-            if (then)
-                then();
+            presenter->runModal(
+                Alert { QCoreApplication::translate("ProcessHelpers", "“%1” couldn’t be opened.")
+                            .arg(applicationName),
+                    failure, { QCoreApplication::translate("ProcessHelpers", "OK") } },
+                [then](int) {
+                    if (then)
+                        then();
+                });
         });
 }
 

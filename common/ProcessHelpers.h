@@ -33,17 +33,25 @@ QList<pid_t> instancesToKill(const QString& bundleIdentifier,
     const QList<RunningApplication>& runningApplications, pid_t ownProcessIdentifier,
     qint64 ownUserIdentifier);
 
+// Why an activation failed; null when the application was brought forward or
+// started.
+using LaunchCompletion = std::function<void(const QString& failureReason)>;
+
 // Brings the named application ("TarvenDESK.app") to the front, starting it
-// when it is not running; returns at once. A failure is logged and, when a
-// person asked for the activation, shown through their program's presenter.
-// then, if given, runs once the activation has succeeded or failed (after the
-// alert).
+// when it is not running; returns at once. A failure is logged. done, if
+// given, runs once, later, with the outcome.
+void launchApplication(const QString& applicationName, LaunchCompletion done);
+
+// As above; a failure is also shown through the presenter of the person who
+// asked for the activation, if one did. then, if given, runs once the
+// activation has succeeded or failed (after the alert).
 void launchApplication(const QString& applicationName, AlertPresenter* askedByPerson = nullptr,
     std::function<void()> then = {});
 
-// Where launchApplication hands its names; empty puts the desktop's activation
-// back. For tests that watch the hand-overs between the programs.
-using Launcher = std::function<void(const QString& applicationName)>;
+// Where launchApplication hands its names instead of the desktop's activation,
+// answering why it failed or null; empty puts the desktop's activation back.
+// For tests that watch the hand-overs between the programs.
+using Launcher = std::function<QString(const QString& applicationName)>;
 void setLauncher(Launcher launcher);
 
 } // namespace ProcessHelpers

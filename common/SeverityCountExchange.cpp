@@ -1,7 +1,6 @@
 #include "common/SeverityCountExchange.h"
 
 #include "platform/Logging.h"
-#include "platform/URLConnection.h"
 
 void SeverityCountExchange::connectionDidReceiveResponse(
     URLConnection* connection, const URLResponse& response)
@@ -54,4 +53,22 @@ qsizetype SeverityCountExchange::bufferedSize(const URLConnection* connection) c
 {
     const auto found = m_answers.find(connection);
     return found == m_answers.end() ? 0 : found->second.data.size();
+}
+
+void SeverityCountConnectionDelegate::connectionDidReceiveResponse(
+    URLConnection* connection, const URLResponse& response)
+{
+    _responseData.connectionDidReceiveResponse(connection, response);
+}
+
+void SeverityCountConnectionDelegate::connectionDidReceiveData(
+    URLConnection* connection, const QByteArray& data)
+{
+    _responseData.connectionDidReceiveData(connection, data);
+}
+
+std::optional<URLResponse> SeverityCountConnectionDelegate::connectionWillCacheResponse(
+    URLConnection*, const URLResponse&)
+{
+    return std::nullopt;
 }

@@ -1,16 +1,13 @@
 #pragma once
 
 // Collects the answers of the severity-count requests in flight, one buffer
-// per connection, so overlapping requests never read each other's bytes. Each
-// program's AppDelegate holds one and passes its connection calls on to it.
+// per connection, so overlapping requests never read each other's bytes.
 
 #include "common/SeverityCountAnswer.h"
+#include "platform/URLConnection.h"
 
 #include <QByteArray>
 #include <unordered_map>
-
-class URLConnection;
-struct URLResponse;
 
 class SeverityCountExchange
 {
@@ -40,4 +37,21 @@ private:
     };
 
     std::unordered_map<const URLConnection*, Answer> m_answers;
+};
+
+// The connection delegate of a program that posts severity-count requests:
+// the response and its bytes go to the one exchange, nothing is cached. How a
+// request ends (connectionDidFinishLoading, connectionDidFailWithError) is the
+// program's own; it asks _responseData for the outcome.
+class SeverityCountConnectionDelegate : public URLConnectionDelegate
+{
+public:
+    void connectionDidReceiveResponse(
+        URLConnection* connection, const URLResponse& response) override;
+    void connectionDidReceiveData(URLConnection* connection, const QByteArray& data) override;
+    std::optional<URLResponse> connectionWillCacheResponse(
+        URLConnection* connection, const URLResponse& cachedResponse) override;
+
+protected:
+    SeverityCountExchange _responseData;
 };

@@ -13,38 +13,45 @@ AlertPresenter::AlertPresenter(QObject* parent)
 {
 }
 
-int AlertPresenter::runModal(const Alert& alert)
+void AlertPresenter::runModal(const Alert& alert, Completion done)
 {
-    QMessageBox box;
-    box.setWindowTitle(QGuiApplication::applicationDisplayName());
+    auto* box = new QMessageBox;
+    box->setWindowModality(Qt::ApplicationModal);
+    box->setWindowTitle(QGuiApplication::applicationDisplayName());
     // The texts come from errors and from the service's answers: never let
     // them be read as rich text.
-    box.setTextFormat(Qt::PlainText);
-    box.setText(alert.messageText);
-    box.setInformativeText(alert.informativeText);
-    if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+    box->setTextFormat(Qt::PlainText);
+    box->setText(alert.messageText);
+    box->setInformativeText(alert.informativeText);
+    if (auto* informative = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
         informative->setTextFormat(Qt::PlainText);
 
     // Like a desktop alert of the program itself: its icon when it has one.
     const QIcon programIcon = QApplication::windowIcon();
     if (programIcon.isNull())
-        box.setIcon(QMessageBox::Warning);
+        box->setIcon(QMessageBox::Warning);
     else
-        box.setIconPixmap(programIcon.pixmap(64, 64));
+        box->setIconPixmap(programIcon.pixmap(64, 64));
 
     const QStringList titles
         = alert.buttons.isEmpty() ? QStringList { QStringLiteral("OK") } : alert.buttons;
     std::vector<QPushButton*> buttons;
     for (qsizetype i = 0; i < titles.size(); ++i)
         buttons.push_back(
-            box.addButton(titles[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
-    box.setDefaultButton(buttons.front());
+            box->addButton(titles[i], i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
+    box->setDefaultButton(buttons.front());
 
+    connect(box, &QDialog::finished, this, [this, box, buttons, done = std::move(done)] {
+        const auto pressed = std::find(buttons.begin(), buttons.end(), box->clickedButton());
+        box->deleteLater();
+        endModalAlert();
+        if (done)
+            done(pressed == buttons.end() ? -1 : int(pressed - buttons.begin()));
+    });
+    // A box still up when the presenter goes would be left without its ending.
+    connect(this, &QObject::destroyed, box, &QObject::deleteLater);
     beginModalAlert();
-    box.exec();
-    endModalAlert();
-    const auto pressed = std::find(buttons.begin(), buttons.end(), box.clickedButton());
-    return pressed == buttons.end() ? -1 : int(pressed - buttons.begin());
+    box->show();
 }
 
 void AlertPresenter::beginModalAlert()

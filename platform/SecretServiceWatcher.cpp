@@ -1,5 +1,7 @@
 #include "platform/SecretServiceWatcher.h"
 
+#include "platform/Logging.h"
+
 #include <QDBusAbstractInterface>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -38,12 +40,47 @@ signals:
 SecretServiceWatcher::SecretServiceWatcher(const QDBusConnection& connection, QObject* parent)
     : QObject(parent)
     , m_connection(connection)
-    , m_serviceWatcher(std::make_unique<QDBusServiceWatcher>(
-          secretsService, connection, QDBusServiceWatcher::WatchForRegistration))
-    , m_signals(std::make_unique<SecretServiceSignals>(connection))
 {
+    m_retry.setInterval(RetryInterval);
+    connect(&m_retry, &QTimer::timeout, this, &SecretServiceWatcher::emitIfWatching);
+}
+
+SecretServiceWatcher::~SecretServiceWatcher() = default;
+
+void SecretServiceWatcher::start()
+{
+    if (m_watching)
+        return;
+    qCWarning(lcKeyring) << "The keyring is locked or not running; waiting for it";
+    m_watching = true;
+    if (!m_serviceWatcher)
+        watchBus();
+    QMetaObject::invokeMethod(
+        this, &SecretServiceWatcher::emitIfWatching, Qt::QueuedConnection);
+    m_retry.start();
+}
+
+void SecretServiceWatcher::stop()
+{
+    m_watching = false;
+    m_retry.stop();
+}
+
+void SecretServiceWatcher::emitIfWatching()
+{
+    if (m_watching)
+        emit storeReady();
+}
+
+// Set up on the first wait only, and kept: a program whose store answers at
+// once never asks the bus for any of it.
+void SecretServiceWatcher::watchBus()
+{
+    m_serviceWatcher = std::make_unique<QDBusServiceWatcher>(
+        secretsService, m_connection, QDBusServiceWatcher::WatchForRegistration);
+    m_signals = std::make_unique<SecretServiceSignals>(m_connection);
     connect(m_serviceWatcher.get(), &QDBusServiceWatcher::serviceRegistered, this,
-        &SecretServiceWatcher::serviceRegistered);
+        &SecretServiceWatcher::emitIfWatching);
     connect(m_signals.get(), &SecretServiceSignals::CollectionChanged, this,
         &SecretServiceWatcher::onCollectionChanged);
     // The match rules go out on this connection ahead of any later call; a
@@ -52,20 +89,20 @@ SecretServiceWatcher::SecretServiceWatcher(const QDBusConnection& connection, QO
         m_connection.interface()->isServiceRegistered(secretsService);
 }
 
-SecretServiceWatcher::~SecretServiceWatcher() = default;
-
 void SecretServiceWatcher::onCollectionChanged(const QDBusObjectPath& collection)
 {
+    if (!m_watching)
+        return;
     QDBusMessage get = QDBusMessage::createMethodCall(secretsService, collection.path(),
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get << collectionInterface << QStringLiteral("Locked");
     auto* call = new QDBusPendingCallWatcher(m_connection.asyncCall(get), this);
     connect(call, &QDBusPendingCallWatcher::finished, this,
-        [this, collection](QDBusPendingCallWatcher* finished) {
+        [this](QDBusPendingCallWatcher* finished) {
             finished->deleteLater();
             const QDBusPendingReply<QDBusVariant> locked = *finished;
             if (!locked.isError() && !locked.value().variant().toBool())
-                emit collectionUnlocked(collection);
+                emitIfWatching();
         });
 }
 

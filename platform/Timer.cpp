@@ -1,6 +1,5 @@
 #include "platform/Timer.h"
 
-#include "platform/AlertPresenter.h"
 #include "platform/Logging.h"
 
 #include <QSocketNotifier>
@@ -47,18 +46,15 @@ double clamped(double seconds, double shortest)
 
 } // namespace
 
-std::unique_ptr<Timer> Timer::scheduledTimer(
-    double firstDelay, double interval, Action action, AlertPresenter* alertPresenter)
+std::unique_ptr<Timer> Timer::scheduledTimer(double firstDelay, double interval, Action action)
 {
-    return std::unique_ptr<Timer>(
-        new Timer(firstDelay, interval, std::move(action), alertPresenter));
+    return std::unique_ptr<Timer>(new Timer(firstDelay, interval, std::move(action)));
 }
 
-Timer::Timer(double firstDelay, double interval, Action action, AlertPresenter* alertPresenter)
+Timer::Timer(double firstDelay, double interval, Action action)
     : m_firstDelay(firstDelay)
     , m_interval(clamped(interval, shortestInterval))
     , m_action(std::move(action))
-    , m_alertPresenter(alertPresenter)
 {
     // CLOCK_BOOTTIME goes on while the machine sleeps; the monotonic clock of
     // QTimer does not.
@@ -74,12 +70,6 @@ Timer::Timer(double firstDelay, double interval, Action action, AlertPresenter* 
 
     m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &Timer::onExpired);
-    if (m_alertPresenter) {
-        // Queued: the held firing runs when control is back in the event
-        // loop, after the code that showed the alert has finished.
-        connect(m_alertPresenter, &AlertPresenter::modalAlertRunningChanged, this,
-            &Timer::onModalAlertRunningChanged, Qt::QueuedConnection);
-    }
 }
 
 Timer::~Timer()
@@ -129,13 +119,16 @@ void Timer::onExpired()
 
 bool Timer::mustHoldFiring() const
 {
-    return m_running || (m_alertPresenter && m_alertPresenter->isModalAlertRunning());
+    return m_running || m_firingsHeld;
 }
 
-void Timer::onModalAlertRunningChanged(bool running)
+void Timer::setFiringsHeld(bool held)
 {
-    if (!running)
-        runHeldFiring();
+    m_firingsHeld = held;
+    // Queued: the held firing runs when control is back in the event loop,
+    // after the code that released it has finished.
+    if (!held)
+        QMetaObject::invokeMethod(this, &Timer::runHeldFiring, Qt::QueuedConnection);
 }
 
 void Timer::runHeldFiring()

@@ -3,9 +3,8 @@
 // A repeating timer that counts the time a machine spends asleep, so that a
 // check every 24 hours stays every 24 hours on a laptop that sleeps at night.
 // Firings that were missed are not made up: one firing stands for them all.
-// While an alert of the given presenter is up, a firing that falls due waits
-// and runs once the alert has been dismissed, as it would on a run loop that
-// the alert holds.
+// While the firings are held (an alert is up, say), one that falls due waits
+// and runs once they are released.
 
 #include <QDateTime>
 #include <QObject>
@@ -14,7 +13,6 @@
 #include <functional>
 #include <memory>
 
-class AlertPresenter;
 class QSocketNotifier;
 
 class Timer : public QObject
@@ -27,8 +25,8 @@ public:
     // First firing firstDelay seconds from now, then every interval seconds.
     // A delay of 0 or less fires as soon as the event loop runs; an interval
     // of 0 or less is taken as 0.1 milliseconds.
-    static std::unique_ptr<Timer> scheduledTimer(double firstDelay, double interval, Action action,
-        AlertPresenter* alertPresenter = nullptr);
+    static std::unique_ptr<Timer> scheduledTimer(
+        double firstDelay, double interval, Action action);
     ~Timer() override;
 
     // Runs the action now; the schedule stays as it was. Does nothing once
@@ -37,6 +35,10 @@ public:
     // Stops the timer for good.
     void invalidate();
     bool isValid() const { return m_fd >= 0; }
+    // Holds the firings that fall due from now on, or releases them: a held
+    // one then runs once, from the event loop, not inside this call.
+    void setFiringsHeld(bool held);
+    bool areFiringsHeld() const { return m_firingsHeld; }
 
     // The next scheduled firing; invalid once the timer is invalidated.
     QDateTime fireDate() const;
@@ -44,10 +46,9 @@ public:
     double timeInterval() const { return m_interval; }
 
 private:
-    Timer(double firstDelay, double interval, Action action, AlertPresenter* alertPresenter);
+    Timer(double firstDelay, double interval, Action action);
 
     void onExpired();
-    void onModalAlertRunningChanged(bool running);
     bool mustHoldFiring() const;
     void runHeldFiring();
     void runAction();
@@ -55,9 +56,9 @@ private:
     double m_firstDelay;
     double m_interval;
     Action m_action;
-    QPointer<AlertPresenter> m_alertPresenter;
     int m_fd = -1;
     std::unique_ptr<QSocketNotifier> m_notifier;
+    bool m_firingsHeld = false;
     bool m_firingHeld = false;
     bool m_running = false;
 };

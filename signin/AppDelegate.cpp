@@ -19,7 +19,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 #include <algorithm>
 #include <utility>
 
@@ -67,6 +66,8 @@ AppDelegate::AppDelegate(QWidget& signInWindow, AlertPresenter& alertPresenter,
 {
     connectOutlets(signInWindow);
     connectActions();
+    connect(&m_storeWatcher, &SecretServiceWatcher::storeReady, this,
+        &AppDelegate::applyStoredDetails);
 }
 
 AppDelegate::~AppDelegate()
@@ -132,7 +133,7 @@ void AppDelegate::applyStoredDetails()
     UserDetails stored { userName, password, freequency, status };
     Error error;
     if (DetailsRecord::getDetailsFromKeyChain(stored, &error)) {
-        stopWaitingForStore();
+        m_storeWatcher.stop();
         userName = stored.userName;
         password = stored.password;
         freequency = stored.freequency;
@@ -148,10 +149,10 @@ void AppDelegate::applyStoredDetails()
         // Only a start-up has no view yet; a later one stays as it is.
         if (m_launchWhenSignedIn)
             showKeyringUnavailable();
-        waitForStore();
+        m_storeWatcher.start();
         return;
     }
-    stopWaitingForStore();
+    m_storeWatcher.stop();
     // A signed-out view already shown keeps the settings chosen in it.
     const bool showView = std::exchange(m_launchWhenSignedIn, false) || !userName.isEmpty()
         || btnSignIn->isHidden();
@@ -160,34 +161,6 @@ void AppDelegate::applyStoredDetails()
         showSignIn();
         showStoredSettings();
     }
-}
-
-void AppDelegate::waitForStore()
-{
-    if (m_storeWatcher)
-        return;
-    qCWarning(lcKeyring) << "The keyring is locked or not running; the sign-in waits for it";
-    m_storeWatcher = std::make_unique<SecretServiceWatcher>();
-    connect(m_storeWatcher.get(), &SecretServiceWatcher::serviceRegistered, this,
-        &AppDelegate::applyStoredDetails);
-    connect(m_storeWatcher.get(), &SecretServiceWatcher::collectionUnlocked, this,
-        &AppDelegate::applyStoredDetails);
-    // The keyring may have come back between the read and the watching, or
-    // answer only a while after its service appeared: asked again now, and
-    // then now and then, so a missed signal does not leave the window waiting.
-    QMetaObject::invokeMethod(this, &AppDelegate::applyStoredDetails, Qt::QueuedConnection);
-    m_storeRetry = std::make_unique<QTimer>();
-    connect(m_storeRetry.get(), &QTimer::timeout, this, &AppDelegate::applyStoredDetails);
-    m_storeRetry->start(StoreRetryInterval);
-}
-
-void AppDelegate::stopWaitingForStore()
-{
-    // Later, not now: this may run inside a signal of either.
-    if (m_storeRetry)
-        m_storeRetry.release()->deleteLater();
-    if (m_storeWatcher)
-        m_storeWatcher.release()->deleteLater();
 }
 
 void AppDelegate::showStoredSettings()
@@ -234,10 +207,9 @@ void AppDelegate::showSignIn()
     userNameTxtField->setFocus();
 }
 
-void AppDelegate::showKeyringUnavailable()
+// The status line alone: no fields, no sign-in button, no title.
+void AppDelegate::showStatusOnly()
 {
-    btnSingout->hide();
-    signInstatusLbl->setText(tr("Waiting for the keyring: it is locked or not running."));
     signInstatusLbl->show();
     userNameTxtField->hide();
     passwordTxtField->hide();
@@ -247,16 +219,17 @@ void AppDelegate::showKeyringUnavailable()
     btnSignIn->hide();
 }
 
+void AppDelegate::showKeyringUnavailable()
+{
+    btnSingout->hide();
+    signInstatusLbl->setText(tr("Waiting for the keyring: it is locked or not running."));
+    showStatusOnly();
+}
+
 void AppDelegate::showloggedIn()
 {
     btnSingout->show();
-    signInstatusLbl->show();
-    userNameTxtField->hide();
-    passwordTxtField->hide();
-    lblPassword->hide();
-    lblUsername->hide();
-    containerBox->setTitle(QString());
-    btnSignIn->hide();
+    showStatusOnly();
     btnSingout->setFocus();
 }
 
@@ -365,9 +338,17 @@ void AppDelegate::killAllOtherInstance()
     ProcessHelpers::killAllOtherInstance(SignInBundleIdentifier);
 }
 
+// Only the hand-over to the notifier: told when neither the bus nor the
+// notifier's desktop entry could start it, since checks and notifications
+// would otherwise silently never come.
 void AppDelegate::launchApplication(const QString& name)
 {
-    ProcessHelpers::launchApplication(name);
+    ProcessHelpers::launchApplication(
+        name, [presenter = QPointer<AlertPresenter>(&m_alertPresenter)](const QString& failure) {
+            if (!failure.isNull() && presenter)
+                presenter->runModal(
+                    { tr("The notifier could not be started."), failure, { tr("OK") } });
+        });
 }
 
 bool AppDelegate::checkEmpty(const QLineEdit* textField)
@@ -406,9 +387,11 @@ void AppDelegate::onSignInAction(QObject*)
 void AppDelegate::alertMissingField(const QString& text, QLineEdit* field)
 {
     stopProgressIndicator();
-    m_alertPresenter.runModal({ text, QString(), { tr("OK") } });
-    if (field)
-        field->setFocus();
+    m_alertPresenter.runModal({ text, QString(), { tr("OK") } },
+        [field = QPointer<QLineEdit>(field)](int) {
+            if (field)
+                field->setFocus();
+        });
 }
 
 void AppDelegate::checkDocuments(const QString& typedUserName, const QString& typedPassword)
@@ -419,31 +402,14 @@ void AppDelegate::checkDocuments(const QString& typedUserName, const QString& ty
     m_pendingSignIns[connection] = { connection, { typedUserName, typedPassword } };
 }
 
-void AppDelegate::connectionDidReceiveResponse(
-    URLConnection* connection, const URLResponse& response)
-{
-    _responseData.connectionDidReceiveResponse(connection, response);
-}
-
-void AppDelegate::connectionDidReceiveData(URLConnection* connection, const QByteArray& data)
-{
-    _responseData.connectionDidReceiveData(connection, data);
-}
-
-std::optional<URLResponse> AppDelegate::connectionWillCacheResponse(
-    URLConnection*, const URLResponse&)
-{
-    return std::nullopt;
-}
-
 void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
 {
     const ExchangeOutcome outcome = _responseData.connectionDidFinishLoading(connection);
     const auto found = m_pendingSignIns.find(connection);
     if (found == m_pendingSignIns.end())
         return;
-    // Taken out before anything that may run the event loop (an alert, an
-    // activation), during which other requests end too.
+    // Taken out first: nothing below may take this request for one still
+    // under way.
     const Credentials sent = found->second.credentials;
     m_pendingSignIns.erase(found);
 

@@ -7,7 +7,7 @@
 
 #include "common/SeverityCountExchange.h"
 #include "platform/ApplicationDelegate.h"
-#include "platform/URLConnection.h"
+#include "platform/SecretServiceWatcher.h"
 
 #include <QPointer>
 #include <QString>
@@ -16,11 +16,9 @@
 #include <unordered_map>
 
 class AlertPresenter;
-class SecretServiceWatcher;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
-class QTimer;
 class QLabel;
 class QLineEdit;
 class QNetworkAccessManager;
@@ -30,7 +28,7 @@ class QWidget;
 
 inline const QString StatusBarApplicationName = QStringLiteral("tarvenDESKStatusBar.app");
 
-class AppDelegate : public ApplicationDelegate, public URLConnectionDelegate
+class AppDelegate : public ApplicationDelegate, public SeverityCountConnectionDelegate
 {
     Q_OBJECT
 
@@ -71,11 +69,6 @@ public:
     // when the service accepts them.
     void checkDocuments(const QString& typedUserName, const QString& typedPassword);
 
-    void connectionDidReceiveResponse(
-        URLConnection* connection, const URLResponse& response) override;
-    void connectionDidReceiveData(URLConnection* connection, const QByteArray& data) override;
-    std::optional<URLResponse> connectionWillCacheResponse(
-        URLConnection* connection, const URLResponse& cachedResponse) override;
     void connectionDidFinishLoading(URLConnection* connection) override;
     void connectionDidFailWithError(URLConnection* connection, const Error& error) override;
 
@@ -116,8 +109,6 @@ private:
     void connectOutlets(QWidget& signInWindow);
     void connectActions();
     void applyStoredDetails();
-    void waitForStore();
-    void stopWaitingForStore();
     void storeSettings();
     void showStoredSettings();
     void forgetCredentials();
@@ -125,17 +116,15 @@ private:
     void startProgressIndicator();
     // Stops and hides the indicator once no sign-in request is running.
     void stopProgressIndicator();
+    void showStatusOnly();
     void alertMissingField(const QString& text, QLineEdit* field);
 
     AlertPresenter& m_alertPresenter;
     QNetworkAccessManager& m_networkAccessManager;
     QUrl m_serviceURL;
-    SeverityCountExchange _responseData;
-    // Set while the keyring is locked or away; the record is read again
+    // Watching while the keyring is locked or away; the record is read again
     // when it may have come back.
-    std::unique_ptr<SecretServiceWatcher> m_storeWatcher;
-    std::unique_ptr<QTimer> m_storeRetry;
-    static constexpr int StoreRetryInterval = 2000; // ms
+    SecretServiceWatcher m_storeWatcher;
     // The start-up's hand-over to the notifier, held back while the keyring
     // cannot tell whether anyone is signed in.
     bool m_launchWhenSignedIn = false;

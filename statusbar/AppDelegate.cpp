@@ -92,6 +92,14 @@ AppDelegate::AppDelegate(const Collaborators& collaborators)
         m_notificationCenter = UserNotificationCenter::defaultUserNotificationCenter();
     connect(m_networkReachability, &NetworkReachability::reachabilityChanged, this,
         &AppDelegate::onReachabilityChanged);
+    connect(&m_storeWatcher, &SecretServiceWatcher::storeReady, this,
+        &AppDelegate::applyStoredDetails);
+    // A check that falls due while an alert is up runs once it is dismissed,
+    // so that a user away from the screen finds one alert, not a pile.
+    connect(m_alertPresenter, &AlertPresenter::modalAlertRunningChanged, this, [this](bool running) {
+        if (notificationTImer)
+            notificationTImer->setFiringsHeld(running);
+    });
     // A click on the notification goes where the menu's entry goes.
     connect(m_notificationCenter, &UserNotificationCenter::didActivateNotification, this,
         [this] { onGoToApplicationMenuItemClick(m_notificationCenter); });
@@ -144,7 +152,7 @@ void AppDelegate::applyStoredDetails()
 {
     Error error;
     if (getUserDeatils(&error)) {
-        m_storeWatcher.reset();
+        m_storeWatcher.stop();
         const QString record = DetailsRecord::text(*this);
         if (record == m_recordInForce)
             return;
@@ -156,24 +164,9 @@ void AppDelegate::applyStoredDetails()
     }
     forgetUser();
     if (KeychainStore::isStoreUnavailableError(error))
-        waitForStore();
+        m_storeWatcher.start();
     else
-        m_storeWatcher.reset();
-}
-
-// At login the keyring is often still locked, or its daemon not yet on the
-// bus: the record is read again once the store can answer.
-void AppDelegate::waitForStore()
-{
-    if (m_storeWatcher)
-        return;
-    m_storeWatcher = std::make_unique<SecretServiceWatcher>();
-    connect(m_storeWatcher.get(), &SecretServiceWatcher::serviceRegistered, this,
-        &AppDelegate::applyStoredDetails);
-    connect(m_storeWatcher.get(), &SecretServiceWatcher::collectionUnlocked, this,
-        &AppDelegate::applyStoredDetails);
-    // The store may have become usable between the read and the watching.
-    QMetaObject::invokeMethod(this, &AppDelegate::applyStoredDetails, Qt::QueuedConnection);
+        m_storeWatcher.stop();
 }
 
 void AppDelegate::onCheckNotificationMenuItemClick(QObject*)
@@ -231,7 +224,8 @@ void AppDelegate::configureTimer()
     if (!schedule)
         return;
     notificationTImer = Timer::scheduledTimer(
-        schedule->firstDelay, schedule->interval, [this] { scheduledCheck(); }, m_alertPresenter);
+        schedule->firstDelay, schedule->interval, [this] { scheduledCheck(); });
+    notificationTImer->setFiringsHeld(m_alertPresenter->isModalAlertRunning());
     notificationTImer->fire();
 }
 
@@ -324,26 +318,9 @@ void AppDelegate::launchApplication(const QString& name)
     ProcessHelpers::launchApplication(name, m_alertPresenter);
 }
 
-void AppDelegate::connectionDidReceiveResponse(
-    URLConnection* connection, const URLResponse& response)
-{
-    responseData.connectionDidReceiveResponse(connection, response);
-}
-
-void AppDelegate::connectionDidReceiveData(URLConnection* connection, const QByteArray& data)
-{
-    responseData.connectionDidReceiveData(connection, data);
-}
-
-std::optional<URLResponse> AppDelegate::connectionWillCacheResponse(
-    URLConnection*, const URLResponse&)
-{
-    return std::nullopt;
-}
-
 void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
 {
-    const ExchangeOutcome outcome = responseData.connectionDidFinishLoading(connection);
+    const ExchangeOutcome outcome = _responseData.connectionDidFinishLoading(connection);
     switch (outcome.kind) {
     case ExchangeOutcome::Kind::Counts:
         showNotification(SeverityCount::notificationText(outcome), countOf(outcome.expired) > 0);
@@ -358,6 +335,6 @@ void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
 
 void AppDelegate::connectionDidFailWithError(URLConnection* connection, const Error& error)
 {
-    responseData.connectionDidFailWithError(connection);
+    _responseData.connectionDidFailWithError(connection);
     runAlert(Alert::alertWithError(error));
 }

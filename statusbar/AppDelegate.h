@@ -7,7 +7,7 @@
 #include "common/DetailsRecord.h"
 #include "common/SeverityCountExchange.h"
 #include "platform/ApplicationDelegate.h"
-#include "platform/URLConnection.h"
+#include "platform/SecretServiceWatcher.h"
 
 #include <QAction>
 #include <QMenu>
@@ -20,7 +20,6 @@
 class AlertPresenter;
 class NetworkReachability;
 class QNetworkAccessManager;
-class SecretServiceWatcher;
 class StatusItem;
 class Timer;
 class UserNotificationCenter;
@@ -40,7 +39,9 @@ struct AppDelegateCollaborators
     std::chrono::milliseconds requestTimeLimit {};
 };
 
-class AppDelegate : public ApplicationDelegate, public URLConnectionDelegate, public UserDetails
+class AppDelegate : public ApplicationDelegate,
+                    public SeverityCountConnectionDelegate,
+                    public UserDetails
 {
     Q_OBJECT
 
@@ -73,18 +74,13 @@ public:
     void killAllOtherInstance();
     void launchApplication(const QString& name);
 
-    void connectionDidReceiveResponse(
-        URLConnection* connection, const URLResponse& response) override;
-    void connectionDidReceiveData(URLConnection* connection, const QByteArray& data) override;
-    std::optional<URLResponse> connectionWillCacheResponse(
-        URLConnection* connection, const URLResponse& cachedResponse) override;
     void connectionDidFinishLoading(URLConnection* connection) override;
     void connectionDidFailWithError(URLConnection* connection, const Error& error) override;
 
     // True while a scheduled check is held until the network is back.
     bool isCheckWaitingForNetwork() const { return m_checkWaitingForNetwork; }
     // True while the stored record is waited for: the store was locked or absent.
-    bool isWaitingForStore() const { return m_storeWatcher != nullptr; }
+    bool isWaitingForStore() const { return m_storeWatcher.isWatching(); }
 
     // From the interface resource, which owns them.
     QPointer<QMenu> statusMenu;
@@ -92,11 +88,9 @@ public:
 
     std::unique_ptr<StatusItem> statusItem;
     std::unique_ptr<Timer> notificationTImer;
-    SeverityCountExchange responseData;
 
 private:
     void applyStoredDetails();
-    void waitForStore();
     void forgetUser();
     void stopChecks();
     void scheduledCheck();
@@ -116,7 +110,7 @@ private:
 
     // The text of the record the title and checks follow; null for none.
     QString m_recordInForce;
-    std::unique_ptr<SecretServiceWatcher> m_storeWatcher;
+    SecretServiceWatcher m_storeWatcher;
     // Requests under way; each connection deletes itself when it is done.
     std::vector<QPointer<URLConnection>> m_requests;
     bool m_checkWaitingForNetwork = false;

@@ -28,7 +28,6 @@ public:
     SeverityCountExchange exchange;
     QList<std::pair<QByteArray, ExchangeOutcome>> outcomes; // request body, outcome
     QList<Error> failures;
-    qsizetype largestBuffer = 0;
 
     qsizetype ended() const { return outcomes.size() + failures.size(); }
 
@@ -39,7 +38,6 @@ public:
     void connectionDidReceiveData(URLConnection* connection, const QByteArray& data) override
     {
         exchange.connectionDidReceiveData(connection, data);
-        largestBuffer = std::max(largestBuffer, exchange.bufferedSize(connection));
     }
     std::optional<URLResponse> connectionWillCacheResponse(
         URLConnection*, const URLResponse&) override
@@ -121,30 +119,12 @@ private slots:
         QVERIFY(server->listen());
     }
 
-    void requestIsAFormPostToTheCompiledEndpoint()
-    {
-        QCOMPARE(SeverityCountURL().scheme(), QString("https"));
-        QCOMPARE(SeverityCountURL().path(), QString("/ex-libs/get-severity-count"));
-        for (const QSslCertificate& certificate : SeverityCountTrustedCertificates())
-            QVERIFY2(!certificate.isNull(), "a compiled-in certificate does not read back");
-
-        const URLRequest request = severityCountRequest("alice", "s3cret");
-        QCOMPARE(request.url, SeverityCountURL());
-        QCOMPARE(request.method, QByteArray("POST"));
-        QCOMPARE(request.headers,
-            (QMap<QByteArray, QByteArray> {
-                { "Content-Type", "application/x-www-form-urlencoded" } }));
-        QCOMPARE(request.body, QByteArray("username=alice&password=s3cret"));
-        QCOMPARE(request.timeout, 60s);
-    }
-
     // The service knows the user only if both values arrive as typed.
     void typedValuesArriveUnchanged()
     {
         for (const auto& [name, password] :
             QList<std::pair<QString, QString>> { { "a&b=c", "&password=x" }, { "jo hn+doe", "+ +" },
-                { "100%", "%41%2B%" }, { " bob ", "\tpass word" }, { "Zoë Ångström", "пароль🔑" },
-                { "=&+% ü", "?#;/\\\"'<>" } }) {
+                { "100%", "%41%2B%" }, { " Zoë ", "\tпароль🔑?#;/\\\"'<>" } }) {
             QVERIFY2(service.addUser(name, password), qPrintable(service.errorString()));
             ExchangeDelegate delegate;
             send(name, delegate, password, service.url());
@@ -167,12 +147,9 @@ private slots:
         QTest::newRow("null message") << QByteArray(R"({"message":null})") << 200 << "refused: <null>";
         QTest::newRow("empty object") << QByteArray("{}") << 204 << none;
         QTest::newRow("array") << QByteArray(R"([{"expiring":1}])") << 200 << "unreadable";
-        QTest::newRow("empty array") << QByteArray("[]") << 200 << "unreadable";
         QTest::newRow("empty object in a 500") << QByteArray("{}") << 500 << "unreadable";
         QTest::newRow("counts in a 404")
             << QByteArray(R"({"expiring":1})") << 404 << "unreadable";
-        QTest::newRow("counts in a redirect")
-            << QByteArray(R"({"expiring":1})") << 302 << "unreadable";
         QTest::newRow("message in a 503") << QByteArray(R"({"message":"busy"})") << 503
                                           << "refused: busy";
         QTest::newRow("blanks around an object")
@@ -181,10 +158,6 @@ private slots:
         QTest::newRow("values like placeholders")
             << QByteArray(R"({"expiring":"%2","critical":"%1%3","expired":"%@"})") << 200
             << "counts: Expiring : %2, Critical :%1%3, Expired : %@";
-        QTest::newRow("empty body") << QByteArray() << 200 << "unreadable";
-        QTest::newRow("html page")
-            << QByteArray("<html><body>Bad Gateway</body></html>") << 200 << "unreadable";
-        QTest::newRow("bare string") << QByteArray(R"("ok")") << 200 << "unreadable";
         QTest::newRow("two objects") << QByteArray("{}{}") << 200 << "unreadable";
     }
 
@@ -208,7 +181,6 @@ private slots:
             << QByteArray("9007199254740993") << "9007199254740993";
         QTest::newRow("true") << QByteArray("true") << "1";
         QTest::newRow("array") << QByteArray(R"([1, "a"])") << R"([1,"a"])";
-        QTest::newRow("object") << QByteArray(R"({"a": []})") << R"({"a":[]})";
     }
 
     void valuesHaveTheirTextForms()
@@ -218,52 +190,6 @@ private slots:
         const QJsonObject members
             = QJsonDocument::fromJson("{" + (json.isEmpty() ? "" : "\"v\":" + json) + "}").object();
         QCOMPARE(SeverityCount::textForm(members.value("v")), text);
-    }
-
-    void answersOverTheWireAreClassified_data()
-    {
-        const QByteArray counts
-            = RawTlsServer::Answer::http(200, R"({"expiring":2,"critical":0,"expired":5})").bytes;
-        const QByteArray large = "{\"expiring\":\"" + QByteArray(2 * cap, '7') + "\"}";
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("chunkSize");
-        QTest::addColumn<bool>("endless");
-        QTest::addColumn<QString>("outcome");
-        QTest::newRow("slow counts")
-            << counts << 3 << false << "counts: Expiring : 2, Critical :0, Expired : 5";
-        QTest::newRow("refusal in a 500")
-            << RawTlsServer::Answer::http(500, R"({"message":"down"})").bytes << 0 << false
-            << "refused: down";
-        QTest::newRow("empty object in a 500")
-            << RawTlsServer::Answer::http(500, "{}").bytes << 0 << false << "unreadable";
-        QTest::newRow("error page")
-            << RawTlsServer::Answer::http(502, "<h1>Bad</h1>", "text/html").bytes << 0 << false
-            << "unreadable";
-        QTest::newRow("object past the cap")
-            << RawTlsServer::Answer::http(200, large).bytes << 0 << false << "unreadable";
-        QTest::newRow("endless body") << QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n[")
-                                      << 0 << true << "unreadable";
-        QTest::newRow("body cut short") << QByteArray(
-            "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n{\"expi")
-                                        << 0 << false << "failure";
-    }
-
-    void answersOverTheWireAreClassified()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(int, chunkSize);
-        QFETCH(bool, endless);
-        QFETCH(QString, outcome);
-        RawTlsServer::Answer answer { bytes, chunkSize };
-        answer.endless = endless;
-        server->setAnswer(answer);
-        ExchangeDelegate delegate;
-        send("alice", delegate);
-        QTRY_COMPARE_WITH_TIMEOUT(delegate.ended(), 1, 60000);
-
-        QVERIFY2(summary(delegate).startsWith(outcome), qPrintable(summary(delegate)));
-        QVERIFY2(delegate.largestBuffer <= cap, "the answer was collected past the cap");
-        QCOMPARE(delegate.exchange.requestsInFlight(), 0);
     }
 
     void overlappingRequestsEachClassifyTheirOwnAnswer()

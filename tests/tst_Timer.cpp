@@ -1,7 +1,6 @@
 // The repeating timer on the kernel's boot-time clock, with real firings.
 
 #include "platform/Timer.h"
-#include "support/RecordingAlertPresenter.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -53,10 +52,9 @@ private slots:
             qPrintable(QStringLiteral("first firing after %1 ms").arg(firstFiringAt)));
 
         // A zero in the kernel's timer would disarm it instead.
-        int zeroFirings = 0, negativeFirings = 0;
+        int zeroFirings = 0;
         const auto zero = Timer::scheduledTimer(0, 0, [&] { ++zeroFirings; });
-        const auto negative = Timer::scheduledTimer(-5, -1, [&] { ++negativeFirings; });
-        QTRY_VERIFY_WITH_TIMEOUT(zeroFirings >= 3 && negativeFirings >= 3, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(zeroFirings >= 3, 60000);
     }
 
     void fireRunsNowKeepsTheScheduleAndInvalidateStopsItForGood()
@@ -76,14 +74,6 @@ private slots:
         timer->fire();
         QCOMPARE(firings, 2);
         QVERIFY(!timer->isValid() && !timer->fireDate().isValid());
-
-        const auto often = Timer::scheduledTimer(0.05, 0.05, [&] { ++firings; });
-        QTRY_VERIFY_WITH_TIMEOUT(firings >= 3, 60000);
-        often->invalidate();
-        const int atInvalidation = firings;
-        Ticks ticks(50);
-        QVERIFY(ticks.waitFor(8));
-        QCOMPARE(firings, atInvalidation);
     }
 
     void actionMayDestroyItsOwnTimer()
@@ -113,23 +103,22 @@ private slots:
         QCOMPARE(firings, beforeBusyLoop + 1);
     }
 
-    // A modal alert, or an action spinning the event loop as one does, holds
-    // the firings: the code behind them is never re-entered.
+    // Firings held (while an alert is up), or an action spinning the event
+    // loop, keep them back: the code behind them is never re-entered.
     void firingWhileTheProgramIsHeldRunsOnceAfterwards()
     {
-        RecordingAlertPresenter alerts;
-        alerts.setModalAlertRunning(true);
         int firings = 0, invalidatedFirings = 0;
-        const auto timer = Timer::scheduledTimer(
-            0.02, 3600, [&] { ++firings; }, &alerts);
-        const auto invalidated = Timer::scheduledTimer(
-            0.02, 0.02, [&] { ++invalidatedFirings; }, &alerts);
+        const auto timer = Timer::scheduledTimer(0.02, 3600, [&] { ++firings; });
+        const auto invalidated = Timer::scheduledTimer(0.02, 0.02, [&] { ++invalidatedFirings; });
+        timer->setFiringsHeld(true);
+        invalidated->setFiringsHeld(true);
         Ticks ticks(20);
         QVERIFY(ticks.waitFor(10));
         QCOMPARE(firings, 0);
         invalidated->invalidate();
-        alerts.setModalAlertRunning(false);
-        // Not inside the code that dismissed the alert: back in the event loop.
+        timer->setFiringsHeld(false);
+        invalidated->setFiringsHeld(false);
+        // Not inside the code that released them: back in the event loop.
         QCOMPARE(firings, 0);
         QTRY_COMPARE_WITH_TIMEOUT(firings, 1, 60000);
         QVERIFY(ticks.waitFor(20));

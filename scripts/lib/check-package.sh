@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # check-package.sh BUILD_DIR: builds the Debian package of BUILD_DIR and holds
 # it to what a distribution asks: lintian without errors or warnings (but
-# those README.md explains), valid desktop entries and AppStream metainfo.
+# those README.md explains), valid desktop entries and AppStream metainfo; and
+# the installer's bundle in BUILD_DIR the same way.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 out=$(mktemp -d /tmp/tarvendesk-package.XXXXXX)
@@ -35,5 +36,25 @@ if [ -e "$out/root/usr/bin/tarvenDESKStatusBar" ]; then
         || fail "the autostart entry is not a conffile"
 fi
 find "$out/root" -name '*.desktop' -exec desktop-file-validate {} +
+# The installer's bundle, valid for the desktop wherever it is copied: every
+# program for everyone to run, started by its entry and bus service from
+# /opt/tarvenDESK.app, with its icon.
+data="$build/share/tarvendesk/installer"
+bundle="$data/tarvenDESK.app"
+for program in TarvenDESK tarvenDESKStatusBar; do
+    [ -e "$build/bin/$program" ] || continue
+    id=org.tarvendesk.$program
+    [ "$(stat -c %A "$bundle/bin/$program" | cut -c8-10)" = r-x ] || fail "the bundle's $program is not for everyone"
+    for file in "$bundle/share/applications/$id.desktop" "$bundle/share/dbus-1/services/$id.service"; do
+        grep -qx "Exec=\"/opt/tarvenDESK.app/bin/$program\"" "$file" || fail "the bundle's $(basename "$file") starts something else"
+    done
+    file -b "$bundle/share/icons/hicolor/128x128/apps/$id.png" | grep -q '128 x 128' || fail "$id has no icon in the bundle"
+done
+checker=org.tarvendesk.TarvenDeskChecker.desktop
+if [ -e "$build/bin/tarvenDESKStatusBar" ]; then
+    [ -e "$bundle/share/applications/$checker" ] || fail "the bundle lacks $checker"
+    grep -qx 'Exec="/opt/tarvenDESK.app/bin/tarvenDESKStatusBar"' "$data/$checker" || fail "$checker starts something else"
+fi
+find "$bundle" "$data/$checker" -name '*.desktop' -exec desktop-file-validate {} +
 appstreamcli validate --no-net "$out"/root/usr/share/metainfo/*.metainfo.xml
 echo "package checks passed: $(basename "$deb")"

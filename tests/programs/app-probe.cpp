@@ -75,7 +75,6 @@ public:
 public slots:
     int activationCount() const { return m_activations; }
     int launchCount() const { return m_launches; }
-    int processIdentifier() const { return int(QCoreApplication::applicationPid()); }
     QString desktopFileName() const { return QGuiApplication::desktopFileName(); }
     int dumpable() const { return ::prctl(PR_GET_DUMPABLE); }
     void closeWindow()

@@ -1,11 +1,12 @@
 #include "support/RecordingAlertPresenter.h"
 
-int RecordingAlertPresenter::runModal(const Alert& alert)
+void RecordingAlertPresenter::runModal(const Alert& alert, Completion done)
 {
     beginModalAlert();
     m_alerts.append(alert);
     endModalAlert();
-    return 0;
+    if (done)
+        done(0);
 }
 
 void RecordingAlertPresenter::setModalAlertRunning(bool running)

@@ -1,7 +1,7 @@
 #pragma once
 
 // An alert presenter for tests: records every alert a program puts up and
-// answers it at once with its first button, so that no test blocks on a
+// answers it at once with its first button, so that no test waits for a
 // message box.
 
 #include "platform/AlertPresenter.h"
@@ -15,7 +15,7 @@ class RecordingAlertPresenter : public AlertPresenter
 public:
     using AlertPresenter::AlertPresenter;
 
-    int runModal(const Alert& alert) override;
+    void runModal(const Alert& alert, Completion done = {}) override;
 
     QList<Alert> alerts() const { return m_alerts; }
     void clear() { m_alerts.clear(); }

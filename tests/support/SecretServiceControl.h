@@ -1,7 +1,9 @@
 #pragma once
 
 // Puts the tests' keyring daemon into the states a user's desktop goes
-// through: the login collection locked, and unlocked again with its password.
+// through: the login collection locked, and unlocked again with its password;
+// the daemon stopped and started again as the test session does, unlocked,
+// with the same keyring on disk.
 
 #include <QList>
 #include <QMap>
@@ -20,3 +22,14 @@ bool isDefaultCollectionLocked();
 QList<QMap<QString, QString>> itemAttributes(const QString& account, const QString& service);
 
 } // namespace SecretServiceControl
+
+namespace KeyringDaemon {
+
+bool isRunning();
+// Ends the daemon that owns the Secret Service name and waits for the name to go.
+bool stop(QString* why = nullptr);
+// Starts one with the test keyring's password on its standard input and waits
+// until the name is owned again.
+bool start(QString* why = nullptr);
+
+} // namespace KeyringDaemon
