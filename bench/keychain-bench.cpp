@@ -6,7 +6,6 @@
 #include "common/DetailsRecord.h"
 #include "common/KeychainStore.h"
 #include "platform/KeyedArchiver.h"
-#include "platform/SecItem.h"
 
 #pragma push_macro("signals")
 #undef signals
@@ -39,11 +38,10 @@ GHashTable* recordAttributes(bool withAccessible)
     GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
     static const QByteArray account = DetailsRecordKey.toUtf8();
     static const QByteArray service = DetailsRecordService.toUtf8();
-    static const QByteArray accessible = kSecAttrAccessibleAfterFirstUnlock.toUtf8();
-    g_hash_table_insert(attributes, const_cast<char*>("account"), const_cast<char*>(account.constData()));
+        g_hash_table_insert(attributes, const_cast<char*>("account"), const_cast<char*>(account.constData()));
     g_hash_table_insert(attributes, const_cast<char*>("service"), const_cast<char*>(service.constData()));
     if (withAccessible)
-        g_hash_table_insert(attributes, const_cast<char*>("accessible"), const_cast<char*>(accessible.constData()));
+        g_hash_table_insert(attributes, const_cast<char*>("accessible"), const_cast<char*>("after-first-unlock"));
     return attributes;
 }
 

@@ -1,9 +1,19 @@
 #include "common/KeychainStore.h"
 
 #include "platform/KeyedArchiver.h"
-#include "platform/SecItem.h"
 
+#pragma push_macro("signals")
+#undef signals
+// The calls on item paths are marked unstable, but they are what libsecret's
+// own lookup and store are made of; they spare a proxy object per item.
+#define SECRET_API_SUBJECT_TO_CHANGE
+#include <libsecret/secret.h>
+#pragma pop_macro("signals")
+
+#include <functional>
+#include <memory>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -11,6 +21,36 @@ const char* const saveName
     = "+[KeychainStore saveItem:forKey:forService:inAccessGroup:withAccessibility:error:]";
 const char* const deleteName = "+[KeychainStore deleteItemForKey:forService:inAccessGroup:error:]";
 const char* const lookupName = "+[KeychainStore _itemAttributesAndDataForKey:forService:inAccessGroup:error:]";
+
+// The login keyring by its alias, as libsecret's own store addresses it.
+const char* const defaultCollectionPath = "/org/freedesktop/secrets/aliases/default";
+
+// The schema name keeps other programs' items with similar attributes out of
+// every search.
+const SecretSchema itemSchema = {
+    "org.tarvendesk.GenericPassword",
+    SECRET_SCHEMA_NONE,
+    {
+        { "account", SECRET_SCHEMA_ATTRIBUTE_STRING },
+        { "service", SECRET_SCHEMA_ATTRIBUTE_STRING },
+        { "access-group", SECRET_SCHEMA_ATTRIBUTE_STRING },
+        { "accessible", SECRET_SCHEMA_ATTRIBUTE_STRING },
+        { nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING },
+    },
+    0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr
+};
+
+struct GFree
+{
+    void operator()(GError* error) const { g_error_free(error); }
+    void operator()(GHashTable* table) const { g_hash_table_unref(table); }
+    void operator()(SecretService* service) const { g_object_unref(service); }
+    void operator()(SecretValue* value) const { secret_value_unref(value); }
+    void operator()(gchar* text) const { g_free(text); }
+    void operator()(gchar** texts) const { g_strfreev(texts); }
+};
+template <typename T>
+using Owned = std::unique_ptr<T, GFree>;
 
 void checkArguments(const char* operation, const QString& key, const QString& service)
 {
@@ -20,13 +60,181 @@ void checkArguments(const char* operation, const QString& key, const QString& se
         throw std::invalid_argument(std::string(operation) + " service argument cannot be empty");
 }
 
-void addAccessibility(QVariantMap& attributes, KeychainAccessibility accessibility)
+// The Secret Service has no access policy of its own: the accessibility a
+// save asks for is recorded as an attribute, not enforced.
+const char* accessibleValue(KeychainAccessibility accessibility)
 {
     if (accessibility == KeychainAccessibleWhenUnlocked)
-        attributes.insert(kSecAttrAccessible, kSecAttrAccessibleWhenUnlocked);
-    else if (accessibility == KeychainAccessibleAfterFirstUnlock)
-        attributes.insert(kSecAttrAccessible, kSecAttrAccessibleAfterFirstUnlock);
+        return "when-unlocked";
+    if (accessibility == KeychainAccessibleAfterFirstUnlock)
+        return "after-first-unlock";
+    return nullptr;
 }
+
+Owned<GHashTable> attributesFor(const QString& key, const QString& service, const QString& accessGroup,
+    const char* accessible = nullptr)
+{
+    Owned<GHashTable> table(g_hash_table_new_full(g_str_hash, g_str_equal, nullptr, g_free));
+    g_hash_table_insert(table.get(), const_cast<char*>("account"), g_strdup(key.toUtf8().constData()));
+    g_hash_table_insert(table.get(), const_cast<char*>("service"), g_strdup(service.toUtf8().constData()));
+    if (!accessGroup.isEmpty())
+        g_hash_table_insert(table.get(), const_cast<char*>("access-group"), g_strdup(accessGroup.toUtf8().constData()));
+    if (accessible)
+        g_hash_table_insert(table.get(), const_cast<char*>("accessible"), g_strdup(accessible));
+    return table;
+}
+
+// The one place where libsecret's and D-Bus's errors become store statuses.
+// A missing object is the item to a read or a delete, the collection to a save.
+qint32 statusForError(const GError* error, bool storing)
+{
+    if (error->domain == G_DBUS_ERROR
+        && (error->code == G_DBUS_ERROR_SERVICE_UNKNOWN || error->code == G_DBUS_ERROR_NAME_HAS_NO_OWNER
+            || error->code == G_DBUS_ERROR_DISCONNECTED || error->code == G_DBUS_ERROR_SPAWN_SERVICE_NOT_FOUND
+            || error->code == G_DBUS_ERROR_SPAWN_CHILD_EXITED || error->code == G_DBUS_ERROR_SPAWN_EXEC_FAILED))
+        return KeychainStatus::NotAvailable;
+    if (error->domain == G_IO_ERROR && (error->code == G_IO_ERROR_CLOSED || error->code == G_IO_ERROR_NOT_FOUND))
+        return KeychainStatus::NotAvailable;
+    // A prompt the user dismissed: the keyring stays locked.
+    if (error->domain == G_IO_ERROR && error->code == G_IO_ERROR_CANCELLED)
+        return KeychainStatus::InteractionNotAllowed;
+    if (error->domain == SECRET_ERROR) {
+        if (error->code == SECRET_ERROR_IS_LOCKED)
+            return KeychainStatus::InteractionNotAllowed;
+        if (error->code == SECRET_ERROR_NO_SUCH_OBJECT)
+            return storing ? KeychainStatus::NoDefaultKeychain : KeychainStatus::ItemNotFound;
+        if (error->code == SECRET_ERROR_ALREADY_EXISTS)
+            return KeychainStatus::DuplicateItem;
+    }
+    return KeychainStatus::InternalComponent;
+}
+
+// Runs one exchange with the Secret Service and gives its status: the call's
+// own, or its error's. A daemon that was restarted leaves libsecret's shared
+// connection with a stale session; such a failure is answered by dropping
+// that connection and trying once more on a fresh one.
+qint32 withService(bool storing, const std::function<qint32(SecretService*, GError**)>& call)
+{
+    for (int attempt = 0;; ++attempt) {
+        GError* rawError = nullptr;
+        qint32 status = 0;
+        if (Owned<SecretService> service { secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &rawError) })
+            status = call(service.get(), &rawError);
+        const Owned<GError> error(rawError);
+        if (error)
+            status = statusForError(error.get(), storing);
+        if (!error || status != KeychainStatus::InternalComponent || attempt > 0)
+            return status;
+        secret_service_disconnect();
+    }
+}
+
+// The object paths of the items that hold the attributes, unlocked and locked
+// apart, from one call that makes no proxy for any item.
+struct Paths
+{
+    Owned<gchar*> unlocked;
+    Owned<gchar*> locked;
+    static bool any(const Owned<gchar*>& paths) { return paths && paths.get()[0]; }
+};
+
+bool search(SecretService* service, GHashTable* attributes, Paths& paths, GError** error)
+{
+    gchar** unlocked = nullptr;
+    gchar** locked = nullptr;
+    const bool searched = secret_service_search_for_dbus_paths_sync(
+        service, &itemSchema, attributes, nullptr, &unlocked, &locked, error);
+    paths.unlocked.reset(unlocked);
+    paths.locked.reset(locked);
+    return searched;
+}
+
+// The unlocked items of the pair other than the one kept. A save's replacing
+// matches only the items that hold all its attributes; one saved with another
+// accessibility would stay beside the new one and goes here.
+bool removeAllBut(SecretService* service, const Paths& pair, const char* kept, GError** error)
+{
+    for (gchar** path = pair.unlocked.get(); path && *path; ++path)
+        if (g_strcmp0(*path, kept) != 0 && !secret_service_delete_item_dbus_path_sync(service, *path, nullptr, error))
+            return false;
+    return true;
+}
+
+Owned<GHashTable> itemProperties(GHashTable* attributes, const QString& label)
+{
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE("a{ss}"));
+    GHashTableIter iterator;
+    gpointer name = nullptr;
+    gpointer value = nullptr;
+    g_hash_table_iter_init(&iterator, attributes);
+    while (g_hash_table_iter_next(&iterator, &name, &value))
+        g_variant_builder_add(&builder, "{ss}", name, value);
+    g_variant_builder_add(&builder, "{ss}", "xdg:schema", itemSchema.name);
+    Owned<GHashTable> properties(
+        g_hash_table_new_full(g_str_hash, g_str_equal, nullptr, reinterpret_cast<GDestroyNotify>(g_variant_unref)));
+    g_hash_table_insert(properties.get(), const_cast<char*>("org.freedesktop.Secret.Item.Label"),
+        g_variant_ref_sink(g_variant_new_string(label.toUtf8().constData())));
+    g_hash_table_insert(properties.get(), const_cast<char*>("org.freedesktop.Secret.Item.Attributes"),
+        g_variant_ref_sink(g_variant_builder_end(&builder)));
+    return properties;
+}
+
+// The search for the pair's items and the replacing store, sent together: the
+// daemon answers them in order, so the search sees the items as they were
+// before the store, and the save waits for one round trip instead of two.
+// A locked keyring answers the store with an error at once; no unlock prompt
+// is asked for.
+struct PendingSave
+{
+    Paths existing;
+    Owned<gchar> path;
+    GError* searchError = nullptr;
+    GError* storeError = nullptr;
+    int pending = 2;
+
+    ~PendingSave()
+    {
+        if (searchError)
+            g_error_free(searchError);
+        if (storeError)
+            g_error_free(storeError);
+    }
+
+    void run(SecretService* service, GHashTable* pair, GHashTable* properties, SecretValue* secret)
+    {
+        // The answers come on a context of this call's own, as in libsecret's
+        // own blocking calls, never on the program's event loop.
+        GMainContext* context = g_main_context_new();
+        g_main_context_push_thread_default(context);
+        secret_service_search_for_dbus_paths(service, &itemSchema, pair, nullptr, &PendingSave::searched, this);
+        secret_service_create_item_dbus_path(service, defaultCollectionPath, properties, secret,
+            SECRET_ITEM_CREATE_REPLACE, nullptr, &PendingSave::stored, this);
+        while (pending > 0)
+            g_main_context_iteration(context, TRUE);
+        g_main_context_pop_thread_default(context);
+        g_main_context_unref(context);
+    }
+
+    static void searched(GObject* source, GAsyncResult* result, gpointer data)
+    {
+        auto* save = static_cast<PendingSave*>(data);
+        gchar** unlocked = nullptr;
+        gchar** locked = nullptr;
+        secret_service_search_for_dbus_paths_finish(
+            SECRET_SERVICE(source), result, &unlocked, &locked, &save->searchError);
+        save->existing.unlocked.reset(unlocked);
+        save->existing.locked.reset(locked);
+        --save->pending;
+    }
+
+    static void stored(GObject* source, GAsyncResult* result, gpointer data)
+    {
+        auto* save = static_cast<PendingSave*>(data);
+        save->path.reset(secret_service_create_item_dbus_path_finish(SECRET_SERVICE(source), result, &save->storeError));
+        --save->pending;
+    }
+};
 
 void report(Error* error, const Error& value)
 {
@@ -39,10 +247,31 @@ void report(Error* error, const Error& value)
 std::optional<QByteArray> KeychainStore::rawDataForKey(const QString& key, const QString& service,
     const QString& accessGroup, Error* error)
 {
-    const auto attributes = _itemAttributesAndDataForKey(key, service, accessGroup, error);
-    if (!attributes)
-        return std::nullopt;
-    return attributes->value(kSecValueData).toByteArray();
+    checkArguments(lookupName, key, service);
+    const Owned<GHashTable> attributes = attributesFor(key, service, accessGroup);
+    QByteArray data;
+    const qint32 status = withService(false, [&](SecretService* store, GError** failure) -> qint32 {
+        // One search that finds the locked items too: libsecret's plain lookup
+        // skips a locked item as if it were missing, and a locked keyring must
+        // not look like an empty one.
+        Paths paths;
+        if (!search(store, attributes.get(), paths, failure))
+            return 0;
+        if (!Paths::any(paths.unlocked))
+            return Paths::any(paths.locked) ? KeychainStatus::InteractionNotAllowed : KeychainStatus::ItemNotFound;
+        const Owned<SecretValue> secret(
+            secret_service_get_secret_for_dbus_path_sync(store, paths.unlocked.get()[0], nullptr, failure));
+        if (!secret)
+            return KeychainStatus::InteractionNotAllowed;
+        gsize length = 0;
+        const gchar* bytes = secret_value_get(secret.get(), &length);
+        data = QByteArray(bytes, static_cast<qsizetype>(length));
+        return 0;
+    });
+    if (status == 0)
+        return data;
+    report(error, _errorForResultCode(status, key, service));
+    return std::nullopt;
 }
 
 std::optional<QByteArray> KeychainStore::rawDataForKey(const QString& key, const QString& service, Error* error)
@@ -56,13 +285,12 @@ QVariant KeychainStore::itemForKey(const QString& key, const QString& service, c
     const auto data = rawDataForKey(key, service, accessGroup, error);
     if (!data)
         return {};
-    try {
-        return KeyedUnarchiver::unarchiveObjectWithData(*data);
-    } catch (const ArchiveException& exception) {
-        report(error, Error::errorWithDomain(KeychainErrorDomain, UnarchiveFailedErrorCode,
-                          { { Error::LocalizedFailureReasonErrorKey, exception.reason() } }));
-        return {};
-    }
+    QString reason;
+    if (const auto item = KeyedArchiver::unarchiveObjectWithData(*data, &reason))
+        return *item;
+    report(error, Error::errorWithDomain(KeychainErrorDomain, UnarchiveFailedErrorCode,
+                      { { Error::LocalizedFailureReasonErrorKey, reason } }));
+    return {};
 }
 
 QVariant KeychainStore::itemForKey(const QString& key, const QString& service, Error* error)
@@ -76,27 +304,28 @@ bool KeychainStore::saveItem(const QVariant& item, const QString& key, const QSt
     checkArguments(saveName, key, service);
     if (!item.isValid())
         return deleteItemForKey(key, service, error);
+    if (item.metaType().id() != QMetaType::QString)
+        throw std::invalid_argument(std::string(saveName) + " item of type " + item.metaType().name()
+            + " cannot be archived");
 
-    Error lookupError;
-    const auto existing = _itemAttributesAndDataForKey(key, service, accessGroup, &lookupError);
-    if (!existing && lookupError.code != errSecItemNotFound) {
-        report(error, lookupError);
-        return false;
-    }
-
-    const QByteArray data = KeyedArchiver::archivedDataWithRootObject(item);
-    QVariantMap query = _baseQueryDictionaryForKey(key, service, accessGroup);
-    OSStatus status;
-    if (existing) {
-        QVariantMap update { { kSecValueData, data } };
-        addAccessibility(update, accessibility);
-        status = SecItemUpdate(query, update);
-    } else {
-        query.insert(kSecValueData, data);
-        addAccessibility(query, accessibility);
-        status = SecItemAdd(query, nullptr);
-    }
-    if (status == errSecSuccess)
+    const QByteArray data = KeyedArchiver::archivedDataWithRootObject(item.toString());
+    const Owned<GHashTable> pair = attributesFor(key, service, accessGroup);
+    const Owned<GHashTable> attributes = attributesFor(key, service, accessGroup, accessibleValue(accessibility));
+    const Owned<GHashTable> properties = itemProperties(attributes.get(), service + QStringLiteral(" (") + key + u')');
+    const qint32 status = withService(true, [&](SecretService* store, GError** failure) -> qint32 {
+        const Owned<SecretValue> secret(secret_value_new(data.constData(), data.size(), "application/octet-stream"));
+        PendingSave save;
+        save.run(store, pair.get(), properties.get(), secret.get());
+        if (save.storeError || save.searchError) {
+            GError*& first = save.storeError ? save.storeError : save.searchError;
+            g_propagate_error(failure, std::exchange(first, nullptr));
+            return 0;
+        }
+        // A copy that cannot be removed fails the save: a read might meet it.
+        removeAllBut(store, save.existing, save.path.get(), failure);
+        return 0;
+    });
+    if (status == 0)
         return true;
     report(error, _errorForResultCode(status, key, service));
     return false;
@@ -111,23 +340,33 @@ bool KeychainStore::deleteItemForKey(const QString& key, const QString& service,
     Error* error)
 {
     checkArguments(deleteName, key, service);
-    const OSStatus status = SecItemDelete(_baseQueryDictionaryForKey(key, service, accessGroup));
-    if (status == errSecSuccess)
+    const Owned<GHashTable> attributes = attributesFor(key, service, accessGroup);
+    const qint32 status = withService(false, [&](SecretService* store, GError** failure) -> qint32 {
+        Paths paths;
+        if (!search(store, attributes.get(), paths, failure))
+            return 0;
+        if (Paths::any(paths.locked))
+            return KeychainStatus::InteractionNotAllowed;
+        if (!Paths::any(paths.unlocked))
+            return KeychainStatus::ItemNotFound;
+        for (gchar** path = paths.unlocked.get(); *path; ++path)
+            if (!secret_service_delete_item_dbus_path_sync(store, *path, nullptr, failure))
+                return 0;
+        return 0;
+    });
+    if (status == 0)
         return true;
-    if (error) {
-        const Error statusError = _errorForResultCode(status, key, service);
-        if (statusError.code == errSecItemNotFound) {
-            const QString description
-                = QStringLiteral("Could not delete item with key '%1' for service '%2' from the keychain because "
-                                 "it does not exist.")
-                      .arg(key, service);
-            *error = Error::errorWithDomain(KeychainErrorDomain, status,
-                { { Error::LocalizedDescriptionKey, description },
-                    { Error::UnderlyingErrorKey, QVariant::fromValue(statusError) } });
-        } else {
-            *error = statusError;
-        }
+    const Error statusError = _errorForResultCode(status, key, service);
+    if (status != KeychainStatus::ItemNotFound) {
+        report(error, statusError);
+        return false;
     }
+    const QString description = QStringLiteral("Could not delete item with key '%1' for service '%2' from the "
+                                               "keychain because it does not exist.")
+                                    .arg(key, service);
+    report(error, Error::errorWithDomain(KeychainErrorDomain, status,
+                      { { Error::LocalizedDescriptionKey, description },
+                          { Error::UnderlyingErrorKey, QVariant::fromValue(statusError) } }));
     return false;
 }
 
@@ -136,22 +375,28 @@ bool KeychainStore::deleteItemForKey(const QString& key, const QString& service,
     return deleteItemForKey(key, service, QString(), error);
 }
 
+bool KeychainStore::isStoreUnavailableError(const Error& error)
+{
+    return error.domain == KeychainErrorDomain
+        && (error.code == KeychainStatus::InteractionNotAllowed || error.code == KeychainStatus::NotAvailable);
+}
+
 Error KeychainStore::_errorForResultCode(qint32 resultCode, const QString& key, const QString& service)
 {
     QString description;
     switch (resultCode) {
-    case errSecInteractionNotAllowed:
+    case KeychainStatus::InteractionNotAllowed:
         description = QStringLiteral("Interaction with key '%1' for service '%2' was not allowed. It is possible "
                                      "that the item is only accessible when the device is unlocked and this query "
                                      "is happening when the app is in the background. Double-check your item "
                                      "permissions.")
                           .arg(key, service);
         break;
-    case errSecItemNotFound:
+    case KeychainStatus::ItemNotFound:
         description = QStringLiteral("Item with key '%1' for service '%2' could not be found in the keychain.")
                           .arg(key, service);
         break;
-    case errSecDuplicateItem:
+    case KeychainStatus::DuplicateItem:
         description = QStringLiteral("Item with key '%1' for service '%2' already exists in the keychain.")
                           .arg(key, service);
         break;
@@ -161,39 +406,4 @@ Error KeychainStore::_errorForResultCode(qint32 resultCode, const QString& key, 
     }
     return Error::errorWithDomain(KeychainErrorDomain, static_cast<qint64>(resultCode),
         { { Error::LocalizedDescriptionKey, description } });
-}
-
-QVariantMap KeychainStore::_baseQueryDictionaryForKey(const QString& key, const QString& service,
-    const QString& accessGroup)
-{
-    QVariantMap query {
-        { kSecClass, kSecClassGenericPassword },
-        { kSecAttrAccount, key },
-        { kSecAttrService, service },
-    };
-    if (!accessGroup.isEmpty())
-        query.insert(kSecAttrAccessGroup, accessGroup);
-    return query;
-}
-
-std::optional<QVariantMap> KeychainStore::_itemAttributesAndDataForKey(const QString& key, const QString& service,
-    const QString& accessGroup, Error* error)
-{
-    checkArguments(lookupName, key, service);
-    QVariantMap query = _baseQueryDictionaryForKey(key, service, accessGroup);
-    query.insert(kSecMatchLimit, kSecMatchLimitOne);
-    query.insert(kSecReturnAttributes, true);
-    query.insert(kSecReturnData, true);
-    QVariantMap attributes;
-    const OSStatus status = SecItemCopyMatching(query, &attributes);
-    if (status == errSecSuccess)
-        return attributes;
-    report(error, _errorForResultCode(status, key, service));
-    return std::nullopt;
-}
-
-bool KeychainStore::isStoreUnavailableError(const Error& error)
-{
-    return error.domain == KeychainErrorDomain
-        && (error.code == errSecInteractionNotAllowed || error.code == errSecNotAvailable);
 }

@@ -1,21 +1,32 @@
 #pragma once
 
-// Keeps one value per key and service in the desktop's secure item store.
-// The value is archived before it is stored; failures come back as an Error
-// through the optional out-parameter, which success never writes. An empty key
-// or service is a programming error and throws std::invalid_argument.
+// Keeps one value per key and service in the desktop's Secret Service (the
+// keyring) through libsecret. The value is archived before it is stored;
+// failures come back as an Error through the optional out-parameter, which
+// success never writes. An empty key or service is a programming error and
+// throws std::invalid_argument.
 
 #include "platform/Error.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
-#include <QVariantMap>
 
 #include <optional>
 
 inline const QString KeychainErrorDomain = QStringLiteral("org.tarvendesk.KeychainStore");
 inline constexpr qint64 UnarchiveFailedErrorCode = 21;
+
+// The codes of the store's status errors. They are the same numbers the suite
+// has always reported, so callers and stored logs read them alike.
+namespace KeychainStatus {
+inline constexpr qint32 NotAvailable = -25291; // no Secret Service on the bus
+inline constexpr qint32 DuplicateItem = -25299;
+inline constexpr qint32 ItemNotFound = -25300;
+inline constexpr qint32 NoDefaultKeychain = -25307;
+inline constexpr qint32 InteractionNotAllowed = -25308; // locked, and no prompt may be shown
+inline constexpr qint32 InternalComponent = -2070;
+} // namespace KeychainStatus
 
 using KeychainAccessibility = qint64;
 inline constexpr KeychainAccessibility KeychainAccessibleWhenUnlocked = 0;
@@ -30,10 +41,12 @@ public:
         const QString& accessGroup, Error* error);
     static std::optional<QByteArray> rawDataForKey(const QString& key, const QString& service, Error* error);
 
-    // A null QVariant stands for no item.
+    // A null QVariant stands for no item. Items are strings.
     static QVariant itemForKey(const QString& key, const QString& service, const QString& accessGroup, Error* error);
     static QVariant itemForKey(const QString& key, const QString& service, Error* error);
 
+    // Replaces whatever the pair holds. An item that is not a string throws
+    // std::invalid_argument: it cannot be archived.
     static bool saveItem(const QVariant& item, const QString& key, const QString& service,
         const QString& accessGroup, KeychainAccessibility accessibility, Error* error);
     static bool saveItem(const QVariant& item, const QString& key, const QString& service, Error* error);
@@ -47,7 +60,4 @@ public:
     static bool isStoreUnavailableError(const Error& error);
 
     static Error _errorForResultCode(qint32 resultCode, const QString& key, const QString& service);
-    static QVariantMap _baseQueryDictionaryForKey(const QString& key, const QString& service, const QString& accessGroup);
-    static std::optional<QVariantMap> _itemAttributesAndDataForKey(const QString& key, const QString& service,
-        const QString& accessGroup, Error* error);
 };

@@ -2,6 +2,7 @@
 
 #include <QDataStream>
 #include <QIODevice>
+#include <QVariant>
 
 #include <array>
 
@@ -11,76 +12,58 @@ constexpr std::array<char, 4> magic { 'T', 'D', 'K', 'A' };
 constexpr quint8 formatVersion = 1;
 constexpr QDataStream::Version streamVersion = QDataStream::Qt_6_0;
 
-// Only plain values are archived. Decoding is limited to them, so that
-// planted bytes can neither name an arbitrary registered type nor make the
-// stream build one.
-bool isArchivable(int typeId)
+std::optional<QString> refused(QString* reason, const QString& why)
 {
-    switch (typeId) {
-    case QMetaType::UnknownType:
-    case QMetaType::QString:
-    case QMetaType::QByteArray:
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-    case QMetaType::Double:
-        return true;
-    default:
-        return false;
-    }
+    if (reason)
+        *reason = why;
+    return std::nullopt;
 }
 
 } // namespace
 
-ArchiveException::ArchiveException(QString reason)
-    : m_reason(std::move(reason))
-    , m_what(m_reason.toStdString())
-{
-}
+namespace KeyedArchiver {
 
-QByteArray KeyedArchiver::archivedDataWithRootObject(const QVariant& rootObject)
+QByteArray archivedDataWithRootObject(const QString& rootObject)
 {
-    if (!isArchivable(rootObject.metaType().id()))
-        throw ArchiveException(QStringLiteral("A value of type %1 cannot be archived.")
-                                   .arg(QString::fromLatin1(rootObject.metaType().name())));
     QByteArray data;
     QDataStream stream(&data, QIODevice::WriteOnly);
     stream.setVersion(streamVersion);
     stream.writeRawData(magic.data(), magic.size());
-    stream << formatVersion << rootObject;
+    stream << formatVersion << QVariant(rootObject);
     return data;
 }
 
-QVariant KeyedUnarchiver::unarchiveObjectWithData(const QByteArray& data)
+std::optional<QString> unarchiveObjectWithData(const QByteArray& data, QString* reason)
 {
     QDataStream stream(data);
     stream.setVersion(streamVersion);
     std::array<char, 4> header {};
-    quint8 version = 0;
     if (stream.readRawData(header.data(), header.size()) != header.size() || header != magic)
-        throw ArchiveException(QStringLiteral("The data is not an archive: its header is missing."));
+        return refused(reason, QStringLiteral("The data is not an archive: its header is missing."));
+    quint8 version = 0;
     stream >> version;
     if (stream.status() != QDataStream::Ok)
-        throw ArchiveException(QStringLiteral("The archive ends before its format version."));
+        return refused(reason, QStringLiteral("The archive ends before its format version."));
     if (version != formatVersion)
-        throw ArchiveException(QStringLiteral("The archive's format version %1 is not supported.").arg(version));
+        return refused(reason, QStringLiteral("The archive's format version %1 is not supported.").arg(version));
 
-    // A QVariant streams as its type id followed by the value; check the id
-    // before letting the stream construct anything.
-    QDataStream peek(data.sliced(header.size() + 1));
-    peek.setVersion(streamVersion);
+    // A QVariant streams as its type id, a null flag and the value. The id is
+    // read first so that planted bytes cannot make the stream build some other
+    // registered type.
     quint32 typeId = 0;
-    peek >> typeId;
-    if (peek.status() != QDataStream::Ok)
-        throw ArchiveException(QStringLiteral("The archive ends before its value."));
-    if (!isArchivable(static_cast<int>(typeId)))
-        throw ArchiveException(QStringLiteral("The archive holds a value of type %1, which is not archived.").arg(typeId));
-
-    QVariant value;
-    stream >> value;
+    qint8 isNull = 0;
+    QString value;
+    stream >> typeId;
     if (stream.status() != QDataStream::Ok)
-        throw ArchiveException(QStringLiteral("The archive's value is truncated or corrupt."));
+        return refused(reason, QStringLiteral("The archive ends before its value."));
+    if (typeId != QMetaType::QString)
+        return refused(reason, QStringLiteral("The archive holds a value of type %1, not a string.").arg(typeId));
+    stream >> isNull >> value;
+    if (stream.status() != QDataStream::Ok)
+        return refused(reason, QStringLiteral("The archive's value is truncated or corrupt."));
     if (!stream.atEnd())
-        throw ArchiveException(QStringLiteral("The archive has bytes after its value."));
+        return refused(reason, QStringLiteral("The archive has bytes after its value."));
     return value;
 }
+
+} // namespace KeyedArchiver

@@ -1,40 +1,20 @@
 #pragma once
 
-// Turns a value into bytes for the item store and back. The bytes are a small
-// header followed by a QDataStream of the QVariant at a fixed stream version,
-// so that what one build writes every later build reads.
+// The bytes a keychain item holds: a small header, then the item, a string, as
+// a QDataStream of a QVariant at a fixed stream version, so that what one
+// build writes every later build reads.
 
 #include <QByteArray>
 #include <QString>
-#include <QVariant>
 
-#include <exception>
-#include <string>
+#include <optional>
 
-// Raised for a value that cannot be archived and for bytes that do not decode
-// completely; reason() says which and why.
-class ArchiveException : public std::exception
-{
-public:
-    explicit ArchiveException(QString reason);
-    QString reason() const { return m_reason; }
-    const char* what() const noexcept override { return m_what.c_str(); }
+namespace KeyedArchiver {
 
-private:
-    QString m_reason;
-    std::string m_what;
-};
+QByteArray archivedDataWithRootObject(const QString& rootObject);
 
-class KeyedArchiver
-{
-public:
-    KeyedArchiver() = delete;
-    static QByteArray archivedDataWithRootObject(const QVariant& rootObject);
-};
+// The string the bytes hold; nothing, with the reason why in *reason, for
+// bytes that are not one whole archived string.
+std::optional<QString> unarchiveObjectWithData(const QByteArray& data, QString* reason);
 
-class KeyedUnarchiver
-{
-public:
-    KeyedUnarchiver() = delete;
-    static QVariant unarchiveObjectWithData(const QByteArray& data);
-};
+} // namespace KeyedArchiver

@@ -2,22 +2,9 @@
 
 #include "common/DetailsRecord.h"
 #include "common/KeychainStore.h"
-#include "platform/SecretServiceItems.h"
 #include "support/SecretServiceControl.h"
 
 #include <QTest>
-
-namespace {
-
-// The keyring as it is, except that it refuses every delete: a state no
-// daemon can be asked for.
-class UndeletableItems : public SecretServiceItems
-{
-public:
-    OSStatus remove(const QVariantMap&) override { return errSecInteractionNotAllowed; }
-};
-
-} // namespace
 
 class tst_DetailsRecord : public QObject
 {
@@ -146,12 +133,17 @@ private slots:
         QCOMPARE(details.userName, QStringLiteral("carol;x"));
 
         // A clear whose delete fails after the empty record was written has
-        // signed the user out all the same.
+        // signed the user out all the same. Here the delete meets a copy of
+        // the record in a second keyring, locked.
         DetailsRecord::addDetailsToKeyChain({ "carol", "pw", 0, 1 });
-        setSecItemBackend(std::make_unique<UndeletableItems>());
+        const QString other = SecretServiceControl::createCollection("other");
+        QVERIFY(!other.isEmpty()
+            && SecretServiceControl::plantItem(
+                { { "account", DetailsRecordKey }, { "service", DetailsRecordService } }, "copy", other)
+            && SecretServiceControl::lockCollection(other));
         Error error;
         const bool cleared = DetailsRecord::clearDetailsInKeyChain(&error);
-        setSecItemBackend(nullptr);
+        QVERIFY(SecretServiceControl::deleteCollection(other));
         QVERIFY2(cleared, qPrintable(error.localizedDescription()));
         QVERIFY(!DetailsRecord::getDetailsFromKeyChain(details));
     }

@@ -1,7 +1,6 @@
 // The item store on a session bus with no Secret Service at all.
 
 #include "common/KeychainStore.h"
-#include "platform/SecItem.h"
 
 #include <QTest>
 
@@ -18,7 +17,7 @@ private slots:
         QVERIFY(!KeychainStore::deleteItemForKey("key", "service", &deleteError));
         QVERIFY(!KeychainStore::saveItem(QStringLiteral("v"), "key", "service", nullptr));
         for (const Error& error : { readError, saveError, deleteError }) {
-            QCOMPARE(error.code, qint64(errSecNotAvailable));
+            QCOMPARE(error.code, qint64(KeychainStatus::NotAvailable));
             QVERIFY(error.localizedDescription().startsWith("This is a undefined error."));
         }
     }

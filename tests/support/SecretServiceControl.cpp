@@ -74,6 +74,21 @@ bool waitUntilRunning(bool running)
     return true;
 }
 
+const QString guiltRiddenInterface = QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface");
+
+// The bytes as a secret of a plain-text session opened for them; a null
+// session path when none could be opened.
+Secret secretOf(const QByteArray& value, QString* why)
+{
+    qDBusRegisterMetaType<Secret>();
+    qDBusRegisterMetaType<QMap<QString, QString>>();
+    const QDBusMessage opened = call(servicePath, serviceInterface, QStringLiteral("OpenSession"),
+        { QStringLiteral("plain"), QVariant::fromValue(QDBusVariant(QString())) });
+    if (opened.type() == QDBusMessage::ErrorMessage || opened.arguments().size() < 2)
+        fail(why, opened.errorMessage());
+    return { opened.arguments().value(1).value<QDBusObjectPath>(), {}, value, QStringLiteral("text/plain") };
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Secret)
@@ -90,35 +105,31 @@ QString defaultCollectionPath(QString* why)
     return alias.value().path();
 }
 
+bool lockCollection(const QString& path, QString* why)
+{
+    const QDBusMessage reply = call(servicePath, serviceInterface, QStringLiteral("Lock"),
+        { QVariant::fromValue(QList<QDBusObjectPath> { QDBusObjectPath(path) }) });
+    return reply.type() != QDBusMessage::ErrorMessage || fail(why, reply.errorMessage());
+}
+
 bool lockDefaultCollection(QString* why)
 {
     const QString collection = defaultCollectionPath(why);
     if (collection.isEmpty() || collection == u"/")
         return fail(why, QStringLiteral("no default collection"));
-    const QDBusMessage reply = call(servicePath, serviceInterface, QStringLiteral("Lock"),
-        { QVariant::fromValue(QList<QDBusObjectPath> { QDBusObjectPath(collection) }) });
-    if (reply.type() == QDBusMessage::ErrorMessage)
-        return fail(why, reply.errorMessage());
+    if (!lockCollection(collection, why))
+        return false;
     return isDefaultCollectionLocked() || fail(why, QStringLiteral("the collection is still unlocked"));
 }
 
 bool unlockDefaultCollection(QString* why)
 {
-    qDBusRegisterMetaType<Secret>();
     const QString collection = defaultCollectionPath(why);
     if (collection.isEmpty() || collection == u"/")
         return fail(why, QStringLiteral("no default collection"));
-    const QDBusMessage opened = call(servicePath, serviceInterface, QStringLiteral("OpenSession"),
-        { QStringLiteral("plain"), QVariant::fromValue(QDBusVariant(QString())) });
-    if (opened.type() == QDBusMessage::ErrorMessage || opened.arguments().size() < 2)
-        return fail(why, opened.errorMessage());
-    const auto session = opened.arguments().at(1).value<QDBusObjectPath>();
-
     // gnome-keyring's own interface for unlocking with a password in hand.
-    const Secret master { session, {}, QByteArray(TARVENDESK_TEST_KEYRING_PASSWORD), QStringLiteral("text/plain") };
-    const QDBusMessage reply = call(servicePath,
-        QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
-        QStringLiteral("UnlockWithMasterPassword"),
+    const Secret master = secretOf(TARVENDESK_TEST_KEYRING_PASSWORD, why);
+    const QDBusMessage reply = call(servicePath, guiltRiddenInterface, QStringLiteral("UnlockWithMasterPassword"),
         { QVariant::fromValue(QDBusObjectPath(collection)), QVariant::fromValue(master) });
     if (reply.type() == QDBusMessage::ErrorMessage)
         return fail(why, reply.errorMessage());
@@ -131,6 +142,35 @@ bool isDefaultCollectionLocked()
     QDBusReply<QDBusVariant> locked = call(collection, propertiesInterface, QStringLiteral("Get"),
         { QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("Locked") });
     return locked.isValid() && locked.value().variant().toBool();
+}
+
+QString createCollection(const QString& label)
+{
+    const QVariantMap properties { { QStringLiteral("org.freedesktop.Secret.Collection.Label"), label } };
+    QDBusReply<QDBusObjectPath> created = call(servicePath, guiltRiddenInterface,
+        QStringLiteral("CreateWithMasterPassword"),
+        { properties, QVariant::fromValue(secretOf(TARVENDESK_TEST_KEYRING_PASSWORD, nullptr)) });
+    return created.isValid() ? created.value().path() : QString();
+}
+
+bool deleteCollection(const QString& path)
+{
+    return call(path, QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("Delete"), {}).type()
+        != QDBusMessage::ErrorMessage;
+}
+
+bool plantItem(QMap<QString, QString> attributes, const QByteArray& value, const QString& collection)
+{
+    attributes.insert(QStringLiteral("xdg:schema"), QStringLiteral("org.tarvendesk.GenericPassword"));
+    const QVariantMap properties {
+        { QStringLiteral("org.freedesktop.Secret.Item.Label"), QStringLiteral("planted") },
+        { QStringLiteral("org.freedesktop.Secret.Item.Attributes"), QVariant::fromValue(attributes) },
+    };
+    return call(collection.isEmpty() ? QStringLiteral("/org/freedesktop/secrets/aliases/default") : collection,
+               QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("CreateItem"),
+               { properties, QVariant::fromValue(secretOf(value, nullptr)), false })
+               .type()
+        != QDBusMessage::ErrorMessage;
 }
 
 QList<QMap<QString, QString>> itemAttributes(const QString& account, const QString& service)
