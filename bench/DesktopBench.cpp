@@ -146,7 +146,7 @@ bool DesktopBench::setUp()
     });
     // Like GNOME Shell's, this server plays the sound itself.
     m_notifications = std::make_unique<NotificationRecorder>(QStringList { "body", "sound" });
-    if (!m_notifications->waitUntilRegistered(10000))
+    if (!m_notifications->waitUntilRegistered())
         return fail(QStringLiteral("another notification server holds org.freedesktop.Notifications"));
     connect(m_notifications.get(), &NotificationRecorder::notified, this, [this] {
         m_notified << now();
@@ -160,27 +160,38 @@ bool DesktopBench::setUp()
 
 bool DesktopBench::startService()
 {
+    // The build's own certificate, which the programs trust; a database of the bench's own.
     const QString pki = QFileInfo(QStringLiteral(TARVENDESK_BENCH_SERVICE_CA)).absolutePath();
-    m_serviceData = std::make_unique<ReferenceService>(pki);
+    if (!m_serviceData.isValid())
+        return fail(QStringLiteral("no temporary folder for the service's database"));
+    const QString database = m_serviceData.filePath(QStringLiteral("service.sqlite"));
     m_userName = QStringLiteral("bench-") + randomText(6);
     m_password = randomText(24);
     const QDate today = QDate::currentDate();
+    const auto tool = [&](const QStringList& arguments, const QByteArray& input = {}) {
+        const ReferenceService::Run run = ReferenceService::run(arguments, input);
+        if (run.exitCode != 0)
+            m_error = QString::fromUtf8(run.standardError).trimmed();
+        return run.exitCode == 0;
+    };
+    if (!tool({ QStringLiteral("add-user"), QStringLiteral("--db"), database, QStringLiteral("--"), m_userName },
+            m_password.toUtf8() + '\n'))
+        return fail(QStringLiteral("the service's user could not be made: ") + m_error);
     // Two expiring, one critical, three expired, as the demo user's.
     const std::pair<int, const char*> documents[] = { { 20, "Lease" }, { 25, "Insurance" }, { 3, "Passport" },
         { -1, "Visa" }, { -30, "Permit" }, { -400, "Contract" } };
-    if (!m_serviceData->isValid() || !m_serviceData->addUser(m_userName, m_password))
-        return fail(QStringLiteral("the service's user could not be made: ") + m_serviceData->errorString());
     for (const auto& [days, title] : documents)
-        if (!m_serviceData->addDocument(m_userName, QString::fromLatin1(title), today.addDays(days)))
-            return fail(QStringLiteral("a document could not be added: ") + m_serviceData->errorString());
+        if (!tool({ QStringLiteral("add-document"), QStringLiteral("--db"), database, QStringLiteral("--"),
+                m_userName, QString::fromLatin1(title), today.addDays(days).toString(Qt::ISODate) }))
+            return fail(QStringLiteral("a document could not be added: ") + m_error);
 
     const QUrl url = SeverityCountURL();
     connect(&m_service, &QProcess::readyReadStandardOutput, this, &DesktopBench::readServiceOutput);
     connect(&m_service, &QProcess::finished, this, &DesktopBench::happened);
     m_service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_service.start(ReferenceService::programPath(),
+    m_service.start(QStringLiteral(TARVENDESK_SERVICE_PROGRAM),
         { QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("%1:%2").arg(url.host()).arg(url.port(443)),
-            QStringLiteral("--db"), m_serviceData->databasePath(), QStringLiteral("--cert"),
+            QStringLiteral("--db"), database, QStringLiteral("--cert"),
             QDir(pki).filePath(QStringLiteral("cert.pem")), QStringLiteral("--key"),
             QDir(pki).filePath(QStringLiteral("key.pem")) });
     if (!waitUntil([this] { return m_serviceListening || m_service.state() == QProcess::NotRunning; }, 30000)

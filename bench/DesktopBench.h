@@ -14,12 +14,12 @@
 #include <QObject>
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <functional>
 #include <memory>
 
 class NotificationRecorder;
-class ReferenceService;
 class TrayHost;
 class WindowMapWatcher;
 
@@ -86,7 +86,7 @@ private:
     QString m_userName;
     QString m_password;
 
-    std::unique_ptr<ReferenceService> m_serviceData;
+    QTemporaryDir m_serviceData;
     QProcess m_service;
     QByteArray m_serviceOutput;
     bool m_serviceListening = false;

@@ -1,6 +1,7 @@
 #include "platform/ApplicationMain.h"
 
 #include "platform/ApplicationBusObject.h"
+#include "platform/SecretServiceConnection.h"
 #include "platform/TerminationSignals.h"
 #include "platform/Workspace.h"
 
@@ -97,6 +98,8 @@ int applicationMain(int argc, char** argv, const ApplicationIdentity& identity,
     ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     if (const std::optional<int> code = answerCommandLine(argc, argv, identity))
         return *code;
+    if (identity.readsKeyringAtStart)
+        SecretServiceConnection::openInBackground();
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(identity.applicationName);
@@ -145,7 +148,7 @@ int applicationMain(int argc, char** argv, const ApplicationIdentity& identity,
     // that call as soon as it holds the name.
     ApplicationBusObject busObject(*delegate);
     busObject.exportFor(identity.bundleIdentifier);
-    Workspace::registerBundleIdentifier(identity.bundleIdentifier);
+    Workspace::requestBundleIdentifier(identity.bundleIdentifier);
 
     return QApplication::exec();
 }

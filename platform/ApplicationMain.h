@@ -26,6 +26,9 @@ struct ApplicationIdentity
     // Options of the program's own besides --help and --version; their
     // values are read from QCoreApplication::arguments().
     QList<QCommandLineOption> options {};
+    // The program reads the keyring as it starts: the connection to it is
+    // made on a worker while the application and its interface are built.
+    bool readsKeyringAtStart = false;
 };
 
 // Owns the windows and menus the interface is built of, as a program's

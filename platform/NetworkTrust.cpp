@@ -8,15 +8,14 @@
 
 namespace {
 
-// Reading the system's authorities parses a few hundred certificates, which
-// takes long enough to hold up a window; it runs on a worker from the first
-// addition, and the result is joined with the added ones only when the first
-// connection needs the configuration. Touched from the main thread only.
+// Loading the TLS backend and reading the system's authorities take long
+// enough to hold up a window or a tray item; both run on a worker from the
+// first addition, and the result is joined with the added ones only when the
+// first connection needs the configuration. Touched from the main thread only.
 struct PendingTrust
 {
     bool pending = false;
-    QList<QSslCertificate> base;
-    std::shared_future<QList<QSslCertificate>> system;
+    std::shared_future<QList<QSslCertificate>> base;
     QList<QSslCertificate> added;
 };
 
@@ -26,7 +25,20 @@ PendingTrust& pendingTrust()
     return trust;
 }
 
-std::shared_future<QList<QSslCertificate>> readSystemCertificates()
+// Where update-ca-certificates keeps every authority of the system in one
+// file: one read instead of one per certificate and link in the folder.
+const char systemBundle[] = "/etc/ssl/certs/ca-certificates.crt";
+
+QList<QSslCertificate> systemCertificates()
+{
+    const QList<QSslCertificate> bundle
+        = QSslCertificate::fromPath(QString::fromLatin1(systemBundle), QSsl::Pem);
+    return bundle.isEmpty() ? QSslConfiguration::systemCaCertificates() : bundle;
+}
+
+// Setting authorities turns off Qt's loading of the system's on demand, so
+// the system's are named explicitly, together with those set before.
+std::shared_future<QList<QSslCertificate>> readBaseCertificates()
 {
     auto promise = std::make_shared<std::promise<QList<QSslCertificate>>>();
     std::shared_future<QList<QSslCertificate>> result = promise->get_future().share();
@@ -34,7 +46,8 @@ std::shared_future<QList<QSslCertificate>> readSystemCertificates()
     // that quits before its first request does not leave the worker behind.
     QThreadPool::globalInstance()->start([promise] {
         try {
-            promise->set_value(QSslConfiguration::systemCaCertificates());
+            const QList<QSslCertificate> base = QSslConfiguration::defaultConfiguration().caCertificates();
+            promise->set_value(base.isEmpty() ? systemCertificates() : base);
         } catch (...) {
             promise->set_exception(std::current_exception());
         }
@@ -51,11 +64,7 @@ void NetworkTrust::addTrustedCertificates(const QList<QSslCertificate>& certific
     PendingTrust& trust = pendingTrust();
     if (!trust.pending) {
         trust.pending = true;
-        // Setting authorities turns off Qt's loading of the system's on demand,
-        // so the system's are named explicitly, together with those set before.
-        trust.base = QSslConfiguration::defaultConfiguration().caCertificates();
-        if (trust.base.isEmpty())
-            trust.system = readSystemCertificates();
+        trust.base = readBaseCertificates();
     }
     trust.added.append(certificates);
 }
@@ -65,7 +74,7 @@ void NetworkTrust::applyTrustedCertificates()
     PendingTrust& trust = pendingTrust();
     if (!trust.pending)
         return;
-    QList<QSslCertificate> trusted = trust.system.valid() ? trust.system.get() : trust.base;
+    QList<QSslCertificate> trusted = trust.base.get();
     for (const QSslCertificate& certificate : std::as_const(trust.added)) {
         if (!trusted.contains(certificate))
             trusted.append(certificate);

@@ -98,9 +98,18 @@ bool StatusItem::isVisible() const
     return m_trayIcon && m_trayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
+void StatusItem::setVisible(bool visible)
+{
+    m_hidden = !visible;
+    if (m_hidden)
+        delete m_trayIcon;
+    else
+        putUp();
+}
+
 void StatusItem::putUp()
 {
-    if (m_trayIcon)
+    if (m_trayIcon || m_hidden)
         return;
     // Qt 6.4 decides once per process, when it makes its first tray icon,
     // whether icons go to a StatusNotifierItem host or to an XEmbed tray.

@@ -45,6 +45,9 @@ public:
 
     // True while a tray host shows the item.
     bool isVisible() const;
+    // Puts the item up at once, rather than when the code that made it is
+    // back in the event loop, or takes it down until asked again.
+    void setVisible(bool visible);
 
 private:
     StatusItem();
@@ -58,6 +61,7 @@ private:
     QString m_toolTip;
     bool m_highlightMode = false;
     bool m_toldNoHost = false;
+    bool m_hidden = false;
     // A child of this item; replaced whenever it has to be put up again.
     QPointer<QSystemTrayIcon> m_trayIcon;
     std::unique_ptr<QDBusServiceWatcher> m_hostWatcher;

@@ -1,5 +1,7 @@
 #include "platform/Workspace.h"
 
+#include "platform/Logging.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -130,6 +132,24 @@ bool registerBundleIdentifier(const QString& bundleIdentifier)
         = bus->registerService(bundleIdentifier, QDBusConnectionInterface::QueueService,
             QDBusConnectionInterface::DontAllowReplacement);
     return reply.isValid() && reply.value() != QDBusConnectionInterface::ServiceNotRegistered;
+}
+
+void requestBundleIdentifier(const QString& bundleIdentifier)
+{
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        qCWarning(lcActivation).noquote() << "No session bus: this program is not known as" << bundleIdentifier;
+        return;
+    }
+    QDBusMessage call = busCall(QStringLiteral("RequestName"), bundleIdentifier);
+    // No flags: queued behind an older copy that holds the name, never taking it away.
+    call << uint(0);
+    whenAnswered(bus, call, [bundleIdentifier](const QDBusPendingCall& answer) {
+        const QDBusPendingReply<uint> reply = answer;
+        if (reply.isError())
+            qCWarning(lcActivation).noquote()
+                << "The session bus refused the name" << bundleIdentifier << ":" << reply.error().message();
+    });
 }
 
 } // namespace Workspace

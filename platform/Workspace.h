@@ -34,5 +34,9 @@ uid_t userIdentifier();
 // behind an older copy that holds it, so both are listed until one ends.
 // False when there is no session bus or the bus refuses the name.
 bool registerBundleIdentifier(const QString& bundleIdentifier);
+// The same without waiting for the bus's answer; a refusal is logged. Calls
+// made on the bus after this one are answered as if the name were already
+// asked for, since the bus handles one connection's messages in order.
+void requestBundleIdentifier(const QString& bundleIdentifier);
 
 } // namespace Workspace

@@ -13,19 +13,22 @@
 
 int main(int argc, char** argv)
 {
-    const ApplicationIdentity identity { SignInBundleIdentifier, QStringLiteral("TarvenDESK"),
+    ApplicationIdentity identity { SignInBundleIdentifier, QStringLiteral("TarvenDESK"),
         QStringLiteral("tarvenDESK"),
         QCoreApplication::translate("main",
             "Signs you in to the document service and sets how often the notifier checks.") };
+    identity.readsKeyringAtStart = true;
     return applicationMain(argc, argv, identity, [](InterfaceObjects& interface) {
+        // Shown first: the display maps it while the rest is built, and it is
+        // first drawn once the delegate has chosen its view.
+        QWidget* window = interface.keep(SignInWindow::load());
+        window->show();
         const ServiceConfiguration service = readServiceConfiguration();
         NetworkTrust::addTrustedCertificates(service.certificates);
-        QWidget* window = interface.keep(SignInWindow::load());
         AlertPresenter* alertPresenter = interface.keep(std::make_unique<AlertPresenter>());
         QNetworkAccessManager* network = interface.keep(std::make_unique<QNetworkAccessManager>());
         auto delegate
             = std::make_unique<AppDelegate>(*window, *alertPresenter, *network, service.url);
-        window->show();
         return delegate;
     });
 }

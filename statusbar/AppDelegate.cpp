@@ -123,6 +123,9 @@ void AppDelegate::applicationDidFinishLaunching(const Notification&)
     statusItem->setImage(QIcon::fromTheme(QStringLiteral("tarvendesk-status-symbolic"),
         Bundle::imageNamed(QStringLiteral("tarvendesk-status-symbolic.svg"))));
     statusItem->setHighlightMode(true);
+    // Up before the keyring is read and the first check sent: either may
+    // wait on another program.
+    statusItem->setVisible(true);
     applyStoredDetails();
 }
 

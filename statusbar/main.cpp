@@ -9,10 +9,11 @@
 
 int main(int argc, char** argv)
 {
-    const ApplicationIdentity identity { StatusBarBundleIdentifier,
+    ApplicationIdentity identity { StatusBarBundleIdentifier,
         QStringLiteral("tarvenDESKStatusBar"), QStringLiteral("tarvenDESK"),
         QCoreApplication::translate("main",
             "Checks the document service on your schedule and notifies you of the counts.") };
+    identity.readsKeyringAtStart = true;
     return applicationMain(argc, argv, identity, [](InterfaceObjects& interface) {
         const ServiceConfiguration service = readServiceConfiguration();
         NetworkTrust::addTrustedCertificates(service.certificates);

@@ -54,5 +54,6 @@ uint NotificationRecorder::Notify(const QString& appName, uint replacesId, const
 {
     m_notifications.append(
         { appName, replacesId, appIcon, summary, body, actions, hints, expireTimeout });
+    emit notified();
     return replacesId != 0 ? replacesId : uint(m_notifications.size());
 }

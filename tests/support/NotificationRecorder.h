@@ -56,6 +56,8 @@ public slots:
 signals:
     Q_SCRIPTABLE void ActionInvoked(uint id, const QString& actionKey);
     Q_SCRIPTABLE void NotificationClosed(uint id, uint reason);
+    // A notification has just been recorded.
+    void notified();
 
 private:
     QString m_connectionName;
