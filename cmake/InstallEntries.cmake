@@ -69,23 +69,23 @@ function(tarvendesk_present_suite_programs var)
     set(${var} ${present} PARENT_SCOPE)
 endfunction()
 
-# The program's own icon_128x128.png when its resources have one, else the
-# installer's.
-function(tarvendesk_program_icon var program)
-    set(icon ${TARVENDESK_RESOURCES_DIR}/${TARVENDESK_${program}_FOLDER}/icon_128x128.png)
+# The program's own icon file (icon_128x128.png, or icon.svg for the theme's
+# scalable/apps) when its resources have one, else the installer's.
+function(tarvendesk_program_icon_file var program file)
+    set(icon ${TARVENDESK_RESOURCES_DIR}/${TARVENDESK_${program}_FOLDER}/${file})
     if(NOT EXISTS ${icon})
-        set(icon ${TARVENDESK_RESOURCES_DIR}/installer/icon_128x128.png)
+        set(icon ${TARVENDESK_RESOURCES_DIR}/installer/${file})
     endif()
     set(${var} ${icon} PARENT_SCOPE)
 endfunction()
 
-# The program's own scalable icon.svg when its resources have one, else the
-# installer's, for the theme's scalable/apps.
+function(tarvendesk_program_icon var program)
+    tarvendesk_program_icon_file(icon ${program} icon_128x128.png)
+    set(${var} ${icon} PARENT_SCOPE)
+endfunction()
+
 function(tarvendesk_program_scalable_icon var program)
-    set(icon ${TARVENDESK_RESOURCES_DIR}/${TARVENDESK_${program}_FOLDER}/icon.svg)
-    if(NOT EXISTS ${icon})
-        set(icon ${TARVENDESK_RESOURCES_DIR}/installer/icon.svg)
-    endif()
+    tarvendesk_program_icon_file(icon ${program} icon.svg)
     set(${var} ${icon} PARENT_SCOPE)
 endfunction()
 
