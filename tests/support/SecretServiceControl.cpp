@@ -225,8 +225,19 @@ bool start(QString* why)
     // The process started hands over to the daemon it forks, and ends.
     if (!daemon.waitForFinished(30000) || daemon.exitCode() != 0)
         return fail(why, QStringLiteral("gnome-keyring-daemon did not daemonize"));
-    return waitUntilRunning(true)
-        || fail(why, QStringLiteral("the new keyring daemon did not take its name"));
+    if (!waitUntilRunning(true))
+        return fail(why, QStringLiteral("the new keyring daemon did not take its name"));
+    // The daemon takes its name before it has loaded and unlocked the login
+    // keyring; until then a search finds nothing.
+    const QDeadlineTimer deadline(60000);
+    for (QString path = SecretServiceControl::defaultCollectionPath();
+         path.isEmpty() || path == u"/" || SecretServiceControl::isDefaultCollectionLocked();
+         path = SecretServiceControl::defaultCollectionPath()) {
+        if (deadline.hasExpired())
+            return fail(why, QStringLiteral("the new keyring daemon did not unlock its keyring"));
+        QThread::msleep(20);
+    }
+    return true;
 }
 
 } // namespace KeyringDaemon
