@@ -3,7 +3,6 @@
 #include "platform/Logging.h"
 
 #include <QDBusAbstractInterface>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -83,10 +82,23 @@ void SecretServiceWatcher::watchBus()
         &SecretServiceWatcher::emitIfWatching);
     connect(m_signals.get(), &SecretServiceSignals::CollectionChanged, this,
         &SecretServiceWatcher::onCollectionChanged);
-    // The match rules go out on this connection ahead of any later call; a
-    // call answered here has them in force on the bus.
-    if (m_connection.isConnected() && m_connection.interface())
-        m_connection.interface()->isServiceRegistered(secretsService);
+    // The match rules go out on this connection ahead of this call, so once it
+    // is answered they are in force: a daemon that came up before then is
+    // seen in the answer, one that comes up later by the watcher.
+    if (!m_connection.isConnected())
+        return;
+    QDBusMessage hasOwner = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+        QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"),
+        QStringLiteral("NameHasOwner"));
+    hasOwner << secretsService;
+    auto* call = new QDBusPendingCallWatcher(m_connection.asyncCall(hasOwner), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this,
+        [this](QDBusPendingCallWatcher* finished) {
+            finished->deleteLater();
+            const QDBusPendingReply<bool> owned = *finished;
+            if (!owned.isError() && owned.value())
+                emitIfWatching();
+        });
 }
 
 void SecretServiceWatcher::onCollectionChanged(const QDBusObjectPath& collection)
