@@ -236,12 +236,6 @@ struct PendingSave
     }
 };
 
-void report(Error* error, const Error& value)
-{
-    if (error)
-        *error = value;
-}
-
 } // namespace
 
 std::optional<QByteArray> KeychainStore::rawDataForKey(const QString& key, const QString& service,
@@ -270,7 +264,7 @@ std::optional<QByteArray> KeychainStore::rawDataForKey(const QString& key, const
     });
     if (status == 0)
         return data;
-    report(error, _errorForResultCode(status, key, service));
+    reportError(error, _errorForResultCode(status, key, service));
     return std::nullopt;
 }
 
@@ -285,11 +279,11 @@ QVariant KeychainStore::itemForKey(const QString& key, const QString& service, c
     const auto data = rawDataForKey(key, service, accessGroup, error);
     if (!data)
         return {};
-    QString reason;
-    if (const auto item = KeyedArchiver::unarchiveObjectWithData(*data, &reason))
+    Error archiveError;
+    if (const auto item = KeyedArchiver::unarchiveObjectWithData(*data, &archiveError))
         return *item;
-    report(error, Error::errorWithDomain(KeychainErrorDomain, UnarchiveFailedErrorCode,
-                      { { Error::LocalizedFailureReasonErrorKey, reason } }));
+    reportError(error, Error::errorWithDomain(KeychainErrorDomain, UnarchiveFailedErrorCode,
+                      { { Error::LocalizedFailureReasonErrorKey, archiveError.localizedDescription() } }));
     return {};
 }
 
@@ -327,7 +321,7 @@ bool KeychainStore::saveItem(const QVariant& item, const QString& key, const QSt
     });
     if (status == 0)
         return true;
-    report(error, _errorForResultCode(status, key, service));
+    reportError(error, _errorForResultCode(status, key, service));
     return false;
 }
 
@@ -358,13 +352,13 @@ bool KeychainStore::deleteItemForKey(const QString& key, const QString& service,
         return true;
     const Error statusError = _errorForResultCode(status, key, service);
     if (status != KeychainStatus::ItemNotFound) {
-        report(error, statusError);
+        reportError(error, statusError);
         return false;
     }
     const QString description = QStringLiteral("Could not delete item with key '%1' for service '%2' from the "
                                                "keychain because it does not exist.")
                                     .arg(key, service);
-    report(error, Error::errorWithDomain(KeychainErrorDomain, status,
+    reportError(error, Error::errorWithDomain(KeychainErrorDomain, status,
                       { { Error::LocalizedDescriptionKey, description },
                           { Error::UnderlyingErrorKey, QVariant::fromValue(statusError) } }));
     return false;

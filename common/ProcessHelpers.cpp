@@ -54,21 +54,21 @@ QList<pid_t> instancesToKill(const QString& bundleIdentifier,
 
 void launchApplication(const QString& applicationName, LaunchCompletion done)
 {
-    const auto report = [applicationName, done = std::move(done)](const QString& failure) {
+    const auto report = [applicationName, done = std::move(done)](const Error& failure) {
         if (!failure.isNull())
             qCWarning(lcActivation).noquote()
-                << "Activating" << applicationName << "failed:" << failure;
+                << "Activating" << applicationName << "failed:" << failure.localizedDescription();
         if (done)
             done(failure);
     };
     if (const Launcher& launcher = installedLauncher()) {
-        report(launcher(applicationName));
+        Error failure;
+        launcher(applicationName, &failure);
+        report(failure);
         return;
     }
-    ApplicationActivation::activateApplication(applicationName,
-        [report](const QString& entryId, const QString& errorDescription) {
-            report(entryId.isNull() ? errorDescription : QString());
-        });
+    ApplicationActivation::activateApplication(
+        applicationName, [report](const QString&, const Error& error) { report(error); });
 }
 
 void launchApplication(
@@ -76,7 +76,7 @@ void launchApplication(
 {
     launchApplication(applicationName,
         [applicationName, presenter = QPointer<AlertPresenter>(askedByPerson),
-            then = std::move(then)](const QString& failure) {
+            then = std::move(then)](const Error& failure) {
             if (failure.isNull() || !presenter) {
                 if (then)
                     then();
@@ -85,7 +85,8 @@ void launchApplication(
             presenter->runModal(
                 Alert { QCoreApplication::translate("ProcessHelpers", "“%1” couldn’t be opened.")
                             .arg(applicationName),
-                    failure, { QCoreApplication::translate("ProcessHelpers", "OK") } },
+                    failure.localizedDescription(),
+                    { QCoreApplication::translate("ProcessHelpers", "OK") } },
                 [then](int) {
                     if (then)
                         then();

@@ -4,6 +4,7 @@
 // older copy of a program, and the activation of another program by name. The
 // programs' delegates carry one-line members that call these.
 
+#include "platform/Error.h"
 #include "platform/Workspace.h"
 
 #include <QList>
@@ -35,7 +36,7 @@ QList<pid_t> instancesToKill(const QString& bundleIdentifier,
 
 // Why an activation failed; null when the application was brought forward or
 // started.
-using LaunchCompletion = std::function<void(const QString& failureReason)>;
+using LaunchCompletion = std::function<void(const Error& failure)>;
 
 // Brings the named application ("TarvenDESK.app") to the front, starting it
 // when it is not running; returns at once. A failure is logged. done, if
@@ -49,9 +50,10 @@ void launchApplication(const QString& applicationName, AlertPresenter* askedByPe
     std::function<void()> then = {});
 
 // Where launchApplication hands its names instead of the desktop's activation,
-// answering why it failed or null; empty puts the desktop's activation back.
-// For tests that watch the hand-overs between the programs.
-using Launcher = std::function<QString(const QString& applicationName)>;
+// answering whether it launched, with the error set when not; empty puts the
+// desktop's activation back. For tests that watch the hand-overs between the
+// programs.
+using Launcher = std::function<bool(const QString& applicationName, Error* error)>;
 void setLauncher(Launcher launcher);
 
 } // namespace ProcessHelpers

@@ -17,10 +17,10 @@ bool sameString(const QString& a, const QString& b)
 
 void decodeAnyBytes(const QByteArray& data)
 {
-    QString reason;
-    const std::optional<QString> value = KeyedArchiver::unarchiveObjectWithData(data, &reason);
+    Error error;
+    const std::optional<QString> value = KeyedArchiver::unarchiveObjectWithData(data, &error);
     if (!value) {
-        fuzzCheck(!reason.isEmpty(), "a rejection gives a reason");
+        fuzzCheck(!error.isNull() && !error.localizedDescription().isEmpty(), "a rejection gives a reason");
         return;
     }
     const QByteArray archived = KeyedArchiver::archivedDataWithRootObject(*value);

@@ -9,6 +9,8 @@
 #include "platform/Logging.h"
 #include "platform/PrivilegedDuplication.h"
 
+#include <cerrno>
+
 namespace {
 
 const QString ApplicationResourceName = QStringLiteral("tarvenDESK");
@@ -101,19 +103,25 @@ void AppDelegate::copiesFinished()
 void AppDelegate::copyItem(const QString& itemName, const QString& path, const QString& folder,
     std::function<void()> then, const QString& exportFolder)
 {
-    const auto copied = [this, itemName, then](const QString& copyPath, const QString& reason) {
+    const auto copied = [this, itemName, then](const QString& copyPath, const Error& error) {
         if (copyPath.isNull()) {
+            const QString reason = error.localizedDescription();
             m_copyFailed = true;
             qCWarning(lcInstaller).noquote() << itemName << "was not installed:" << reason;
-            m_alertPresenter.runModal(Alert {
-                tr("%1 couldn’t be installed.").arg(quoted(itemName)), reason, { tr("OK") } });
+            // The next copy waits until the user has read why this one failed.
+            m_alertPresenter.runModal(
+                Alert { tr("%1 couldn’t be installed.").arg(quoted(itemName)), reason,
+                    { tr("OK") } },
+                [then](int) { then(); });
+            return;
         }
         then();
     };
     if (path.isEmpty()) {
         copied({},
-            tr("The installer’s data folder %1 holds no %2.")
-                .arg(quoted(m_bundle.resourcePath()), quoted(itemName)));
+            errorWithDescription(FileDuplication::ErrorDomain, ENOENT,
+                tr("The installer’s data folder %1 holds no %2.")
+                    .arg(quoted(m_bundle.resourcePath()), quoted(itemName))));
         return;
     }
     // A system folder asks an ordinary user for administrator rights, as a
@@ -123,12 +131,12 @@ void AppDelegate::copyItem(const QString& itemName, const QString& path, const Q
         PrivilegedDuplication::duplicateItem(path, folder, this, copied);
         return;
     }
-    QString reason;
-    const QString copy = FileDuplication::duplicateItem(path, folder, &reason);
+    Error error;
+    const QString copy = FileDuplication::duplicateItem(path, folder, &error);
     copied(copy.isNull()
                 || exportFolder.isEmpty()
-                || DesktopExports::exportBundle(copy, exportFolder, &reason)
+                || DesktopExports::exportBundle(copy, exportFolder, &error)
             ? copy
             : QString(),
-        reason);
+        error);
 }

@@ -64,12 +64,12 @@ int main(int argc, char** argv)
     if (folder != known->second)
         return refuse(QStringLiteral("“%1” goes into “%2” only.").arg(name, known->second));
 
-    QString reason;
-    const QString copy = FileDuplication::duplicateItem(item, folder, &reason);
+    Error error;
+    const QString copy = FileDuplication::duplicateItem(item, folder, &error);
     if (copy.isNull()
         || (name == QLatin1String("tarvenDESK.app")
-            && !DesktopExports::exportBundle(copy, DesktopExports::SystemDataFolder, &reason))) {
-        std::fprintf(stderr, "%s\n", reason.toUtf8().constData());
+            && !DesktopExports::exportBundle(copy, DesktopExports::SystemDataFolder, &error))) {
+        std::fprintf(stderr, "%s\n", error.localizedDescription().toUtf8().constData());
         return 1;
     }
     std::printf("%s\n", copy.toUtf8().constData());

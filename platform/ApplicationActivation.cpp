@@ -35,22 +35,16 @@ QString translated(const char* text)
     return QCoreApplication::translate("ApplicationActivation", text);
 }
 
-void finish(const ApplicationActivation::Completion& done, const QString& entryId,
-    const QString& errorDescription)
+void finish(const ApplicationActivation::Completion& done, const QString& entryId)
 {
     if (done)
-        done(entryId, errorDescription);
+        done(entryId, {});
 }
 
-// Later, from the event loop, so that the caller sees one order whatever the
-// outcome.
-void finishLater(ApplicationActivation::Completion done, QString entryId, QString errorDescription)
+void fail(const ApplicationActivation::Completion& done, qint64 code, const QString& description)
 {
-    QTimer::singleShot(0, QCoreApplication::instance(),
-        [done = std::move(done), entryId = std::move(entryId),
-            errorDescription = std::move(errorDescription)] {
-            finish(done, entryId, errorDescription);
-        });
+    if (done)
+        done({}, errorWithDescription(ApplicationActivation::ErrorDomain, code, description));
 }
 
 void startFromCommand(const QString& applicationName, const DesktopEntry& entry,
@@ -58,17 +52,18 @@ void startFromCommand(const QString& applicationName, const DesktopEntry& entry,
 {
     QStringList arguments = entry.execArguments();
     if (arguments.isEmpty()) {
-        finish(done, {},
+        fail(done, ApplicationActivation::CannotStart,
             translated("Application “%1” has no command to start it.").arg(applicationName));
         return;
     }
     const QString program = arguments.takeFirst();
     const QString workingDirectory = entry.path.isEmpty() ? QDir::homePath() : entry.path;
     if (!QProcess::startDetached(program, arguments, workingDirectory)) {
-        finish(done, {}, translated("Application “%1” can’t be started.").arg(applicationName));
+        fail(done, ApplicationActivation::CannotStart,
+            translated("Application “%1” can’t be started.").arg(applicationName));
         return;
     }
-    finish(done, entry.id, {});
+    finish(done, entry.id);
 }
 
 // The bus could not start the program: nothing owns the name and no service
@@ -118,8 +113,13 @@ void activateApplication(const QString& applicationName, Completion done)
 {
     const std::optional<DesktopEntry> entry = desktopEntryForApplicationName(applicationName);
     if (!entry) {
-        finishLater(std::move(done), {},
-            translated("Application “%1” can’t be found.").arg(applicationName));
+        // Later, from the event loop, so that the caller sees one order
+        // whatever the outcome.
+        QTimer::singleShot(0, QCoreApplication::instance(),
+            [applicationName, done = std::move(done)] {
+                fail(done, NotFound,
+                    translated("Application “%1” can’t be found.").arg(applicationName));
+            });
         return;
     }
 
@@ -145,7 +145,7 @@ void activateApplication(const QString& applicationName, Completion done)
             call->deleteLater();
             const QDBusPendingReply<> reply = *call;
             if (!reply.isError()) {
-                finish(done, entry.id, {});
+                finish(done, entry.id);
                 return;
             }
             if (busCouldNotStart(reply.error())) {
@@ -155,7 +155,7 @@ void activateApplication(const QString& applicationName, Completion done)
                 startFromCommand(applicationName, entry, done);
                 return;
             }
-            finish(done, {},
+            fail(done, NotActivated,
                 translated("Application “%1” can’t be activated: %2")
                     .arg(applicationName, reply.error().message()));
         });

@@ -7,6 +7,7 @@
 // started by the bus, or from its entry's command when the bus cannot start it.
 
 #include "platform/DesktopEntry.h"
+#include "platform/Error.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,6 +15,9 @@
 #include <optional>
 
 namespace ApplicationActivation {
+
+inline const QString ErrorDomain = QStringLiteral("ApplicationActivationErrorDomain");
+enum : qint64 { NotFound = 1, NotActivated, CannotStart };
 
 // $XDG_DATA_HOME/applications, then each of $XDG_DATA_DIRS, most important
 // first, then share/applications of each bundle in the system applications
@@ -25,8 +29,8 @@ QStringList applicationFolders();
 // application.
 std::optional<DesktopEntry> desktopEntryForApplicationName(const QString& applicationName);
 
-// The activated entry's ID, or a null ID with the reason.
-using Completion = std::function<void(const QString& entryId, const QString& errorDescription)>;
+// The activated entry's ID, or a null ID with the error.
+using Completion = std::function<void(const QString& entryId, const Error& error)>;
 
 // Never waits: done runs once, later, from the event loop, when the program
 // has answered, been started, or failed to.

@@ -56,7 +56,7 @@ bool linkFile(const QString& target, const QString& link)
 
 namespace DesktopExports {
 
-bool exportBundle(const QString& bundlePath, const QString& dataFolder, QString* errorDescription)
+bool exportBundle(const QString& bundlePath, const QString& dataFolder, Error* error)
 {
     const QString share = QDir::cleanPath(bundlePath) + QStringLiteral("/share");
     const QString data = QDir::cleanPath(dataFolder);
@@ -70,12 +70,12 @@ bool exportBundle(const QString& bundlePath, const QString& dataFolder, QString*
             errno = 0;
             if (makeFolders(data, QFileInfo(relative).path()) && linkFile(file, link))
                 continue;
-            const int error = errno;
-            if (errorDescription)
-                *errorDescription = QStringLiteral("The bundle’s %1 couldn’t be linked into %2: %3.")
-                                        .arg(quoted(relative), quoted(data),
-                                            QString::fromLocal8Bit(std::strerror(error)));
-            return false;
+            const int code = errno;
+            return reportError(error,
+                errorWithDescription(ErrorDomain, code,
+                    QStringLiteral("The bundle’s %1 couldn’t be linked into %2: %3.")
+                        .arg(quoted(relative), quoted(data),
+                            QString::fromLocal8Bit(std::strerror(code)))));
         }
     }
     return true;

@@ -6,9 +6,14 @@
 // Links rather than copies, so that a later copy of the bundle, which
 // replaces it in one step, is what they lead to at once.
 
+#include "platform/Error.h"
+
 #include <QString>
 
 namespace DesktopExports {
+
+// Its codes are errno values.
+inline const QString ErrorDomain = QStringLiteral("DesktopExportsErrorDomain");
 
 // The local administrator's data folder, the first of XDG_DATA_DIRS' default
 // and so of the session bus's service folders; /usr/share is the
@@ -18,7 +23,7 @@ inline const QString SystemDataFolder = QStringLiteral("/usr/local/share");
 // Links each file under the bundle's share/applications, share/dbus-1/services
 // and share/icons to the same place under dataFolder, making the folders on
 // the way and replacing an entry of that name there in one step. False with
-// the description set when one can't be linked; those linked before stay.
-bool exportBundle(const QString& bundlePath, const QString& dataFolder, QString* errorDescription);
+// the error set when one can't be linked; those linked before stay.
+bool exportBundle(const QString& bundlePath, const QString& dataFolder, Error* error);
 
 } // namespace DesktopExports

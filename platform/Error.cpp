@@ -27,3 +27,15 @@ Error Error::underlyingError() const
 {
     return userInfo.value(UnderlyingErrorKey).value<Error>();
 }
+
+Error errorWithDescription(const QString& domain, qint64 code, const QString& description)
+{
+    return Error { domain, code, { { Error::LocalizedDescriptionKey, description } } };
+}
+
+bool reportError(Error* out, const Error& error)
+{
+    if (out)
+        *out = error;
+    return false;
+}

@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +24,9 @@ struct CopyError
     std::string path;
     int error;
 };
+
+// What went wrong in a copy, if anything.
+using Failure = std::optional<CopyError>;
 
 // Everything below works on descriptors relative to open folders, so a path
 // that changes under the copy cannot redirect it.
@@ -55,7 +59,7 @@ void keepTimes(int fd, const struct stat& source)
     ::futimens(fd, times);
 }
 
-void copyFile(int sourceDir, const char* sourceName, int targetDir, const char* targetName,
+Failure copyFile(int sourceDir, const char* sourceName, int targetDir, const char* targetName,
     const struct stat& info)
 {
     // Non-blocking, and checked once open: what was a file a moment ago may
@@ -63,23 +67,23 @@ void copyFile(int sourceDir, const char* sourceName, int targetDir, const char* 
     FileDescriptor source(
         ::openat(sourceDir, sourceName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!source.isValid())
-        throw CopyError { sourceName, errno };
+        return CopyError { sourceName, errno };
     struct stat opened = {};
     if (::fstat(source.get(), &opened) != 0)
-        throw CopyError { sourceName, errno };
+        return CopyError { sourceName, errno };
     if (!S_ISREG(opened.st_mode))
-        throw CopyError { sourceName, ENOTSUP };
+        return CopyError { sourceName, ENOTSUP };
     FileDescriptor target(::openat(
         targetDir, targetName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!target.isValid())
-        throw CopyError { targetName, errno };
+        return CopyError { targetName, errno };
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(source.get(), buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            throw CopyError { sourceName, errno };
+            return CopyError { sourceName, errno };
         if (got == 0)
             break;
         for (ssize_t written = 0; written < got;) {
@@ -87,30 +91,31 @@ void copyFile(int sourceDir, const char* sourceName, int targetDir, const char* 
             if (put < 0 && errno == EINTR)
                 continue;
             if (put < 0)
-                throw CopyError { targetName, errno };
+                return CopyError { targetName, errno };
             written += put;
         }
     }
     if (::fchmod(target.get(), info.st_mode & PermissionBits) != 0)
-        throw CopyError { targetName, errno };
+        return CopyError { targetName, errno };
     keepTimes(target.get(), info);
+    return {};
 }
 
-void copyEntry(int sourceDir, const char* sourceName, int targetDir, const char* targetName);
+Failure copyEntry(int sourceDir, const char* sourceName, int targetDir, const char* targetName);
 
-void copyFolder(int sourceDir, const char* sourceName, int targetDir, const char* targetName,
+Failure copyFolder(int sourceDir, const char* sourceName, int targetDir, const char* targetName,
     const struct stat& info)
 {
     FileDescriptor source(::openat(
         sourceDir, sourceName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!source.isValid())
-        throw CopyError { sourceName, errno };
+        return CopyError { sourceName, errno };
     if (::mkdirat(targetDir, targetName, 0700) != 0)
-        throw CopyError { targetName, errno };
+        return CopyError { targetName, errno };
     FileDescriptor target(
         ::openat(targetDir, targetName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!target.isValid())
-        throw CopyError { targetName, errno };
+        return CopyError { targetName, errno };
 
     // fdopendir takes over the descriptor it is given.
     const int listing = ::dup(source.get());
@@ -120,32 +125,33 @@ void copyFolder(int sourceDir, const char* sourceName, int targetDir, const char
         const int error = errno;
         if (listing >= 0)
             ::close(listing);
-        throw CopyError { sourceName, error };
+        return CopyError { sourceName, error };
     }
     while (const dirent* entry = ::readdir(entries.get())) {
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
             continue;
-        copyEntry(source.get(), entry->d_name, target.get(), entry->d_name);
+        if (Failure failure = copyEntry(source.get(), entry->d_name, target.get(), entry->d_name))
+            return failure;
     }
     // Last, so that a folder without write permission can still be filled.
     if (::fchmod(target.get(), info.st_mode & PermissionBits) != 0)
-        throw CopyError { targetName, errno };
+        return CopyError { targetName, errno };
     keepTimes(target.get(), info);
+    return {};
 }
 
-void copyEntry(int sourceDir, const char* sourceName, int targetDir, const char* targetName)
+Failure copyEntry(int sourceDir, const char* sourceName, int targetDir, const char* targetName)
 {
     struct stat info = {};
     if (::fstatat(sourceDir, sourceName, &info, AT_SYMLINK_NOFOLLOW) != 0)
-        throw CopyError { sourceName, errno };
+        return CopyError { sourceName, errno };
     // Files and folders only: a link could lead the copy anywhere, and a
     // device or FIFO is nothing to install.
     if (S_ISREG(info.st_mode))
-        copyFile(sourceDir, sourceName, targetDir, targetName, info);
-    else if (S_ISDIR(info.st_mode))
-        copyFolder(sourceDir, sourceName, targetDir, targetName, info);
-    else
-        throw CopyError { sourceName, ENOTSUP };
+        return copyFile(sourceDir, sourceName, targetDir, targetName, info);
+    if (S_ISDIR(info.st_mode))
+        return copyFolder(sourceDir, sourceName, targetDir, targetName, info);
+    return CopyError { sourceName, ENOTSUP };
 }
 
 void removeEntry(int dir, const char* name)
@@ -190,10 +196,9 @@ int openFolderWithoutLinks(const QString& absolutePath)
     return fd;
 }
 
-QString fail(QString* errorDescription, const QString& description)
+QString fail(Error* error, int code, const QString& description)
 {
-    if (errorDescription)
-        *errorDescription = description;
+    reportError(error, errorWithDescription(FileDuplication::ErrorDomain, code, description));
     return {};
 }
 
@@ -206,7 +211,7 @@ QString quoted(const QString& text)
 
 namespace FileDuplication {
 
-QString duplicateItem(const QString& itemPath, const QString& folderPath, QString* errorDescription)
+QString duplicateItem(const QString& itemPath, const QString& folderPath, Error* error)
 {
     const QString item = QFileInfo(QDir::cleanPath(itemPath)).absoluteFilePath();
     const QString folder = QDir::cleanPath(folderPath);
@@ -218,7 +223,7 @@ QString duplicateItem(const QString& itemPath, const QString& folderPath, QStrin
             ? -1
             : ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!target.isValid())
-        return fail(errorDescription,
+        return fail(error, ENOENT,
             QStringLiteral("The folder %1 can’t be found.").arg(quoted(folderPath)));
     FileDescriptor sourceDir(openFolderWithoutLinks(QFileInfo(item).path()));
     const int sourceDirError = errno;
@@ -228,9 +233,9 @@ QString duplicateItem(const QString& itemPath, const QString& folderPath, QStrin
         || (sourceDir.isValid()
             && ::fstatat(sourceDir.get(), sourceName.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0))
         return fail(
-            errorDescription, QStringLiteral("The item %1 can’t be found.").arg(quoted(itemPath)));
+            error, ENOENT, QStringLiteral("The item %1 can’t be found.").arg(quoted(itemPath)));
     if (!sourceDir.isValid())
-        return fail(errorDescription,
+        return fail(error, sourceDirError,
             QStringLiteral("The item %1 couldn’t be copied: %2.")
                 .arg(quoted(itemPath),
                     sourceDirError == ELOOP || sourceDirError == ENOTDIR
@@ -243,47 +248,44 @@ QString duplicateItem(const QString& itemPath, const QString& folderPath, QStrin
         const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
         if (canonicalFolder == canonicalItem
             || canonicalFolder.startsWith(canonicalItem + QLatin1Char('/')))
-            return fail(errorDescription,
+            return fail(error, EINVAL,
                 QStringLiteral("The folder %1 can’t be copied into itself.").arg(quoted(itemPath)));
     }
 
     // A staging folder of its own, so that nothing of anyone else's is ever
     // touched, also when the copy fails half-way.
     QByteArray stagingTemplate = QFile::encodeName(folder) + "/.tarvendesk-copy-XXXXXX";
-    if (!::mkdtemp(stagingTemplate.data()))
-        return fail(errorDescription,
+    if (!::mkdtemp(stagingTemplate.data())) {
+        const int code = errno;
+        return fail(error, code,
             QStringLiteral("The item %1 couldn’t be copied: %2.")
-                .arg(quoted(itemPath), QString::fromLocal8Bit(std::strerror(errno))));
+                .arg(quoted(itemPath), QString::fromLocal8Bit(std::strerror(code))));
+    }
     const QByteArray stagingName = stagingTemplate.mid(stagingTemplate.lastIndexOf('/') + 1);
     FileDescriptor staging(::openat(
         target.get(), stagingName.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    int error = 0;
-    std::string failedPath;
-    try {
-        if (!staging.isValid())
-            throw CopyError { stagingName.toStdString(), errno };
-        copyEntry(sourceDir.get(), sourceName.constData(), staging.get(), targetName.constData());
-        // An earlier copy is swapped out in one step, so that the folder
-        // always holds one whole copy; the old one goes with the staging
-        // folder.
-        if (::renameat2(staging.get(), targetName.constData(), target.get(), targetName.constData(),
-                RENAME_NOREPLACE)
-                != 0
-            && (errno != EEXIST
-                || ::renameat2(staging.get(), targetName.constData(), target.get(),
-                       targetName.constData(), RENAME_EXCHANGE)
-                    != 0))
-            throw CopyError { {}, errno };
-    } catch (const CopyError& copyError) {
-        error = copyError.error;
-        failedPath = copyError.path;
-    }
+    Failure failure = staging.isValid()
+        ? copyEntry(sourceDir.get(), sourceName.constData(), staging.get(), targetName.constData())
+        : CopyError { stagingName.toStdString(), errno };
+    // An earlier copy is swapped out in one step, so that the folder always
+    // holds one whole copy; the old one goes with the staging folder.
+    if (!failure
+        && ::renameat2(staging.get(), targetName.constData(), target.get(), targetName.constData(),
+               RENAME_NOREPLACE)
+            != 0
+        && (errno != EEXIST
+            || ::renameat2(staging.get(), targetName.constData(), target.get(),
+                   targetName.constData(), RENAME_EXCHANGE)
+                != 0))
+        failure = CopyError { {}, errno };
     removeEntry(target.get(), stagingName.constData());
-    if (error != 0) {
-        const QString reason = error == ENOTSUP
+    if (failure) {
+        const int code = failure->error;
+        const std::string& failedPath = failure->path;
+        const QString reason = code == ENOTSUP
             ? QStringLiteral("it is neither a file nor a folder")
-            : QString::fromLocal8Bit(std::strerror(error));
-        return fail(errorDescription,
+            : QString::fromLocal8Bit(std::strerror(code));
+        return fail(error, code,
             failedPath.empty()
                 ? QStringLiteral("The item %1 couldn’t be copied: %2.")
                       .arg(quoted(itemPath), reason)

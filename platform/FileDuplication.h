@@ -7,15 +7,19 @@
 // so the folder never holds half a copy. Nothing on the item's path is
 // followed if it is a symbolic link.
 
+#include "platform/Error.h"
+
 #include <QString>
 
 namespace FileDuplication {
 
-// The path of the copy, or a null string with the description set when the
+// Its codes are errno values.
+inline const QString ErrorDomain = QStringLiteral("FileDuplicationErrorDomain");
+
+// The path of the copy, or a null string with the error set when the
 // folder or the item is missing, the item holds anything but files and
 // folders, or the copy fails (nothing is left behind then, and an earlier
 // item of that name is as it was).
-QString duplicateItem(
-    const QString& itemPath, const QString& folderPath, QString* errorDescription);
+QString duplicateItem(const QString& itemPath, const QString& folderPath, Error* error);
 
 } // namespace FileDuplication

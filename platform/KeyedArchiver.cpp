@@ -12,10 +12,10 @@ constexpr std::array<char, 4> magic { 'T', 'D', 'K', 'A' };
 constexpr quint8 formatVersion = 1;
 constexpr QDataStream::Version streamVersion = QDataStream::Qt_6_0;
 
-std::optional<QString> refused(QString* reason, const QString& why)
+std::optional<QString> refused(
+    Error* error, const QString& why, qint64 code = KeyedArchiver::CorruptArchive)
 {
-    if (reason)
-        *reason = why;
+    reportError(error, errorWithDescription(KeyedArchiver::ErrorDomain, code, why));
     return std::nullopt;
 }
 
@@ -33,19 +33,20 @@ QByteArray archivedDataWithRootObject(const QString& rootObject)
     return data;
 }
 
-std::optional<QString> unarchiveObjectWithData(const QByteArray& data, QString* reason)
+std::optional<QString> unarchiveObjectWithData(const QByteArray& data, Error* error)
 {
     QDataStream stream(data);
     stream.setVersion(streamVersion);
     std::array<char, 4> header {};
     if (stream.readRawData(header.data(), header.size()) != header.size() || header != magic)
-        return refused(reason, QStringLiteral("The data is not an archive: its header is missing."));
+        return refused(error, QStringLiteral("The data is not an archive: its header is missing."));
     quint8 version = 0;
     stream >> version;
     if (stream.status() != QDataStream::Ok)
-        return refused(reason, QStringLiteral("The archive ends before its format version."));
+        return refused(error, QStringLiteral("The archive ends before its format version."));
     if (version != formatVersion)
-        return refused(reason, QStringLiteral("The archive's format version %1 is not supported.").arg(version));
+        return refused(error, QStringLiteral("The archive's format version %1 is not supported.").arg(version),
+            UnsupportedVersion);
 
     // A QVariant streams as its type id, a null flag and the value. The id is
     // read first so that planted bytes cannot make the stream build some other
@@ -55,14 +56,14 @@ std::optional<QString> unarchiveObjectWithData(const QByteArray& data, QString* 
     QString value;
     stream >> typeId;
     if (stream.status() != QDataStream::Ok)
-        return refused(reason, QStringLiteral("The archive ends before its value."));
+        return refused(error, QStringLiteral("The archive ends before its value."));
     if (typeId != QMetaType::QString)
-        return refused(reason, QStringLiteral("The archive holds a value of type %1, not a string.").arg(typeId));
+        return refused(error, QStringLiteral("The archive holds a value of type %1, not a string.").arg(typeId));
     stream >> isNull >> value;
     if (stream.status() != QDataStream::Ok)
-        return refused(reason, QStringLiteral("The archive's value is truncated or corrupt."));
+        return refused(error, QStringLiteral("The archive's value is truncated or corrupt."));
     if (!stream.atEnd())
-        return refused(reason, QStringLiteral("The archive has bytes after its value."));
+        return refused(error, QStringLiteral("The archive has bytes after its value."));
     return value;
 }
 

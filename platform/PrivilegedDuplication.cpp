@@ -33,9 +33,15 @@ QString firstLine(const QString& text)
     return text.section(QLatin1Char('\n'), 0, 0).trimmed();
 }
 
-QString outcomeDescription(
-    QProcess& process, const QString& itemPath, const QString& folderPath, QString* copyPath)
+Error failure(qint64 code, const QString& description)
 {
+    return errorWithDescription(PrivilegedDuplication::ErrorDomain, code, description);
+}
+
+// The copy's path, or the error with a null one.
+Error outcome(QProcess& process, const QString& itemPath, const QString& folderPath, QString* copyPath)
+{
+    using namespace PrivilegedDuplication;
     const QString output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
     const QString errors = QString::fromUtf8(process.readAllStandardError()).trimmed();
     const bool ended = process.exitStatus() == QProcess::NormalExit;
@@ -49,15 +55,17 @@ QString outcomeDescription(
         const QString why = process.exitCode() == AuthorisationDismissed
             ? QStringLiteral("the request was dismissed")
             : firstLine(errors);
-        return QStringLiteral("The item %1 couldn’t be copied into %2: administrator rights were "
-                              "not given%3.")
-            .arg(quoted(itemPath), quoted(folderPath),
-                why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why));
+        return failure(NotAuthorised,
+            QStringLiteral("The item %1 couldn’t be copied into %2: administrator rights were "
+                           "not given%3.")
+                .arg(quoted(itemPath), quoted(folderPath),
+                    why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why)));
     }
     if (ended && !errors.isEmpty())
-        return errors;
-    return QStringLiteral("The item %1 couldn’t be copied: the copy tool ended without an answer.")
-        .arg(quoted(itemPath));
+        return failure(CopyFailed, errors);
+    return failure(CopyFailed,
+        QStringLiteral("The item %1 couldn’t be copied: the copy tool ended without an answer.")
+            .arg(quoted(itemPath)));
 }
 
 } // namespace
@@ -73,23 +81,26 @@ bool needsAdministratorRights(const QString& folderPath)
         && (errno == EACCES || errno == EPERM);
 }
 
-QString untrustedToolReason(const QString& toolPath)
+bool isTrustedTool(const QString& toolPath, Error* error)
 {
+    const auto untrusted = [error](const QString& why) {
+        return reportError(error, failure(UntrustedTool, why));
+    };
     const QString tool = QFileInfo(toolPath).canonicalFilePath();
     if (tool.isEmpty())
-        return QStringLiteral("The copy tool %1 is not there.").arg(quoted(toolPath));
+        return untrusted(QStringLiteral("The copy tool %1 is not there.").arg(quoted(toolPath)));
     for (QString path = tool;; path = QFileInfo(path).path()) {
         struct stat info = {};
         if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-            return QStringLiteral("The copy tool %1 can’t be checked.").arg(quoted(tool));
+            return untrusted(QStringLiteral("The copy tool %1 can’t be checked.").arg(quoted(tool)));
         if (path == tool && !S_ISREG(info.st_mode))
-            return QStringLiteral("The copy tool %1 is not a file.").arg(quoted(tool));
+            return untrusted(QStringLiteral("The copy tool %1 is not a file.").arg(quoted(tool)));
         if (info.st_uid != 0 || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-            return QStringLiteral("The copy tool %1 is not installed for administrators: %2 "
-                                  "must belong to root and be writable by root alone.")
-                .arg(quoted(tool), quoted(path));
+            return untrusted(QStringLiteral("The copy tool %1 is not installed for administrators: "
+                                            "%2 must belong to root and be writable by root alone.")
+                                 .arg(quoted(tool), quoted(path)));
         if (path == QLatin1String("/"))
-            return {};
+            return true;
     }
 }
 
@@ -104,11 +115,10 @@ void duplicateItem(const QString& itemPath, const QString& folderPath, QObject* 
 {
     QStringList arguments = command;
     const QString program = arguments.isEmpty() ? QString() : arguments.takeFirst();
-    const QString fail = program == QLatin1String("pkexec") && !arguments.isEmpty()
-        ? untrustedToolReason(arguments.last())
-        : QString();
-    if (!fail.isEmpty()) {
-        QTimer::singleShot(0, context, [done, fail] { done({}, fail); });
+    Error untrusted;
+    if (program == QLatin1String("pkexec") && !arguments.isEmpty()
+        && !isTrustedTool(arguments.last(), &untrusted)) {
+        QTimer::singleShot(0, context, [done, untrusted] { done({}, untrusted); });
         return;
     }
     arguments << itemPath << folderPath;
@@ -116,7 +126,7 @@ void duplicateItem(const QString& itemPath, const QString& folderPath, QObject* 
     auto* process = new QProcess(context);
     // Answers once, whichever comes first: the end, a failed start, the limit.
     auto answer = std::make_shared<Completion>(std::move(done));
-    const auto finish = [process, answer](const QString& copyPath, const QString& why) {
+    const auto finish = [process, answer](const QString& copyPath, const Error& why) {
         if (!*answer)
             return;
         const Completion call = std::move(*answer);
@@ -127,7 +137,7 @@ void duplicateItem(const QString& itemPath, const QString& folderPath, QObject* 
     QObject::connect(process, &QProcess::finished, process, [=] {
         process->deleteLater();
         QString copyPath;
-        const QString why = outcomeDescription(*process, itemPath, folderPath, &copyPath);
+        const Error why = outcome(*process, itemPath, folderPath, &copyPath);
         finish(copyPath, why);
     });
     QObject::connect(process, &QProcess::errorOccurred, process, [=](QProcess::ProcessError error) {
@@ -135,9 +145,10 @@ void duplicateItem(const QString& itemPath, const QString& folderPath, QObject* 
             return;
         process->deleteLater();
         finish({},
-            QStringLiteral("The item %1 couldn’t be copied: administrator rights can’t be "
-                           "asked for, as %2 can’t be started.")
-                .arg(quoted(itemPath), quoted(program)));
+            failure(ToolNotStarted,
+                QStringLiteral("The item %1 couldn’t be copied: administrator rights can’t be "
+                               "asked for, as %2 can’t be started.")
+                    .arg(quoted(itemPath), quoted(program))));
     });
     auto* limit = new QTimer(process);
     limit->setSingleShot(true);
@@ -146,8 +157,10 @@ void duplicateItem(const QString& itemPath, const QString& folderPath, QObject* 
         // One that already runs as root cannot be signalled; it ends alone.
         process->kill();
         finish({},
-            QStringLiteral("The item %1 couldn’t be copied: the copy tool did not answer in time.")
-                .arg(quoted(itemPath)));
+            failure(TimedOut,
+                QStringLiteral(
+                    "The item %1 couldn’t be copied: the copy tool did not answer in time.")
+                    .arg(quoted(itemPath))));
     });
     limit->start(timeLimit);
     process->start(program, arguments);

@@ -5,6 +5,8 @@
 // with administrator rights once polkit has asked the user for them, as a
 // file manager asks.
 
+#include "platform/Error.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -13,20 +15,23 @@
 
 namespace PrivilegedDuplication {
 
+inline const QString ErrorDomain = QStringLiteral("PrivilegedDuplicationErrorDomain");
+enum : qint64 { UntrustedTool = 1, NotAuthorised, CopyFailed, ToolNotStarted, TimedOut };
+
 // True for an ordinary user and a folder that is there but that the user may
 // not write to; a missing folder is the plain copy's failure to report.
 bool needsAdministratorRights(const QString& folderPath);
 
-// Why the tool at this path must not be run with administrator rights, or
-// nothing: it and every folder above it must belong to root and be writable
-// by nobody else, or whoever may change it would be handed root.
-QString untrustedToolReason(const QString& toolPath);
+// Whether the tool at this path may be run with administrator rights, with
+// the error saying why not: it and every folder above it must belong to root
+// and be writable by nobody else, or whoever may change it would be handed root.
+bool isTrustedTool(const QString& toolPath, Error* error);
 
 // pkexec and the tool beside the running program's executable.
 QStringList privilegedCommand();
 
-// The copy's path, or a null one with the description.
-using Completion = std::function<void(const QString& copyPath, const QString& errorDescription)>;
+// The copy's path, or a null one with the error.
+using Completion = std::function<void(const QString& copyPath, const Error& error)>;
 
 constexpr std::chrono::minutes DefaultTimeLimit { 5 };
 

@@ -344,10 +344,10 @@ void AppDelegate::killAllOtherInstance()
 void AppDelegate::launchApplication(const QString& name)
 {
     ProcessHelpers::launchApplication(
-        name, [presenter = QPointer<AlertPresenter>(&m_alertPresenter)](const QString& failure) {
+        name, [presenter = QPointer<AlertPresenter>(&m_alertPresenter)](const Error& failure) {
             if (!failure.isNull() && presenter)
-                presenter->runModal(
-                    { tr("The notifier could not be started."), failure, { tr("OK") } });
+                presenter->runModal({ tr("The notifier could not be started."),
+                    failure.localizedDescription(), { tr("OK") } });
         });
 }
 

@@ -57,8 +57,8 @@ QString activated(const QString& applicationName, QString* why)
 {
     std::optional<std::pair<QString, QString>> outcome;
     ApplicationActivation::activateApplication(
-        applicationName, [&](const QString& id, const QString& reason) {
-            outcome = { id, reason };
+        applicationName, [&](const QString& id, const Error& error) {
+            outcome = { id, error.isNull() ? QString() : error.localizedDescription() };
         });
     if (outcome)
         return QStringLiteral("(answered before returning)");

@@ -325,14 +325,14 @@ private slots:
             QVERIFY(::chown(QFile::encodeName(tool).constData(), nobody->pw_uid, 0) == 0);
         if (fault == "mode")
             QVERIFY(::chmod(QFile::encodeName(tool).constData(), 0775) == 0);
-        if (!PrivilegedDuplication::untrustedToolReason(Tool).isEmpty())
+        if (!PrivilegedDuplication::isTrustedTool(Tool, nullptr))
             QSKIP("The build folder does not belong to root alone.");
-        QVERIFY(!PrivilegedDuplication::untrustedToolReason(tool).isEmpty());
+        QVERIFY(!PrivilegedDuplication::isTrustedTool(tool, nullptr));
 
         std::optional<QString> why;
         QObject context;
         PrivilegedDuplication::duplicateItem(Data + u'/' + AgentName, "/etc/xdg/autostart/",
-            &context, [&](const QString&, const QString& reason) { why = reason; },
+            &context, [&](const QString&, const Error& error) { why = error.localizedDescription(); },
             { "pkexec", tool });
         QTRY_VERIFY(why);
         QVERIFY2(why->contains("not installed for administrators"), qPrintable(*why));
@@ -344,7 +344,7 @@ private slots:
         QObject context;
         PrivilegedDuplication::duplicateItem(
             Data + u'/' + AgentName, "/etc/xdg/autostart/", &context,
-            [&](const QString&, const QString& reason) { why = reason; },
+            [&](const QString&, const Error& error) { why = error.localizedDescription(); },
             { "sh", "-c", "sleep 30", "sh" }, std::chrono::milliseconds(200));
         QTRY_VERIFY_WITH_TIMEOUT(why, 10000);
         QVERIFY2(why->contains("did not answer in time"), qPrintable(*why));
@@ -365,8 +365,8 @@ private slots:
         QObject context;
         PrivilegedDuplication::duplicateItem(
             temp.filePath("item"), "/opt/", &context,
-            [&](const QString& copy, const QString& why) {
-                outcome = { copy, why };
+            [&](const QString& copy, const Error& error) {
+                outcome = { copy, error.localizedDescription() };
             },
             asNobody);
         QTRY_VERIFY_WITH_TIMEOUT(outcome, 30000);

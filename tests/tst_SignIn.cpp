@@ -102,13 +102,13 @@ private slots:
         NetworkTrust::addTrustedCertificates(service.caCertificates());
         QApplication::setQuitOnLastWindowClosed(false);
         QVERIFY(BusPrograms::useOffscreenDisplay());
-        ProcessHelpers::setLauncher([this](const QString& name) {
+        ProcessHelpers::setLauncher([this](const QString& name, Error* error) {
             activations.append(name);
             if (!handOverFailure.isNull())
-                return handOverFailure;
+                return reportError(error, errorWithDescription("test", 1, handOverFailure));
             if (handOver)
                 ApplicationActivation::activateApplication(name);
-            return QString();
+            return true;
         });
     }
 
