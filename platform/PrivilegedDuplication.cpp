@@ -126,7 +126,7 @@ void duplicateItem(const QString& itemPath, const QString& folderPath, QObject* 
     auto* process = new QProcess(context);
     // Answers once, whichever comes first: the end, a failed start, the limit.
     auto answer = std::make_shared<Completion>(std::move(done));
-    const auto finish = [process, answer](const QString& copyPath, const Error& why) {
+    const auto finish = [answer](const QString& copyPath, const Error& why) {
         if (!*answer)
             return;
         const Completion call = std::move(*answer);
