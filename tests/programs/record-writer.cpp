@@ -8,7 +8,6 @@
 
 #include "common/DetailsRecord.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -21,12 +20,10 @@ int main(int argc, char** argv)
         std::getline(std::cin, line);
     const UserDetails details { QString::fromStdString(lines[0]), QString::fromStdString(lines[1]),
         std::atoi(lines[2].c_str()), std::atoi(lines[3].c_str()) };
-    std::puts("writing");
-    std::fflush(stdout);
+    std::cout << "writing" << std::endl;
     for (int i = 0; i < count; ++i) {
         DetailsRecord::clearDetailsInKeyChain();
         DetailsRecord::addDetailsToKeyChain(details);
     }
-    std::puts("written");
-    return 0;
+    std::cout << "written" << std::endl;
 }

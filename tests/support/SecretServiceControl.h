@@ -6,14 +6,11 @@
 // with the same keyring on disk; and it plants items the way other builds or
 // programs left them.
 
-#include <QByteArray>
-#include <QList>
 #include <QMap>
 #include <QString>
 
 namespace SecretServiceControl {
 
-QString defaultCollectionPath(QString* why = nullptr);
 bool lockDefaultCollection(QString* why = nullptr);
 // Unlocks without a prompt, as the desktop's login does with the password.
 bool unlockDefaultCollection(QString* why = nullptr);
