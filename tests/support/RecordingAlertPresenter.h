@@ -6,26 +6,27 @@
 
 #include "platform/AlertPresenter.h"
 
-#include <QList>
-
 class RecordingAlertPresenter : public AlertPresenter
 {
-    Q_OBJECT
-
 public:
     using AlertPresenter::AlertPresenter;
 
-    void runModal(const Alert& alert, Completion done = {}) override;
+    void runModal(const Alert& alert, Completion done = {}) override
+    {
+        beginModalAlert();
+        m_alerts.append(alert);
+        endModalAlert();
+        if (done)
+            done(0);
+    }
 
     QList<Alert> alerts() const { return m_alerts; }
     void clear() { m_alerts.clear(); }
 
-    // Puts the presenter into the state of a real alert being up (true) and
-    // dismissed (false), without any message box, for code that must behave
-    // differently while an alert holds the program.
-    void setModalAlertRunning(bool running);
+    // Holds the presenter as if a real alert were up (true) until released
+    // (false), without any message box; the two come in pairs.
+    void setModalAlertRunning(bool running) { running ? beginModalAlert() : endModalAlert(); }
 
 private:
     QList<Alert> m_alerts;
-    bool m_heldRunning = false;
 };
