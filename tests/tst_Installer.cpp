@@ -5,7 +5,6 @@
 #include "common/ProcessHelpers.h"
 #include "installer/InstallerInterface.h"
 #include "platform/Application.h"
-#include "platform/ApplicationActivation.h"
 #include "platform/PrivilegedDuplication.h"
 #include "support/BusPrograms.h"
 #include "support/RecordingAlertPresenter.h"
@@ -30,9 +29,14 @@ const QString AgentName = QStringLiteral("org.tarvendesk.TarvenDeskChecker.deskt
 const QString Agent = QStringLiteral("/etc/xdg/autostart/") + AgentName;
 const QString App = QStringLiteral("/opt/tarvenDESK.app");
 const QString Notifier = App + QStringLiteral("/bin/tarvenDESKStatusBar");
+const char* const Folders[] = { "/etc/xdg", "/opt", "/usr/local/share" };
 const bool NotifierBuilt = QStringLiteral(TARVENDESK_SUITE_PROGRAMS).contains("StatusBar");
-// Why the process has no mounts of its own, or 0.
-int noPrivateMounts = 0;
+// Why the process has no mounts of its own, or 0: set before main, while the
+// process has one thread, as a process with more cannot leave its namespace.
+const int noPrivateMounts = ::unshare(CLONE_NEWNS) != 0
+        || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+    ? errno
+    : 0;
 
 bool writeFile(const QString& path, const QByteArray& content)
 {
@@ -63,15 +67,19 @@ struct Installer
         delegate->applicationDidFinishLaunching(
             { ApplicationDidFinishLaunchingNotification, qApp });
     }
-    // What the alerts of the press said, each message with its informative text.
-    QString press()
+    // What the alerts since the last press said, a line each.
+    QString said() const
     {
-        alerts.clear();
-        QTest::mouseClick(delegate->instalButton(), Qt::LeftButton);
         QString said;
         for (const Alert& alert : alerts.alerts())
             said += alert.messageText + u' ' + alert.informativeText + u'\n';
         return said;
+    }
+    QString press()
+    {
+        alerts.clear();
+        QTest::mouseClick(delegate->instalButton(), Qt::LeftButton);
+        return said();
     }
 
     RecordingAlertPresenter alerts;
@@ -91,89 +99,77 @@ class tst_Installer : public QObject
 private slots:
     void initTestCase()
     {
+        // It copies into the system folders only in mounts of its own.
         if (noPrivateMounts)
-            QSKIP(qPrintable("It copies into the system folders, and has no mounts of its own: "
-                + QString::fromLocal8Bit(std::strerror(noPrivateMounts))));
+            QSKIP(std::strerror(noPrivateMounts));
         Application::setTerminateHandler([this](QObject* sender) { m_terminatedBy = sender; });
     }
 
     void init()
     {
-        QVERIFY(m_system.emplace().isValid());
-        for (const QString folder : { "/etc/xdg", "/opt", "/usr/local/share" }) {
-            const QByteArray over = QFile::encodeName(m_system->filePath(folder.section(u'/', -1)));
-            QVERIFY(QDir().mkpath(over + (folder == "/etc/xdg" ? "/autostart" : ""))
-                && ::mount(over, QFile::encodeName(folder), nullptr, MS_BIND, nullptr) == 0);
-        }
         m_terminatedBy = nullptr;
+        QVERIFY(m_system.emplace().isValid() && QDir(m_system->path()).mkpath("xdg/autostart"));
+        for (const char* folder : Folders) {
+            const QByteArray over
+                = QFile::encodeName(m_system->filePath(QFileInfo(folder).fileName()));
+            QVERIFY(QDir().mkpath(over) && ::mount(over, folder, nullptr, MS_BIND, nullptr) == 0);
+        }
     }
 
     void cleanup()
     {
         QVERIFY(BusPrograms::endProgramHolding(StatusBarBundleIdentifier));
-        for (const char* folder : { "/opt", "/usr/local/share", "/etc/xdg" })
+        for (const char* folder : Folders)
             ::umount2(folder, MNT_DETACH);
     }
 
     void installReplacesEarlierCopiesOrReportsWhatFailed_data()
     {
         QTest::addColumn<QString>("failed");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("the suite's own") << ""
-                                         << "";
-        QTest::newRow("an earlier installation") << ""
-                                                 << "";
-        QTest::newRow("no autostart folder") << AgentName << "can’t be found";
-        QTest::newRow("a link in the bundle, an earlier installation")
-            << "tarvenDESK.app"
-            << "neither a file nor a folder";
-        QTest::newRow("a file in the way of the menu folder") << "tarvenDESK.app"
-                                                              << "couldn’t be linked";
+        QTest::newRow("the suite's own") << QString();
+        QTest::newRow("an earlier installation") << QString();
+        QTest::newRow("no autostart folder") << AgentName;
+        QTest::newRow("a link in the bundle, an earlier installation") << "tarvenDESK.app";
+        QTest::newRow("a file in the way of the menu folder") << "tarvenDESK.app";
     }
 
     // Once the cause is gone, "Install" again puts everything in place; then
-    // "Done" starts the checker, or says there is none, and ends the installer.
+    // "Done" ends the installer.
     void installReplacesEarlierCopiesOrReportsWhatFailed()
     {
         QFETCH(QString, failed);
-        QFETCH(QString, reason);
         const QString fault = QTest::currentDataTag();
         const bool own = fault == "the suite's own";
         QTemporaryDir temp;
         const QString data = own ? Data : temp.path();
+        const QString bundle = temp.filePath("tarvenDESK.app/");
         const auto fill = [&] {
             return own
-                || (QDir().mkpath("/etc/xdg/autostart")
-                    && writeFile(temp.filePath(AgentName), "[Desktop Entry]\n")
-                    && writeFile(temp.filePath("tarvenDESK.app/bin/program"), "program")
-                    && writeFile(
-                        temp.filePath("tarvenDESK.app/share/applications/x.desktop"), "x"));
+                || (writeFile(temp.filePath(AgentName), "[Desktop Entry]\n")
+                    && writeFile(bundle + "bin/program", "program")
+                    && writeFile(bundle + "share/applications/x.desktop", "x"));
         };
         QVERIFY(fill());
-        if (fault.contains("earlier"))
-            QVERIFY(writeFile(App + "/bin/earlier", "earlier") && writeFile(Agent, "earlier"));
-        if (fault.contains("menu"))
-            QVERIFY(writeFile("/usr/local/share/applications", "in the way"));
-        if (fault.contains("autostart"))
-            QVERIFY(QDir("/etc/xdg/autostart").removeRecursively());
-        if (fault.contains("link"))
-            QVERIFY(QFile::link("/etc/shadow", temp.filePath("tarvenDESK.app/bin/shadow")));
+        QVERIFY(!fault.contains("earlier")
+            || (writeFile(App + "/bin/earlier", "earlier") && writeFile(Agent, "earlier")));
+        QVERIFY(
+            !fault.contains("menu") || writeFile("/usr/local/share/applications", "in the way"));
+        QVERIFY(!fault.contains("autostart") || QDir("/etc/xdg/autostart").removeRecursively());
+        QVERIFY(!fault.contains("link") || QFile::link("/etc/shadow", bundle + "bin/shadow"));
 
         Installer installer(data);
-        QVERIFY(installer.delegate->window()->isVisible() && !QApplication::windowIcon().isNull());
         const QString said = installer.press();
-        QVERIFY2(failed.isEmpty()
-                ? said.isEmpty()
-                : said.count(u'\n') == 1 && said.contains(failed) && said.contains(reason),
+        QVERIFY2(
+            failed.isEmpty() ? said.isEmpty() : said.count(u'\n') == 1 && said.contains(failed),
             qPrintable(said));
         QCOMPARE(installer.delegate->instalButton()->text(),
             failed.isEmpty() ? DoneTitle : InstallTitle);
         // A failed copy leaves the earlier one whole.
         QCOMPARE(QFileInfo::exists(App + "/bin/earlier"), fault.contains("link"));
         if (!failed.isEmpty()) {
-            QFile::remove(temp.filePath("tarvenDESK.app/bin/shadow"));
+            QFile::remove(bundle + "bin/shadow");
             QFile::remove("/usr/local/share/applications");
-            QVERIFY(fill());
+            QVERIFY(QDir().mkpath("/etc/xdg/autostart") && fill());
             QCOMPARE(installer.press(), QString());
         }
         QCOMPARE(QProcess::execute("cmp", { Agent, data + u'/' + AgentName })
@@ -184,24 +180,22 @@ private slots:
              it.hasNext();)
             if (const QString file = it.next(); !file.startsWith(App + "/share/tarvendesk/"))
                 QCOMPARE(QFile::symLinkTarget("/usr/local/share" + file.mid(App.size() + 6)), file);
-        QVERIFY(QFileInfo::exists("/usr/local/share/applications"));
-        const auto checker
-            = ApplicationActivation::desktopEntryForApplicationName(CheckerApplicationName);
-        QCOMPARE(checker ? checker->execArguments() : QStringList(),
-            own && NotifierBuilt ? QStringList { Notifier } : QStringList());
 
+        // "Done" starts the checker the bundle brings, or says there is none.
+        const bool started = own && NotifierBuilt;
         installer.press();
         QTRY_COMPARE_WITH_TIMEOUT(m_terminatedBy, installer.delegate.get(), 30000);
         QVERIFY2(installer.delegate->applicationShouldTerminateAfterLastWindowClosed(qApp),
             "closing the window leaves the installer running");
-        if (!checker)
-            QVERIFY(installer.alerts.alerts().size() == 1
-                && installer.alerts.alerts().front().messageText.contains(CheckerApplicationName));
-        else
-            QTRY_COMPARE_WITH_TIMEOUT(
-                QFile::symLinkTarget(
-                    QStringLiteral("/proc/%1/exe").arg(ownerPid(StatusBarBundleIdentifier))),
-                Notifier, 30000);
+        const QString done = installer.said();
+        QVERIFY2(started ? done.isEmpty()
+                         : done.count(u'\n') == 1 && done.contains(CheckerApplicationName),
+            qPrintable(done));
+        const auto notifier = [] {
+            return QFile::symLinkTarget(
+                QStringLiteral("/proc/%1/exe").arg(ownerPid(StatusBarBundleIdentifier)));
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(notifier(), started ? Notifier : QString(), 30000);
     }
 
     // The tool takes only the installer's two items, each into its own
@@ -212,12 +206,11 @@ private slots:
     {
         QTemporaryDir temp;
         QVERIFY(writeFile(temp.filePath(AgentName), "x"));
-        for (const QStringList& refused : { QStringList { "/root/.bashrc", "/opt/" },
-                 QStringList { temp.filePath(AgentName), "/etc/xdg/autostart/" },
-                 QStringList { Data + u'/' + AgentName, "/opt/" },
-                 QStringList { Data + "/../installer/" + AgentName, "/opt/../tmp" },
-                 QStringList { AgentName, "/etc/xdg/autostart/" },
-                 QStringList { Data + u'/' + AgentName } })
+        const QString agent = Data + u'/' + AgentName;
+        for (const QStringList& refused : QList<QStringList> { { "/root/.bashrc", "/opt/" },
+                 { temp.filePath(AgentName), "/etc/xdg/autostart/" }, { agent, "/opt/" },
+                 { Data + "/../installer/" + AgentName, "/opt/../tmp" },
+                 { AgentName, "/etc/xdg/autostart/" }, { agent } })
             QVERIFY2(QProcess::execute(Tool, refused) == 2 && QDir("/opt").isEmpty()
                     && QDir("/etc/xdg/autostart").isEmpty(),
                 qPrintable(refused.join(' ')));
@@ -236,32 +229,23 @@ private slots:
                     .contains("administrator rights were not given"));
         if (!PrivilegedDuplication::untrustedToolReason(Tool).isEmpty())
             QSKIP("The build folder does not belong to root alone.");
-        for (const QString fault : { "owned by a user", "writable by its group", "in /tmp" }) {
-            // Under the build folder, whose folders belong to root when root builds.
-            QTemporaryDir home((fault == "in /tmp" ? QDir::tempPath()
-                                                   : QStringLiteral(TARVENDESK_TESTS_BINARY_DIR))
-                + "/tool-XXXXXX");
+        // Owned by a user, writable by its group, in a folder others may write.
+        for (const auto& [folder, owner, mode] :
+            { std::tuple { QStringLiteral(TARVENDESK_TESTS_BINARY_DIR), nobody->pw_uid, 0755 },
+                { QStringLiteral(TARVENDESK_TESTS_BINARY_DIR), 0u, 0775 },
+                { QDir::tempPath(), 0u, 0755 } }) {
+            // The build folder's folders belong to root when root builds.
+            QTemporaryDir home(folder + "/tool-XXXXXX");
             const QString tool = home.filePath("tarvendesk-duplicate");
             QVERIFY(::chmod(QFile::encodeName(home.path()), 0755) == 0 && QFile::copy(Tool, tool)
-                && (!fault.startsWith("owned")
-                    || ::chown(QFile::encodeName(tool), nobody->pw_uid, 0) == 0)
-                && (!fault.startsWith("writable") || ::chmod(QFile::encodeName(tool), 0775) == 0));
+                && ::chown(QFile::encodeName(tool), owner, 0) == 0
+                && ::chmod(QFile::encodeName(tool), mode) == 0);
             QVERIFY2(duplicated({ "pkexec", tool }).contains("not installed for administrators"),
-                qPrintable(fault));
+                qPrintable(tool));
         }
         QVERIFY(QDir("/etc/xdg/autostart").isEmpty());
     }
 };
 
-int main(int argc, char** argv)
-{
-    // Only while the process has one thread: a process with more cannot leave
-    // its mount namespace.
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
-        noPrivateMounts = errno;
-    QApplication application(argc, argv);
-    tst_Installer test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(tst_Installer)
 #include "tst_Installer.moc"
