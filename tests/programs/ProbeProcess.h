@@ -1,25 +1,24 @@
 #pragma once
 
-// Runs tests/programs/app-probe as a real process for a test and follows
-// what it says on its standard output; and the bus calls that ask a probe or
-// the bus about it.
+// Runs tests/programs/app-probe as a real process for a test and reads what
+// it said on its standard output; and the bus calls that ask a probe or the
+// bus about it.
 
 #include <QByteArrayList>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusReply>
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <sys/types.h>
 
+// Started at once; the bus tells when it has launched.
 class ProbeProcess : public QProcess
 {
 public:
     explicit ProbeProcess(const QStringList& arguments)
     {
-        setProgram(QStringLiteral(TARVENDESK_BIN_DIR "/app-probe"));
-        setArguments(arguments);
         setProcessChannelMode(ForwardedErrorChannel);
+        start(QStringLiteral(TARVENDESK_BIN_DIR "/app-probe"), arguments);
     }
     ~ProbeProcess() override
     {
@@ -27,26 +26,12 @@ public:
         waitForFinished(10000);
     }
 
-    // Started, and its delegate told that launching has finished.
-    bool launch()
+    // Once it has ended: what its delegate was told, a line each.
+    QByteArrayList said()
     {
-        start();
-        return waitForLine("launched");
+        waitForFinished(30000);
+        return readAllStandardOutput().trimmed().split('\n');
     }
-
-    // What it has said so far, a line each.
-    QByteArrayList lines() { return peek(bytesAvailable()).trimmed().split('\n'); }
-
-    // Waits until the probe has said the line, or has ended.
-    bool waitForLine(const QByteArray& line)
-    {
-        for (QDeadlineTimer deadline(30000); !lines().contains(line); waitForReadyRead(100))
-            if (state() == NotRunning || deadline.hasExpired())
-                return false;
-        return true;
-    }
-
-    bool ended() { return state() == NotRunning || waitForFinished(30000); }
     pid_t pid() const { return pid_t(processId()); }
 };
 
