@@ -27,8 +27,8 @@ QString uniqueIdentity(const char* what)
     return QStringLiteral("org.tarvendesk.test.%1%2").arg(QLatin1String(what)).arg(::getpid());
 }
 
-bool writeFile(
-    const QString& path, const QByteArray& text = "[Desktop Entry]\nType=Application\nExec=n\n")
+bool writeFile(const QString& path,
+    const QByteArray& text = "[Desktop Entry]\nType=Application\nExec=/nonexistent\n")
 {
     QFile file(path);
     return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
@@ -99,7 +99,6 @@ private slots:
         // The bus has the names soon after: taking one never holds a program up.
         QTRY_VERIFY(askProbe(id, "launchCount") == 1 && askProbe(staying, "launchCount") == 1
             && askProbe(quitting, "launchCount") == 1);
-        QCOMPARE(ownerPid(id), probe.pid());
         QCOMPARE(askProbe(id, "dumpable"), 0);
 
         // The delegate decides whether the last window ends the program;
@@ -153,6 +152,7 @@ private slots:
     {
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        // A program that went on to start would fail on either.
         environment.remove("DISPLAY");
         environment.insert("QT_QPA_PLATFORM", "xcb");
         environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
@@ -238,8 +238,7 @@ private slots:
         QString why;
         QVERIFY(activated("NoSuchProgram.app", &why).isNull());
         QCOMPARE(why, QStringLiteral("Application “NoSuchProgram.app” can’t be found."));
-        QVERIFY(writeFile(m_home.filePath("applications/org.tarvendesk.Broken.desktop"),
-            "[Desktop Entry]\nType=Application\nExec=/no-such-program\n"));
+        QVERIFY(writeFile(m_home.filePath("applications/org.tarvendesk.Broken.desktop")));
         QVERIFY(activated("Broken.app", &why).isNull());
         QCOMPARE(why, QStringLiteral("Application “Broken.app” can’t be started."));
 
@@ -249,9 +248,9 @@ private slots:
         ProcessHelpers::launchApplication("Broken.app", nullptr, [&] { ++ended; });
         ProcessHelpers::launchApplication("Broken.app", &alerts, [&] { ++ended; });
         QTRY_COMPARE(ended, 2);
-        QCOMPARE(alerts.alerts().size(), 1);
-        QCOMPARE(alerts.alerts().front().messageText + alerts.alerts().front().informativeText,
-            "“Broken.app” couldn’t be opened." + why);
+        QVERIFY(alerts.alerts().size() == 1
+            && alerts.alerts().front().messageText == "“Broken.app” couldn’t be opened."
+            && alerts.alerts().front().informativeText == why);
     }
 
     // A file or CA that cannot be used is passed over for the next, or the build's.
