@@ -1,35 +1,66 @@
-// The program entry on a real process: identity on the bus, the delegate's
-// calls, the ways a program ends, its command line; and where the programs
-// find their service.
+// The programs' shared entry on real processes of the private session bus:
+// identity, the delegate's calls and the ways a program ends, the
+// single-instance guard and the command line; activation by name, from the
+// desktop entries to programs started and brought forward; and where the
+// programs find their service.
 
+#include "common/ProcessHelpers.h"
 #include "common/ServiceConfiguration.h"
 #include "common/SeverityCountRequest.h"
-#include "programs/ProbeProcess.h"
+#include "platform/ApplicationActivation.h"
+#include "support/BusPrograms.h"
+#include "support/RecordingAlertPresenter.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
+#include <QDir>
 #include <QTemporaryDir>
-#include <QTest>
-#include <signal.h>
 #include <unistd.h>
 
 namespace {
+
+const QString BusProbe = QStringLiteral("org.tarvendesk.test.ActivationProbe");
+const QString Partner = QStringLiteral("org.tarvendesk.test.ActivationPartner");
+const QString ExecProbe = QStringLiteral("org.tarvendesk.test.ExecProbe");
+const QString SpawnFails = QStringLiteral("org.tarvendesk.test.SpawnFails");
 
 QString uniqueIdentity(const char* what)
 {
     return QStringLiteral("org.tarvendesk.test.%1%2").arg(QLatin1String(what)).arg(::getpid());
 }
 
-QDBusMessage applicationCall(
-    const QString& identity, const QString& method, const QVariantList& arguments)
+bool writeFile(const QString& path,
+    const QByteArray& text = "[Desktop Entry]\nType=Application\nExec=/nonexistent\n")
 {
-    QDBusMessage call
-        = QDBusMessage::createMethodCall(identity, "/" + QString(identity).replace('.', '/'),
-            QStringLiteral("org.freedesktop.Application"), method);
-    call.setArguments(arguments);
-    call.setAutoStartService(false);
-    return QDBusConnection::sessionBus().call(call);
+    QFile file(path);
+    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
+        && file.write(text) == text.size();
+}
+
+// The activated entry's ID, or a null one with the reason in why; the outcome
+// never comes before the call returns.
+QString activated(const QString& applicationName, QString* why = nullptr)
+{
+    std::optional<std::pair<QString, QString>> outcome;
+    ApplicationActivation::activateApplication(applicationName,
+        [&](const QString& id, const Error& error) {
+            outcome.emplace(id, error.isNull() ? QString() : error.localizedDescription());
+        });
+    if (outcome || !QTest::qWaitFor([&] { return outcome.has_value(); }, 60000))
+        return QStringLiteral("(answered before returning, or never)");
+    if (why)
+        *why = outcome->second;
+    return outcome->first;
+}
+
+// The copies the bus lists under the identifier, once it has answered.
+QList<pid_t> listedPids(const QString& bundleIdentifier)
+{
+    std::optional<QList<pid_t>> pids;
+    Workspace::runningApplications(bundleIdentifier, [&](const QList<RunningApplication>& running) {
+        pids.emplace();
+        for (const RunningApplication& application : running)
+            pids->append(application.processIdentifier);
+    });
+    return QTest::qWaitFor([&] { return pids.has_value(); }, 20000) ? *pids : QList<pid_t> { -2 };
 }
 
 } // namespace
@@ -38,163 +69,207 @@ class tst_ApplicationMain : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_home, m_system;
+
 private slots:
-    void theProgramAnswersActivationUnderItsIdentity()
+    void initTestCase()
     {
-        const QString identity = uniqueIdentity("Activate");
-        // Qt's own options pass the program's command line.
-        ProbeProcess probe { { "-platform", "offscreen", "--identity", identity } };
-        QVERIFY(probe.start());
-        QVERIFY(probe.waitForLine("launched"));
-        QCOMPARE(ownerPid(identity), probe.pid());
-        QCOMPARE(probeCount(identity, "dumpable"), 0);
-        QCOMPARE(QDBusReply<QString>(probeCall(identity, "desktopFileName")).value(), identity);
-        QCOMPARE(applicationCall(identity, "Activate", { QVariantMap() }).type(),
-            QDBusMessage::ReplyMessage);
-        QCOMPARE(
-            applicationCall(identity, "Open", { QStringList { "file:///tmp/x" }, QVariantMap() })
-                .type(),
-            QDBusMessage::ReplyMessage);
-        QCOMPARE(probeCount(identity, "activationCount"), 2);
-        QCOMPARE(
-            applicationCall(identity, "ActivateAction", { "quit", QVariantList(), QVariantMap() })
-                .type(),
-            QDBusMessage::ErrorMessage);
-        QCOMPARE(probeCount(identity, "launchCount"), 1);
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.path()));
+        // The probes' entries that the bus cannot start come first.
+        const QString folders = QStringLiteral(
+            TARVENDESK_TESTS_BINARY_DIR "/programs/share:" TARVENDESK_BIN_DIR "/../share:");
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(folders + m_system.path()));
+        QVERIFY(BusPrograms::useOffscreenDisplay());
     }
 
-    void theProgramEndsThroughItsDelegate_data()
+    // Also after a failure: a program the bus started would outlive the bus.
+    void cleanup()
     {
-        QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("terminate()") << 0;
+        for (const QString& name : { BusProbe, ExecProbe, Partner, SpawnFails })
+            QVERIFY(BusPrograms::endProgramHolding(name));
     }
 
-    void theProgramEndsThroughItsDelegate()
+    void aProgramAnswersUnderItsIdentityAndEndsThroughItsDelegate()
     {
-        QFETCH(int, signalNumber);
-        const QString identity = uniqueIdentity("Ends");
-        ProbeProcess probe { { "--identity", identity } };
-        QVERIFY(probe.start());
-        QVERIFY(probe.waitForLine("launched"));
-        if (signalNumber)
-            QCOMPARE(::kill(probe.pid(), signalNumber), 0);
-        else
-            probeCall(identity, "terminate");
-        QVERIFY(probe.waitForEnd());
-        QCOMPARE(probe.process().exitStatus(), QProcess::NormalExit);
-        QCOMPARE(probe.process().exitCode(), 0);
-        QCOMPARE(probe.lines(), (QByteArrayList { "launched", "will-terminate" }));
-    }
-
-    void theDelegateDecidesWhetherTheLastWindowEndsTheProgram()
-    {
+        const QString id = uniqueIdentity("Ends");
         const QString staying = uniqueIdentity("Stays");
-        ProbeProcess stays { { "--identity", staying } };
         const QString quitting = uniqueIdentity("Quits");
+        // Qt's own options pass the program's command line.
+        ProbeProcess probe { { "-platform", "offscreen", "--identity", id } };
+        ProbeProcess stays { { "--identity", staying } };
         ProbeProcess quits { { "--identity", quitting, "--quit-on-last-window-closed" } };
-        for (ProbeProcess* probe : { &stays, &quits }) {
-            QVERIFY(probe->start());
-            QVERIFY(probe->waitForLine("launched"));
-        }
-        probeCall(staying, "closeWindow");
-        probeCall(quitting, "closeWindow");
-        QVERIFY(quits.waitForEnd());
-        QCOMPARE(
-            quits.lines(), (QByteArrayList { "launched", "last-window-closed", "will-terminate" }));
-        QVERIFY(stays.waitForLine("last-window-closed"));
-        QCOMPARE(probeCount(staying, "launchCount"), 1);
-        QVERIFY(stays.isRunning());
+        // The bus has the names soon after: taking one never holds a program up.
+        QTRY_VERIFY(askProbe(id, "launchCount") == 1 && askProbe(staying, "launchCount") == 1
+            && askProbe(quitting, "launchCount") == 1);
+        QCOMPARE(askProbe(id, "dumpable"), 0);
+
+        // The delegate decides whether the last window ends the program;
+        // terminate() and SIGTERM end it through the delegate.
+        askProbe(staying, "closeWindow");
+        askProbe(quitting, "closeWindow");
+        askProbe(id, "terminate");
+        const QByteArrayList closed { "launched", "last-window-closed", "will-terminate" };
+        QCOMPARE(quits.said(), closed);
+        QCOMPARE(probe.said(), (QByteArrayList { "launched", "will-terminate" }));
+        QCOMPARE(askProbe(staying, "launchCount"), 1);
+        QVERIFY(BusPrograms::endProgramHolding(staying));
+        QCOMPARE(stays.said(), closed);
     }
 
-    void theCommandLineIsAnsweredWithoutDisplayOrBus_data()
+    void olderCopiesOfThisUserDieAndTheNewestLives()
     {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("output");
-        QTest::addColumn<QString>("errors");
-        // One parser serves all three; each program gives its own name.
-        for (const QString program : { "TarvenDESK", "tarvenDESKStatusBar", "installer" })
-            QTest::addRow("%s --version", qPrintable(program))
-                << program << QStringList { "--version" } << 0
-                << program + " " TARVENDESK_VERSION "\n" << QString();
-        QTest::newRow("--help") << "installer" << QStringList { "--help" } << 0 << "Usage: "
-                                << QString();
-        QTest::newRow("--bogus") << "TarvenDESK" << QStringList { "--bogus" } << 2 << QString()
-                                 << "Unknown option 'bogus'";
+        const QString id = uniqueIdentity("Guard");
+        // This process is 100 of user 1000; 0 and below would reach groups.
+        const QList<RunningApplication> running { { id, 30, 1000 }, { id, 100, 1000 },
+            { id.toLower(), 41, 1000 }, { id + ' ', 42, 1000 }, { id, 0, 1000 },
+            { id, -4242, 1000 }, { id, 44, 0 }, { id, 20, 1000 } };
+        QCOMPARE(
+            ProcessHelpers::instancesToKill(id, running, 100, 1000), (QList<pid_t> { 30, 20 }));
+
+        ProbeProcess older { { "--identity", id } };
+        QTRY_COMPARE(askProbe(id, "launchCount"), 1);
+        ProbeProcess old { { "--identity", id } };
+        ProbeProcess otherCase { { "--identity", id.toLower() } };
+        // Both older copies are listed, the second queued behind the first.
+        QTRY_COMPARE_WITH_TIMEOUT(listedPids(id), (QList<pid_t> { older.pid(), old.pid() }), 20000);
+        QTRY_COMPARE(askProbe(id.toLower(), "launchCount"), 1);
+        ProbeProcess newest { { "--identity", id, "--kill-others" } };
+        QTRY_COMPARE_WITH_TIMEOUT(ownerPid(id), newest.pid(), 20000);
+        // Killed, never asked to end.
+        QCOMPARE(older.said(), QByteArrayList { "launched" });
+        QVERIFY(!old.said().contains("will-terminate") && old.exitStatus() == QProcess::CrashExit
+            && older.exitStatus() == QProcess::CrashExit);
+        QVERIFY2(askProbe(id.toLower(), "launchCount") == 1, "a copy differing in case was killed");
+
+        // The test process holds an identifier itself, as a program does.
+        const QString alone = uniqueIdentity("Alone");
+        QVERIFY(Workspace::registerBundleIdentifier(alone));
+        ProcessHelpers::killAllOtherInstance(alone);
+        // Asked after the guard, so answered after it: this process is still here.
+        QCOMPARE(listedPids(alone), QList<pid_t> { ::getpid() });
     }
 
+    // One parser serves all the programs, before any display or bus.
     void theCommandLineIsAnsweredWithoutDisplayOrBus()
     {
-        QFETCH(QString, program);
-        QFETCH(QStringList, arguments);
-        QFETCH(int, exitCode);
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         // A program that went on to start would fail on either.
-        environment.insert("QT_QPA_PLATFORM", "xcb");
         environment.remove("DISPLAY");
+        environment.insert("QT_QPA_PLATFORM", "xcb");
         environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
         process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(TARVENDESK_BIN_DIR "/") + program, arguments);
-        QVERIFY(process.waitForFinished(30000));
-        const QString said = QString::fromLocal8Bit(process.readAllStandardOutput());
-        const QString complained = QString::fromLocal8Bit(process.readAllStandardError());
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QVERIFY2(process.exitCode() == exitCode, qPrintable(said + complained));
-        QFETCH(QString, output);
-        QFETCH(QString, errors);
-        // Each text where it belongs, and the other stream empty.
-        QVERIFY2(output.isEmpty() ? said.isEmpty() : said.contains(output),
-            qPrintable(said));
-        QVERIFY2(errors.isEmpty() ? complained.isEmpty() : complained.contains(errors),
-            qPrintable(complained));
+        process.start(TARVENDESK_BIN_DIR "/installer", { "--version" });
+        QVERIFY(process.waitForFinished(30000) && process.exitCode() == 0);
+        QCOMPARE(process.readAllStandardOutput() + process.readAllStandardError(),
+            "installer " TARVENDESK_VERSION "\n");
+        process.start(TARVENDESK_BIN_DIR "/TarvenDESK", { "--bogus" });
+        QVERIFY(process.waitForFinished(30000) && process.exitCode() == 2);
+        QVERIFY(process.readAllStandardOutput().isEmpty()
+            && process.readAllStandardError().contains("Unknown option 'bogus'"));
     }
 
-    void theServiceComesFromTheFirstUsableConfiguration_data()
+    void namesFindOnlyTheSuitesOwnEntriesAndTheirCommandsAreSplitWithoutAShell()
     {
-        QTest::addColumn<QByteArray>("user");
-        QTest::addColumn<QByteArray>("system");
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<bool>("ownCA");
-        const QString builtIn = SeverityCountURL().toString();
-        const QString other = QStringLiteral("https://docs.example.org/ex-libs/get-severity-count");
-        const QByteArray set = "[Service]\nURL=" + other.toUtf8() + "\nCA=cert.pem\n";
-        QTest::newRow("no file") << QByteArray() << QByteArray() << builtIn << false;
-        QTest::newRow("system file") << QByteArray() << set << other << true;
-        QTest::newRow("user over system")
-            << QByteArray("[Service]\nURL=https://user.example.org/x\n") << set
-            << "https://user.example.org/x" << true;
-        QTest::newRow("http passed over for the next file")
-            << QByteArray("[Service]\nURL=http://docs.example.org/x\n") << set << other << true;
-        QTest::newRow("missing CA") << QByteArray("[Service]\nCA=/nonexistent.pem\n")
-                                    << QByteArray() << builtIn << false;
-        QTest::newRow("binary garbage") << QByteArray("\0\xff[\x01=\n\xfe]]", 9) << QByteArray()
-                                        << builtIn << false;
+        const QString home = m_home.filePath("applications/");
+        const QString system = m_system.filePath("applications/");
+        for (const QString& entry : { home + "x.Suffix", home + "Suffix",
+                 system + "org.tarvendesk.Suffix", home + "org.tarvendesk.Both",
+                 system + "org.tarvendesk.Both", system + "org.tarvendesk.Masked" })
+            QVERIFY(writeFile(entry + ".desktop"));
+        QVERIFY(
+            writeFile(home + "org.tarvendesk.Masked.desktop", "[Desktop Entry]\nHidden=true\n"));
+        QVERIFY(writeFile(system + "org.tarvendesk.Link.desktop", "[Desktop Entry]\nType=Link\n"));
+        // Only the suite's own ID counts, in the most important folder holding it.
+        for (const auto& [name, path] :
+            { std::pair { "Suffix.app", system + "org.tarvendesk.Suffix" },
+                { "Both", home + "org.tarvendesk.Both" } }) {
+            const auto entry = ApplicationActivation::desktopEntryForApplicationName(name);
+            QCOMPARE(entry ? entry->filePath : name, path + ".desktop");
+            QCOMPARE(entry->id, QFileInfo(path).fileName());
+        }
+        // Hidden at home is hidden everywhere; letter case and whole parts count.
+        for (const char* name : { "Masked.app", "Link.app", "both.app", "oth.app", "../Both.app" })
+            QVERIFY2(!ApplicationActivation::desktopEntryForApplicationName(name), name);
+
+        // An entry's keys end with its group; its command's escapes are undone twice.
+        const QString path = system + "org.tarvendesk.Escapes.desktop";
+        QVERIFY(writeFile(path,
+            "# comment\n[Desktop Entry]\nName[de]=Nein\nName = Two\\sWords\n"
+            "Exec=\"/a\\\\\\\\b\" x\n[Desktop Action Other]\nExec=other\n"));
+        std::optional<DesktopEntry> entry = DesktopEntry::read(path, "org.example.my-app");
+        QVERIFY(entry && entry->name == "Two Words"
+            && entry->execArguments() == QStringList({ "/a\\b", "x" }));
+        QCOMPARE(entry->objectPath(), QStringLiteral("/org/example/my_app"));
+        entry->icon = QStringLiteral("probe-icon");
+        const QList<std::pair<QString, QStringList>> commands {
+            { "\"/a b/run\" \"a\\\"b\" \"\\$HOME\" \"\\`x\\`\" \"\"",
+                { "/a b/run", "a\"b", "$HOME", "`x`", "" } },
+            { "run ; rm -rf ~ && $(x) %f %U", { "run", ";", "rm", "-rf", "~", "&&", "$(x)" } },
+            { "run 100%% --name=%c %i",
+                { "run", "100%", "--name=Two Words", "--icon", "probe-icon" } },
+            { "run %z", {} }, { "run 5%", {} }, { "\"run", {} }, { "%U", {} }
+        };
+        for (const auto& [exec, arguments] : commands) {
+            entry->exec = exec;
+            QVERIFY2(entry->execArguments() == arguments, qPrintable(exec));
+        }
     }
 
+    // By the bus, by its command, and by its command as the bus fails to.
+    void aProgramIsStartedOnceThenBroughtForwardOrTheFailureDescribed()
+    {
+        for (const QString& name : { BusProbe, ExecProbe, SpawnFails }) {
+            const QString applicationName = name.mid(15) + ".app";
+            QCOMPARE(activated(applicationName), name);
+            QTRY_VERIFY_WITH_TIMEOUT(askProbe(name, "launchCount") == 1, 30000);
+            const pid_t pid = ownerPid(name);
+            const int activations = askProbe(name, "activationCount");
+            QCOMPARE(activated(applicationName), name);
+            QTRY_COMPARE_WITH_TIMEOUT(askProbe(name, "activationCount"), activations + 1, 20000);
+            QCOMPARE(ownerPid(name), pid);
+            QCOMPARE(askProbe(name, "launchCount"), 1);
+        }
+        // The probe starts its partner, which activates the probe as it launches.
+        const int activations = askProbe(BusProbe, "activationCount");
+        askProbe(BusProbe, "activate", { "test.ActivationPartner.app" });
+        QTRY_COMPARE_WITH_TIMEOUT(askProbe(Partner, "launchCount"), 1, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(askProbe(BusProbe, "activationCount"), activations + 1, 30000);
+
+        // Unknown and broken programs fail with a description.
+        QString why;
+        QVERIFY(activated("NoSuchProgram.app", &why).isNull());
+        QCOMPARE(why, QStringLiteral("Application “NoSuchProgram.app” can’t be found."));
+        QVERIFY(writeFile(m_home.filePath("applications/org.tarvendesk.Broken.desktop")));
+        QVERIFY(activated("Broken.app", &why).isNull());
+        QCOMPARE(why, QStringLiteral("Application “Broken.app” can’t be started."));
+
+        // A person who asked is told; a program's own hand-over only logged.
+        RecordingAlertPresenter alerts;
+        int ended = 0;
+        ProcessHelpers::launchApplication("Broken.app", nullptr, [&] { ++ended; });
+        ProcessHelpers::launchApplication("Broken.app", &alerts, [&] { ++ended; });
+        QTRY_COMPARE(ended, 2);
+        QVERIFY(alerts.alerts().size() == 1
+            && alerts.alerts().front().messageText == "“Broken.app” couldn’t be opened."
+            && alerts.alerts().front().informativeText == why);
+    }
+
+    // A file or CA that cannot be used is passed over for the next, or the build's.
     void theServiceComesFromTheFirstUsableConfiguration()
     {
-        QFETCH(QByteArray, user);
-        QFETCH(QByteArray, system);
-        QFETCH(bool, ownCA);
         QTemporaryDir folders;
         const QString pem = QStringLiteral(TARVENDESK_BIN_DIR "/../pki/cert.pem");
-        for (const auto& [folder, text] : { std::pair { "user", user }, { "system", system } }) {
-            QDir(folders.path()).mkpath(QString("%1/tarvenDESK").arg(folder));
-            if (text.isNull())
-                continue;
-            QFile file(folders.filePath(QString("%1/tarvenDESK/tarvenDESK.conf").arg(folder)));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(text);
-            QVERIFY(QFile::copy(pem, folders.filePath(QString("%1/tarvenDESK/cert.pem").arg(folder))));
-        }
-        const ServiceConfiguration configuration = readServiceConfiguration(
-            { folders.filePath("user"), folders.filePath("system") });
-        QTEST(configuration.url.toString(), "url");
-        QCOMPARE(configuration.certificates,
-            ownCA ? QSslCertificate::fromPath(pem) : SeverityCountTrustedCertificates());
+        QVERIFY(writeFile(folders.filePath("user/tarvenDESK/tarvenDESK.conf"),
+                    "[Service]\nURL=http://a.org/x\nCA=/nonexistent.pem\n")
+            && writeFile(folders.filePath("system/tarvenDESK/tarvenDESK.conf"),
+                "[Service]\nURL=https://a.org/x\nCA=cert.pem\n")
+            && QFile::copy(pem, folders.filePath("system/tarvenDESK/cert.pem")));
+        const ServiceConfiguration configuration
+            = readServiceConfiguration({ folders.filePath("user"), folders.filePath("system") });
+        QCOMPARE(configuration.url, QUrl("https://a.org/x"));
+        QCOMPARE(configuration.certificates, QSslCertificate::fromPath(pem));
+        QCOMPARE(readServiceConfiguration({ folders.filePath("none") }).url, SeverityCountURL());
     }
 };
 

@@ -1,13 +1,11 @@
 // The installer on real copies into the real system folders: the process has
-// a mount namespace of its own, in which each test binds temporary folders
-// over /etc/xdg, /opt and /usr/local/share.
+// a mount namespace of its own, in which each test mounts empty folders over
+// /etc/xdg, /opt and /usr/local/share.
 
 #include "common/ProcessHelpers.h"
 #include "installer/InstallerInterface.h"
 #include "platform/Application.h"
-#include "platform/ApplicationActivation.h"
 #include "platform/PrivilegedDuplication.h"
-#include "programs/ProbeProcess.h"
 #include "support/BusPrograms.h"
 #include "support/RecordingAlertPresenter.h"
 
@@ -15,11 +13,10 @@
 #include <QDirIterator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTest>
-#include <optional>
+#include <cerrno>
+#include <cstring>
 #include <pwd.h>
 #include <sched.h>
-#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,59 +29,29 @@ const QString AgentName = QStringLiteral("org.tarvendesk.TarvenDeskChecker.deskt
 const QString Agent = QStringLiteral("/etc/xdg/autostart/") + AgentName;
 const QString App = QStringLiteral("/opt/tarvenDESK.app");
 const QString Notifier = App + QStringLiteral("/bin/tarvenDESKStatusBar");
-const QString SystemData = QStringLiteral("/usr/local/share");
+const char* const Folders[] = { "/etc/xdg", "/opt", "/usr/local/share" };
 const bool NotifierBuilt = QStringLiteral(TARVENDESK_SUITE_PROGRAMS).contains("StatusBar");
+// Why the process has no mounts of its own, or 0: set before main, while the
+// process has one thread, as a process with more cannot leave its namespace.
+const int noPrivateMounts = ::unshare(CLONE_NEWNS) != 0
+        || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+    ? errno
+    : 0;
 
-// Only while the process has one thread: a process with more cannot leave
-// its mount namespace. Empty when its mounts reach nobody else's.
-QString noPrivateMounts;
-QString enterPrivateMountNamespace()
+// The copy the command made of the installer's agent in the autostart
+// folder, or why it made none.
+QString duplicated(const QStringList& command,
+    std::chrono::milliseconds limit = PrivilegedDuplication::DefaultTimeLimit)
 {
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
-        return QString::fromLocal8Bit(std::strerror(errno));
-    return {};
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly)
-        && file.write(content) == content.size();
-}
-
-QByteArray contentOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
-}
-
-// The status of a program run to its end, its output through `output`.
-int run(const QString& program, const QStringList& arguments, QString* output = nullptr)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    const bool ended
-        = process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit;
-    if (output)
-        *output = QString::fromUtf8(process.readAll());
-    return ended ? process.exitCode() : -1;
-}
-
-// What arrived in the folders watched, in order: a copy is put in place
-// whole, by one rename from its hidden staging folder.
-QStringList arrivals(int inotify, const QStringList& folders)
-{
-    QStringList arrived;
-    alignas(inotify_event) char buffer[4096];
-    for (ssize_t got; (got = ::read(inotify, buffer, sizeof buffer)) > 0;)
-        for (ssize_t at = 0; at < got;) {
-            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-            if (event->name[0] != '.')
-                arrived << folders.value(event->wd - 1) + QFile::decodeName(event->name);
-            at += ssize_t(sizeof(inotify_event) + event->len);
-        }
-    return arrived;
+    std::optional<QString> outcome;
+    QObject context;
+    PrivilegedDuplication::duplicateItem(
+        Data + u'/' + AgentName, "/etc/xdg/autostart/", &context,
+        [&](const QString& copy, const Error& why) {
+            outcome = copy.isNull() ? why.localizedDescription() : copy;
+        },
+        command, limit);
+    return QTest::qWaitFor([&] { return outcome.has_value(); }, 30000) ? *outcome : "(none)";
 }
 
 struct Installer
@@ -95,16 +62,19 @@ struct Installer
         delegate->applicationDidFinishLaunching(
             { ApplicationDidFinishLaunchingNotification, qApp });
     }
-    QString title() const { return delegate->instalButton()->text(); }
-    // What the alerts so far said, each message with its informative text.
-    QStringList press()
+    // What the alerts since the last press said, a line each.
+    QString said() const
+    {
+        QString said;
+        for (const Alert& alert : alerts.alerts())
+            said += alert.messageText + u' ' + alert.informativeText + u'\n';
+        return said;
+    }
+    QString press()
     {
         alerts.clear();
         QTest::mouseClick(delegate->instalButton(), Qt::LeftButton);
-        QStringList said;
-        for (const Alert& alert : alerts.alerts())
-            said << alert.messageText + u' ' + alert.informativeText;
-        return said;
+        return said();
     }
 
     RecordingAlertPresenter alerts;
@@ -118,275 +88,151 @@ class tst_Installer : public QObject
 {
     Q_OBJECT
 
+    QObject* m_terminatedBy = nullptr;
+
 private slots:
     void initTestCase()
     {
-        if (!noPrivateMounts.isEmpty())
-            QSKIP(qPrintable("It copies into the system folders, and has no mounts of its own: "
-                + noPrivateMounts));
+        // It copies into the system folders only in mounts of its own.
+        if (noPrivateMounts)
+            QSKIP(std::strerror(noPrivateMounts));
         Application::setTerminateHandler([this](QObject* sender) { m_terminatedBy = sender; });
     }
 
     void init()
     {
-        QVERIFY(m_system.emplace().isValid() && QDir(m_system->path()).mkpath("xdg/autostart")
-            && QDir(m_system->path()).mkpath("opt") && QDir(m_system->path()).mkpath("share"));
-        for (const QString folder : { "/etc/xdg", "/opt", "/usr/local/share" })
-            QVERIFY2(
-                ::mount(QFile::encodeName(m_system->path() + folder.mid(folder.lastIndexOf(u'/'))),
-                    QFile::encodeName(folder), nullptr, MS_BIND, nullptr)
-                    == 0,
-                qPrintable(folder));
         m_terminatedBy = nullptr;
+        for (const char* folder : Folders)
+            QVERIFY2(::mount("tmpfs", folder, "tmpfs", 0, nullptr) == 0, folder);
+        QVERIFY(QDir().mkpath("/etc/xdg/autostart"));
     }
 
     void cleanup()
     {
         QVERIFY(BusPrograms::endProgramHolding(StatusBarBundleIdentifier));
-        ::umount2("/opt", MNT_DETACH);
-        ::umount2("/usr/local/share", MNT_DETACH);
-        ::umount2("/etc/xdg", MNT_DETACH);
+        for (const char* folder : Folders)
+            ::umount2(folder, MNT_DETACH);
     }
 
-    void installPutsTheAgentThenTheBundleInPlaceAndDoneStartsTheChecker()
+    void installReplacesEarlierCopiesOrReportsWhatFailed_data()
     {
-        Installer installer(Data);
-        QVERIFY(installer.delegate->window()->isVisible() && !QApplication::windowIcon().isNull());
-        QCOMPARE(installer.title(), InstallTitle);
-        const int inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        const QStringList folders { "/etc/xdg/autostart/", "/opt/" };
-        for (const QString& folder : folders)
-            ::inotify_add_watch(
-                inotify, QFile::encodeName(folder).constData(), IN_MOVED_TO | IN_CREATE);
+        QTest::addColumn<QString>("failed");
+        QTest::newRow("a first installation") << QString();
+        QTest::newRow("an earlier installation, a bundle without the checker") << QString();
+        QTest::newRow("no autostart folder") << AgentName;
+        QTest::newRow("a link in the bundle, an earlier installation") << "tarvenDESK.app";
+        QTest::newRow("a file in the way of the menu folder") << "tarvenDESK.app";
+    }
 
-        QCOMPARE(installer.press(), QStringList());
-        QCOMPARE(installer.title(), DoneTitle);
-        QCOMPARE(arrivals(inotify, folders), (QStringList { Agent, App }));
-        ::close(inotify);
-        QCOMPARE(contentOf(Agent), contentOf(Data + u'/' + AgentName));
-        QCOMPARE(run("diff", { "-r", App, Data + "/tarvenDESK.app" }), 0);
-        // What the desktop reads of the bundle is linked into its data folder.
-        int exported = 0;
-        for (QDirIterator it(App + "/share", QDir::Files, QDirIterator::Subdirectories);
-             it.hasNext();) {
-            const QString file = it.next();
-            if (file.startsWith(App + "/share/tarvendesk/"))
-                continue;
-            QCOMPARE(QFile::symLinkTarget(SystemData + file.mid(App.size() + 6)), file);
-            ++exported;
+    // Once the cause is gone, "Install" again puts everything in place; then
+    // "Done" ends the installer.
+    void installReplacesEarlierCopiesOrReportsWhatFailed()
+    {
+        QFETCH(QString, failed);
+        const QString fault = QTest::currentDataTag();
+        QTemporaryDir temp;
+        const QString data = temp.path();
+        const QString bundle = temp.filePath("tarvenDESK.app/");
+        QVERIFY(QProcess::execute("cp", { "-r", Data + "/.", data }) == 0);
+        QVERIFY(!fault.contains("without the checker")
+            || QFile::remove(bundle + "share/applications/" + AgentName));
+        QVERIFY(!fault.contains("earlier")
+            || (QDir().mkpath(App + "/bin")
+                && QFile(App + "/bin/earlier").open(QIODevice::WriteOnly)
+                && QFile(Agent).open(QIODevice::WriteOnly)));
+        QVERIFY(!fault.contains("menu")
+            || QFile("/usr/local/share/applications").open(QIODevice::WriteOnly));
+        QVERIFY(!fault.contains("autostart") || QDir("/etc/xdg/autostart").removeRecursively());
+        QVERIFY(!fault.contains("link") || QFile::link("/etc/shadow", bundle + "bin/shadow"));
+
+        Installer installer(data);
+        const QString said = installer.press();
+        QVERIFY2(
+            failed.isEmpty() ? said.isEmpty() : said.count(u'\n') == 1 && said.contains(failed),
+            qPrintable(said));
+        QCOMPARE(installer.delegate->instalButton()->text(),
+            failed.isEmpty() ? DoneTitle : InstallTitle);
+        // A failed copy leaves the earlier one whole.
+        QCOMPARE(QFileInfo::exists(App + "/bin/earlier"), fault.contains("link"));
+        if (!failed.isEmpty()) {
+            QFile::remove(bundle + "bin/shadow");
+            QFile::remove("/usr/local/share/applications");
+            QVERIFY(QDir().mkpath("/etc/xdg/autostart"));
+            QCOMPARE(installer.press(), QString());
         }
-        QVERIFY(exported >= 3);
-        const auto checker
-            = ApplicationActivation::desktopEntryForApplicationName(CheckerApplicationName);
-        QCOMPARE(checker ? checker->execArguments() : QStringList(),
-            NotifierBuilt ? QStringList { Notifier } : QStringList());
+        QCOMPARE(QProcess::execute("cmp", { Agent, data + u'/' + AgentName })
+                + QProcess::execute("diff", { "-r", App, data + "/tarvenDESK.app" }),
+            0);
+        // What the desktop reads of the bundle is linked into its data folder.
+        for (QDirIterator it(App + "/share", QDir::Files, QDirIterator::Subdirectories);
+             it.hasNext();)
+            if (const QString file = it.next(); !file.startsWith(App + "/share/tarvendesk/"))
+                QCOMPARE(QFile::symLinkTarget("/usr/local/share" + file.mid(App.size() + 6)), file);
 
-        QCOMPARE(installer.press(), QStringList());
+        // "Done" starts the checker the bundle brings, or says there is none.
+        const bool started = NotifierBuilt && !fault.contains("without the checker");
+        installer.press();
         QTRY_COMPARE_WITH_TIMEOUT(m_terminatedBy, installer.delegate.get(), 30000);
         QVERIFY2(installer.delegate->applicationShouldTerminateAfterLastWindowClosed(qApp),
             "closing the window leaves the installer running");
-        if (NotifierBuilt)
-            QTRY_COMPARE_WITH_TIMEOUT(
-                QFile::symLinkTarget(
-                    QStringLiteral("/proc/%1/exe").arg(ownerPid(StatusBarBundleIdentifier))),
-                Notifier, 30000);
-    }
-
-    void doneEndsTheInstallerEvenWithNoCheckerInstalled()
-    {
-        Installer installer(Data);
-        QVERIFY(!ApplicationActivation::desktopEntryForApplicationName(CheckerApplicationName));
-        installer.delegate->instalButton()->setText(DoneTitle);
-        installer.press();
-        QTRY_COMPARE_WITH_TIMEOUT(m_terminatedBy, installer.delegate.get(), 30000);
-        QCOMPARE(installer.alerts.alerts().size(), 1);
-        QVERIFY(installer.alerts.alerts().front().messageText.contains(CheckerApplicationName));
-    }
-
-    void earlierCopiesAreReplacedAndFailuresReported_data()
-    {
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<QStringList>("failed");
-        QTest::addColumn<QString>("reason");
-        const QString app = QStringLiteral("tarvenDESK.app");
-        QTest::newRow("an earlier installation") << "both there" << QStringList() << "";
-        QTest::newRow("the bundle there") << "bundle there" << QStringList() << "";
-        QTest::newRow("no autostart folder")
-            << "no folder" << QStringList { AgentName } << "can’t be found";
-        QTest::newRow("installer without bundle")
-            << "no bundle" << QStringList { app } << "holds no";
-        QTest::newRow("installer without agent")
-            << "no agent" << QStringList { AgentName } << "holds no";
-        QTest::newRow("a link in the bundle, the bundle there")
-            << "link, bundle there" << QStringList { app } << "neither a file nor a folder";
-        QTest::newRow("a file in the way of the menu folder")
-            << "menu folder" << QStringList { app } << "couldn’t be linked";
-    }
-
-    // Once the cause is gone, "Install" again puts everything in place.
-    void earlierCopiesAreReplacedAndFailuresReported()
-    {
-        QFETCH(QString, fault);
-        QFETCH(QStringList, failed);
-        QFETCH(QString, reason);
-        QTemporaryDir data;
-        const QString agent = data.filePath(AgentName);
-        const QString program = data.filePath("tarvenDESK.app/bin/program");
-        const QString entry = data.filePath("tarvenDESK.app/share/applications/x.desktop");
-        QVERIFY(writeFile(agent, "[Desktop Entry]\n") && writeFile(program, "program")
-            && writeFile(entry, "[Desktop Entry]\n"));
-        if (fault == "menu folder")
-            QVERIFY(writeFile(SystemData + "/applications", "in the way"));
-        if (fault.endsWith("there"))
-            QVERIFY(writeFile(App + "/bin/earlier", "earlier"));
-        if (fault == "both there")
-            QVERIFY(writeFile(Agent, "earlier"));
-        if (fault == "no folder")
-            QVERIFY(QDir("/etc/xdg/autostart").removeRecursively());
-        if (fault == "no bundle")
-            QVERIFY(QDir(data.filePath("tarvenDESK.app")).removeRecursively());
-        if (fault == "no agent")
-            QVERIFY(QFile::remove(agent));
-        if (fault.startsWith("link"))
-            QVERIFY(QFile::link("/etc/shadow", data.filePath("tarvenDESK.app/bin/shadow")));
-
-        Installer installer(data.path());
-        const QStringList said = installer.press();
-        QCOMPARE(said.size(), failed.size());
-        for (qsizetype i = 0; i < said.size(); ++i)
-            QVERIFY2(said[i].contains(failed[i]) && said[i].contains(reason), qPrintable(said[i]));
-        QCOMPARE(installer.title(), failed.isEmpty() ? DoneTitle : InstallTitle);
-        // A failed copy leaves the earlier one whole.
-        QCOMPARE(QFileInfo::exists(App + "/bin/earlier"), fault.startsWith("link"));
-        const auto installed = [] {
-            return contentOf(Agent) == "[Desktop Entry]\n" && QFileInfo::exists(App + "/bin/program")
-                && QFile::symLinkTarget(SystemData + "/applications/x.desktop")
-                == App + "/share/applications/x.desktop";
+        const QString done = installer.said();
+        QVERIFY2(started ? done.isEmpty()
+                         : done.count(u'\n') == 1 && done.contains(CheckerApplicationName),
+            qPrintable(done));
+        const auto notifier = [] {
+            return QFile::symLinkTarget(
+                QStringLiteral("/proc/%1/exe").arg(ownerPid(StatusBarBundleIdentifier)));
         };
-        if (failed.isEmpty()) {
-            QVERIFY(installed());
-            return;
-        }
-
-        QVERIFY(QDir().mkpath("/etc/xdg/autostart") && writeFile(agent, "[Desktop Entry]\n")
-            && writeFile(program, "program"));
-        QFile::remove(data.filePath("tarvenDESK.app/bin/shadow"));
-        QFile::remove(SystemData + "/applications");
-        QVERIFY(writeFile(entry, "[Desktop Entry]\n"));
-        QCOMPARE(installer.press(), QStringList());
-        QCOMPARE(installer.title(), DoneTitle);
-        QVERIFY(installed());
+        QTRY_COMPARE_WITH_TIMEOUT(notifier(), started ? Notifier : QString(), 30000);
     }
 
-    void privilegedToolCopiesOnlyTheBundlesItemsIntoTheirFolders()
+    // The tool takes only the installer's two items, each into its own
+    // folder; it is run with administrator rights only when it and every
+    // folder above it are root's alone, and a copy that takes too long or is
+    // refused those rights fails.
+    void privilegedCopiesAreMadeOnlyOfTheInstallersItemsByRootsOwnTool()
     {
-        QTemporaryDir temp;
-        QVERIFY(
-            writeFile(temp.filePath("item"), "item") && writeFile(temp.filePath(AgentName), "x"));
-        QString said;
-        for (const QStringList& refused : { QStringList { temp.filePath("item"), "/opt/" },
-                 QStringList { "/root/.bashrc", "/opt/" },
-                 QStringList { temp.filePath(AgentName), "/etc/xdg/autostart/" },
-                 QStringList { Data + u'/' + AgentName, "/opt/" },
-                 QStringList { Data + "/../installer/" + AgentName, "/opt/../tmp" },
-                 QStringList { AgentName, "/etc/xdg/autostart/" },
-                 QStringList { Data + u'/' + AgentName } })
-            QVERIFY2(run(Tool, refused, &said) == 2 && QDir("/opt").isEmpty()
+        const QString agent = Data + u'/' + AgentName;
+        const QString elsewhere = Data + "/tarvenDESK.app/share/applications/" + AgentName;
+        for (const QStringList& refused :
+            QList<QStringList> { { "/root/.bashrc", "/opt/" }, { elsewhere, "/etc/xdg/autostart/" },
+                { agent, "/opt/" }, { Data + "/../installer/" + AgentName, "/opt/../tmp" },
+                { AgentName, "/etc/xdg/autostart/" }, { agent } })
+            QVERIFY2(QProcess::execute(Tool, refused) == 2 && QDir("/opt").isEmpty()
                     && QDir("/etc/xdg/autostart").isEmpty(),
-                qPrintable(refused.join(' ') + ": " + said));
-        QCOMPARE(run(Tool, { Data + u'/' + AgentName, "/etc/xdg/autostart/" }, &said), 0);
-        QCOMPARE(said.trimmed(), Agent);
-    }
+                qPrintable(refused.join(' ')));
+        QCOMPARE(duplicated({ Tool }), Agent);
+        QVERIFY(QFile::remove(Agent));
+        QVERIFY(duplicated({ "sh", "-c", "sleep 30", "sh" }, std::chrono::milliseconds(200))
+                    .contains("did not answer in time"));
 
-    void onlyARootToolIsRunWithAdministratorRights_data()
-    {
-        QTest::addColumn<QString>("fault");
-        QTest::newRow("owned by a user") << "owner";
-        QTest::newRow("writable by its group") << "mode";
-        QTest::newRow("in a folder others may write") << "folder";
-    }
-
-    void onlyARootToolIsRunWithAdministratorRights()
-    {
-        QFETCH(QString, fault);
         const passwd* nobody = ::getpwnam("nobody");
-        if (::geteuid() != 0 || !nobody)
-            QSKIP("Needs root and the user nobody.");
-        // Under the build folder, whose folders belong to root when root builds.
-        const QString folder
-            = fault == "folder" ? QDir::tempPath() : QStringLiteral(TARVENDESK_TESTS_BINARY_DIR);
-        QTemporaryDir home(folder + "/tool-XXXXXX");
-        QVERIFY(QFile::setPermissions(home.path(),
-            QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
-                | QFile::ExeOther));
-        const QString tool = home.filePath("tarvendesk-duplicate");
-        QVERIFY(QFile::copy(Tool, tool));
-        if (fault == "owner")
-            QVERIFY(::chown(QFile::encodeName(tool).constData(), nobody->pw_uid, 0) == 0);
-        if (fault == "mode")
-            QVERIFY(::chmod(QFile::encodeName(tool).constData(), 0775) == 0);
+        if (::geteuid() != 0 || !nobody || QStandardPaths::findExecutable("pkexec").isEmpty())
+            QSKIP("Needs root, the user nobody and pkexec.");
+        // An ordinary user without an authentication agent is granted nothing.
+        QVERIFY(duplicated({ "setpriv", QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
+                               QStringLiteral("--regid=%1").arg(nobody->pw_gid), "--clear-groups",
+                               "pkexec", Tool })
+                    .contains("administrator rights were not given"));
         if (!PrivilegedDuplication::isTrustedTool(Tool, nullptr))
             QSKIP("The build folder does not belong to root alone.");
-        QVERIFY(!PrivilegedDuplication::isTrustedTool(tool, nullptr));
-
-        std::optional<QString> why;
-        QObject context;
-        PrivilegedDuplication::duplicateItem(Data + u'/' + AgentName, "/etc/xdg/autostart/",
-            &context, [&](const QString&, const Error& error) { why = error.localizedDescription(); },
-            { "pkexec", tool });
-        QTRY_VERIFY(why);
-        QVERIFY2(why->contains("not installed for administrators"), qPrintable(*why));
+        // Owned by a user, writable by its group, in a folder others may write.
+        for (const auto& [folder, owner, mode] :
+            { std::tuple { QStringLiteral(TARVENDESK_TESTS_BINARY_DIR), nobody->pw_uid, 0755 },
+                { QStringLiteral(TARVENDESK_TESTS_BINARY_DIR), 0u, 0775 },
+                { QDir::tempPath(), 0u, 0755 } }) {
+            // The build folder's folders belong to root when root builds.
+            QTemporaryDir home(folder + "/tool-XXXXXX");
+            const QString tool = home.filePath("tarvendesk-duplicate");
+            QVERIFY(::chmod(QFile::encodeName(home.path()), 0755) == 0 && QFile::copy(Tool, tool)
+                && ::chown(QFile::encodeName(tool), owner, 0) == 0
+                && ::chmod(QFile::encodeName(tool), mode) == 0);
+            QVERIFY2(duplicated({ "pkexec", tool }).contains("not installed for administrators"),
+                qPrintable(tool));
+        }
+        QVERIFY(QDir("/etc/xdg/autostart").isEmpty());
     }
-
-    void aCopyToolThatDoesNotEndFailsInTime()
-    {
-        std::optional<QString> why;
-        QObject context;
-        PrivilegedDuplication::duplicateItem(
-            Data + u'/' + AgentName, "/etc/xdg/autostart/", &context,
-            [&](const QString&, const Error& error) { why = error.localizedDescription(); },
-            { "sh", "-c", "sleep 30", "sh" }, std::chrono::milliseconds(200));
-        QTRY_VERIFY_WITH_TIMEOUT(why, 10000);
-        QVERIFY2(why->contains("did not answer in time"), qPrintable(*why));
-    }
-
-    void refusedAdministratorRightsAreAFailedCopy()
-    {
-        const passwd* nobody = ::getpwnam("nobody");
-        if (!nobody || QStandardPaths::findExecutable("setpriv").isEmpty()
-            || QStandardPaths::findExecutable("pkexec").isEmpty())
-            QSKIP("Needs the user nobody, setpriv and pkexec.");
-        QTemporaryDir temp;
-        QVERIFY(writeFile(temp.filePath("item"), "item"));
-        // An ordinary user without an authentication agent is granted nothing.
-        const QStringList asNobody { "setpriv", QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
-            QStringLiteral("--regid=%1").arg(nobody->pw_gid), "--clear-groups", "pkexec", Tool };
-        std::optional<std::pair<QString, QString>> outcome;
-        QObject context;
-        PrivilegedDuplication::duplicateItem(
-            temp.filePath("item"), "/opt/", &context,
-            [&](const QString& copy, const Error& error) {
-                outcome = { copy, error.localizedDescription() };
-            },
-            asNobody);
-        QTRY_VERIFY_WITH_TIMEOUT(outcome, 30000);
-        QVERIFY(outcome->first.isNull());
-        QVERIFY2(outcome->second.contains("administrator rights were not given"),
-            qPrintable(outcome->second));
-        QVERIFY(QDir("/opt").isEmpty());
-    }
-
-private:
-    std::optional<QTemporaryDir> m_system;
-    QObject* m_terminatedBy = nullptr;
 };
 
-int main(int argc, char** argv)
-{
-    noPrivateMounts = enterPrivateMountNamespace();
-    QApplication application(argc, argv);
-    tst_Installer test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(tst_Installer)
 #include "tst_Installer.moc"

@@ -1,101 +1,55 @@
 #pragma once
 
-// Runs tests/programs/app-probe as a real process for a test and follows
-// what it says on its standard output; and the bus calls that ask a probe or
-// the bus about it.
+// Runs tests/programs/app-probe as a real process for a test and reads what
+// it said on its standard output; and the bus calls that ask a probe or the
+// bus about it.
 
 #include <QByteArrayList>
 #include <QDBusConnection>
-#include <QDBusMessage>
+#include <QDBusConnectionInterface>
 #include <QDBusReply>
-#include <QDeadlineTimer>
 #include <QProcess>
-#include <QStringList>
 #include <sys/types.h>
 
-class ProbeProcess
+// Started at once; the bus tells when it has launched.
+class ProbeProcess : public QProcess
 {
 public:
     explicit ProbeProcess(const QStringList& arguments)
     {
-        m_process.setProgram(QStringLiteral(TARVENDESK_BIN_DIR "/app-probe"));
-        m_process.setArguments(arguments);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        setProcessChannelMode(ForwardedErrorChannel);
+        start(QStringLiteral(TARVENDESK_BIN_DIR "/app-probe"), arguments);
     }
-    ProbeProcess(const ProbeProcess&) = delete;
-    ProbeProcess& operator=(const ProbeProcess&) = delete;
-    ~ProbeProcess()
+    ~ProbeProcess() override
     {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(10000);
-        }
+        kill();
+        waitForFinished(10000);
     }
 
-    bool start()
+    // Once it has ended: what its delegate was told, a line each.
+    QByteArrayList said()
     {
-        m_process.start();
-        return m_process.waitForStarted(10000);
+        waitForFinished(30000);
+        return readAllStandardOutput().trimmed().split('\n');
     }
-
-    // Waits until the probe has said the line `count` times, or has ended.
-    bool waitForLine(const QByteArray& line, int count = 1, int timeoutMs = 30000)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            while (m_process.canReadLine())
-                m_lines.append(m_process.readLine().trimmed());
-            if (m_lines.count(line) >= count)
-                return true;
-            if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
-                return false;
-            m_process.waitForReadyRead(100);
-        }
-    }
-
-    bool waitForEnd(int timeoutMs = 30000)
-    {
-        const bool ended
-            = m_process.state() == QProcess::NotRunning || m_process.waitForFinished(timeoutMs);
-        while (m_process.canReadLine())
-            m_lines.append(m_process.readLine().trimmed());
-        return ended;
-    }
-
-    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
-    pid_t pid() const { return pid_t(m_process.processId()); }
-    const QByteArrayList& lines() const { return m_lines; }
-    QProcess& process() { return m_process; }
-
-private:
-    QProcess m_process;
-    QByteArrayList m_lines;
+    pid_t pid() const { return pid_t(processId()); }
 };
 
 // The pid of the process that holds the name on the session bus, or 0.
 inline pid_t ownerPid(const QString& name)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
-        QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"),
-        QStringLiteral("GetConnectionUnixProcessID"));
-    call << name;
-    const QDBusReply<uint> reply = QDBusConnection::sessionBus().call(call);
-    return reply.isValid() ? pid_t(reply.value()) : 0;
+    return pid_t(QDBusConnection::sessionBus().interface()->servicePid(name).value());
 }
 
-// A call to the probe object of the program holding the name.
-inline QDBusMessage probeCall(const QString& name, const QString& method)
+// Asks the probe object of the program holding the name, never starting a
+// probe; -1 unless it answers with a number.
+inline int askProbe(const QString& name, const QString& method, const QVariantList& arguments = {})
 {
     QDBusMessage call
         = QDBusMessage::createMethodCall(name, QStringLiteral("/org/tarvendesk/test/Probe"),
             QStringLiteral("org.tarvendesk.test.Probe"), method);
-    // Asking must never start a probe.
+    call.setArguments(arguments);
     call.setAutoStartService(false);
-    return QDBusConnection::sessionBus().call(call);
-}
-
-inline int probeCount(const QString& name, const QString& method)
-{
-    const QDBusReply<int> reply = probeCall(name, method);
+    const QDBusReply<int> reply = QDBusConnection::sessionBus().call(call);
     return reply.isValid() ? reply.value() : -1;
 }
