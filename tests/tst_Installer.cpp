@@ -146,7 +146,13 @@ private slots:
         QVERIFY(!fault.contains("link") || QFile::link("/etc/shadow", bundle + "bin/shadow"));
 
         Installer installer(data);
+        installer.alerts.holdAnswers = true;
         const QString said = installer.press();
+        // Nothing goes on until the failure's alert is answered.
+        QCOMPARE(installer.delegate->instalButton()->isEnabled(), failed.isEmpty());
+        QVERIFY(failed != AgentName || !QFileInfo::exists(App));
+        installer.alerts.answerHeld();
+        installer.alerts.holdAnswers = false;
         QVERIFY2(
             failed.isEmpty() ? said.isEmpty() : said.count(u'\n') == 1 && said.contains(failed),
             qPrintable(said));

@@ -6,6 +6,8 @@
 
 #include "platform/AlertPresenter.h"
 
+#include <utility>
+
 class RecordingAlertPresenter : public AlertPresenter
 {
 public:
@@ -16,8 +18,20 @@ public:
         beginModalAlert();
         m_alerts.append(alert);
         endModalAlert();
-        if (done)
+        if (holdAnswers)
+            m_held.append(std::move(done));
+        else if (done)
             done(0);
+    }
+
+    // While set, an alert's answer waits until answerHeld(), as when a person
+    // has not read it yet.
+    bool holdAnswers = false;
+    void answerHeld()
+    {
+        for (const Completion& done : std::exchange(m_held, {}))
+            if (done)
+                done(0);
     }
 
     QList<Alert> alerts() const { return m_alerts; }
@@ -29,4 +43,5 @@ public:
 
 private:
     QList<Alert> m_alerts;
+    QList<Completion> m_held;
 };
