@@ -97,8 +97,9 @@ private slots:
         ProbeProcess stays { { "--identity", staying } };
         ProbeProcess quits { { "--identity", quitting, "--quit-on-last-window-closed" } };
         // The bus has the names soon after: taking one never holds a program up.
-        QTRY_VERIFY(askProbe(id, "launchCount") == 1 && askProbe(staying, "launchCount") == 1
-            && askProbe(quitting, "launchCount") == 1);
+        QTRY_VERIFY_WITH_TIMEOUT(askProbe(id, "launchCount") == 1
+                && askProbe(staying, "launchCount") == 1 && askProbe(quitting, "launchCount") == 1,
+            30000);
         QCOMPARE(askProbe(id, "dumpable"), 0);
 
         // The delegate decides whether the last window ends the program;
@@ -125,12 +126,12 @@ private slots:
             ProcessHelpers::instancesToKill(id, running, 100, 1000), (QList<pid_t> { 30, 20 }));
 
         ProbeProcess older { { "--identity", id } };
-        QTRY_COMPARE(askProbe(id, "launchCount"), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(askProbe(id, "launchCount"), 1, 30000);
         ProbeProcess old { { "--identity", id } };
         ProbeProcess otherCase { { "--identity", id.toLower() } };
         // Both older copies are listed, the second queued behind the first.
         QTRY_COMPARE_WITH_TIMEOUT(listedPids(id), (QList<pid_t> { older.pid(), old.pid() }), 20000);
-        QTRY_COMPARE(askProbe(id.toLower(), "launchCount"), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(askProbe(id.toLower(), "launchCount"), 1, 30000);
         ProbeProcess newest { { "--identity", id, "--kill-others" } };
         QTRY_COMPARE_WITH_TIMEOUT(ownerPid(id), newest.pid(), 20000);
         // Killed, never asked to end.
