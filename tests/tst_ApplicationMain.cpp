@@ -22,10 +22,8 @@ const QString Partner = QStringLiteral("org.tarvendesk.test.ActivationPartner");
 const QString ExecProbe = QStringLiteral("org.tarvendesk.test.ExecProbe");
 const QString SpawnFails = QStringLiteral("org.tarvendesk.test.SpawnFails");
 
-QString uniqueIdentity(const char* what)
-{
-    return QStringLiteral("org.tarvendesk.test.%1%2").arg(QLatin1String(what)).arg(::getpid());
-}
+// Identities of this test process's own.
+const QString Own = QStringLiteral("org.tarvendesk.test.P%1.").arg(::getpid());
 
 bool writeFile(const QString& path,
     const QByteArray& text = "[Desktop Entry]\nType=Application\nExec=/nonexistent\n")
@@ -89,9 +87,9 @@ private slots:
 
     void aProgramAnswersUnderItsIdentityAndEndsThroughItsDelegate()
     {
-        const QString id = uniqueIdentity("Ends");
-        const QString staying = uniqueIdentity("Stays");
-        const QString quitting = uniqueIdentity("Quits");
+        const QString id = Own + "Ends";
+        const QString staying = Own + "Stays";
+        const QString quitting = Own + "Quits";
         // Qt's own options pass the program's command line.
         ProbeProcess probe { { "-platform", "offscreen", "--identity", id } };
         ProbeProcess stays { { "--identity", staying } };
@@ -117,7 +115,7 @@ private slots:
 
     void olderCopiesOfThisUserDieAndTheNewestLives()
     {
-        const QString id = uniqueIdentity("Guard");
+        const QString id = Own + "Guard";
         // This process is 100 of user 1000; 0 and below would reach groups.
         const QList<RunningApplication> running { { id, 30, 1000 }, { id, 100, 1000 },
             { id.toLower(), 41, 1000 }, { id + ' ', 42, 1000 }, { id, 0, 1000 },
@@ -141,7 +139,7 @@ private slots:
         QVERIFY2(askProbe(id.toLower(), "launchCount") == 1, "a copy differing in case was killed");
 
         // The test process holds an identifier itself, as a program does.
-        const QString alone = uniqueIdentity("Alone");
+        const QString alone = Own + "Alone";
         QVERIFY(Workspace::registerBundleIdentifier(alone));
         ProcessHelpers::killAllOtherInstance(alone);
         // Asked after the guard, so answered after it: this process is still here.
@@ -159,9 +157,8 @@ private slots:
         environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
         process.setProcessEnvironment(environment);
         process.start(TARVENDESK_BIN_DIR "/installer", { "--version" });
-        QVERIFY(process.waitForFinished(30000) && process.exitCode() == 0);
-        QCOMPARE(process.readAllStandardOutput() + process.readAllStandardError(),
-            "installer " TARVENDESK_VERSION "\n");
+        QVERIFY(process.waitForFinished(30000) && process.exitCode() == 0
+            && process.readAllStandardOutput() == "installer " TARVENDESK_VERSION "\n");
         process.start(TARVENDESK_BIN_DIR "/TarvenDESK", { "--bogus" });
         QVERIFY(process.waitForFinished(30000) && process.exitCode() == 2);
         QVERIFY(process.readAllStandardOutput().isEmpty()
