@@ -22,7 +22,7 @@ const QString Partner = QStringLiteral("org.tarvendesk.test.ActivationPartner");
 const QString ExecProbe = QStringLiteral("org.tarvendesk.test.ExecProbe");
 const QString SpawnFails = QStringLiteral("org.tarvendesk.test.SpawnFails");
 
-// Identities of this test process's own.
+// The prefix of identities no other process uses.
 const QString Own = QStringLiteral("org.tarvendesk.test.P%1.").arg(::getpid());
 
 bool writeFile(const QString& path,
