@@ -22,10 +22,8 @@ const QString Partner = QStringLiteral("org.tarvendesk.test.ActivationPartner");
 const QString ExecProbe = QStringLiteral("org.tarvendesk.test.ExecProbe");
 const QString SpawnFails = QStringLiteral("org.tarvendesk.test.SpawnFails");
 
-QString uniqueIdentity(const char* what)
-{
-    return QStringLiteral("org.tarvendesk.test.%1%2").arg(QLatin1String(what)).arg(::getpid());
-}
+// The prefix of identities no other process uses.
+const QString Own = QStringLiteral("org.tarvendesk.test.P%1.").arg(::getpid());
 
 bool writeFile(const QString& path,
     const QByteArray& text = "[Desktop Entry]\nType=Application\nExec=/nonexistent\n")
@@ -91,16 +89,17 @@ private slots:
 
     void aProgramAnswersUnderItsIdentityAndEndsThroughItsDelegate()
     {
-        const QString id = uniqueIdentity("Ends");
-        const QString staying = uniqueIdentity("Stays");
-        const QString quitting = uniqueIdentity("Quits");
+        const QString id = Own + "Ends";
+        const QString staying = Own + "Stays";
+        const QString quitting = Own + "Quits";
         // Qt's own options pass the program's command line.
         ProbeProcess probe { { "-platform", "offscreen", "--identity", id } };
         ProbeProcess stays { { "--identity", staying } };
         ProbeProcess quits { { "--identity", quitting, "--quit-on-last-window-closed" } };
         // The bus has the names soon after: taking one never holds a program up.
-        QTRY_VERIFY(askProbe(id, "launchCount") == 1 && askProbe(staying, "launchCount") == 1
-            && askProbe(quitting, "launchCount") == 1);
+        QTRY_VERIFY_WITH_TIMEOUT(askProbe(id, "launchCount") == 1
+                && askProbe(staying, "launchCount") == 1 && askProbe(quitting, "launchCount") == 1,
+            30000);
         QCOMPARE(askProbe(id, "dumpable"), 0);
 
         // The delegate decides whether the last window ends the program;
@@ -118,7 +117,7 @@ private slots:
 
     void olderCopiesOfThisUserDieAndTheNewestLives()
     {
-        const QString id = uniqueIdentity("Guard");
+        const QString id = Own + "Guard";
         // This process is 100 of user 1000; 0 and below would reach groups.
         const QList<RunningApplication> running { { id, 30, 1000 }, { id, 100, 1000 },
             { id.toLower(), 41, 1000 }, { id + ' ', 42, 1000 }, { id, 0, 1000 },
@@ -127,12 +126,12 @@ private slots:
             ProcessHelpers::instancesToKill(id, running, 100, 1000), (QList<pid_t> { 30, 20 }));
 
         ProbeProcess older { { "--identity", id } };
-        QTRY_COMPARE(askProbe(id, "launchCount"), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(askProbe(id, "launchCount"), 1, 30000);
         ProbeProcess old { { "--identity", id } };
         ProbeProcess otherCase { { "--identity", id.toLower() } };
         // Both older copies are listed, the second queued behind the first.
         QTRY_COMPARE_WITH_TIMEOUT(listedPids(id), (QList<pid_t> { older.pid(), old.pid() }), 20000);
-        QTRY_COMPARE(askProbe(id.toLower(), "launchCount"), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(askProbe(id.toLower(), "launchCount"), 1, 30000);
         ProbeProcess newest { { "--identity", id, "--kill-others" } };
         QTRY_COMPARE_WITH_TIMEOUT(ownerPid(id), newest.pid(), 20000);
         // Killed, never asked to end.
@@ -142,7 +141,7 @@ private slots:
         QVERIFY2(askProbe(id.toLower(), "launchCount") == 1, "a copy differing in case was killed");
 
         // The test process holds an identifier itself, as a program does.
-        const QString alone = uniqueIdentity("Alone");
+        const QString alone = Own + "Alone";
         QVERIFY(Workspace::registerBundleIdentifier(alone));
         ProcessHelpers::killAllOtherInstance(alone);
         // Asked after the guard, so answered after it: this process is still here.
@@ -160,9 +159,8 @@ private slots:
         environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
         process.setProcessEnvironment(environment);
         process.start(TARVENDESK_BIN_DIR "/installer", { "--version" });
-        QVERIFY(process.waitForFinished(30000) && process.exitCode() == 0);
-        QCOMPARE(process.readAllStandardOutput() + process.readAllStandardError(),
-            "installer " TARVENDESK_VERSION "\n");
+        QVERIFY(process.waitForFinished(30000) && process.exitCode() == 0
+            && process.readAllStandardOutput() == "installer " TARVENDESK_VERSION "\n");
         process.start(TARVENDESK_BIN_DIR "/TarvenDESK", { "--bogus" });
         QVERIFY(process.waitForFinished(30000) && process.exitCode() == 2);
         QVERIFY(process.readAllStandardOutput().isEmpty()
