@@ -1,68 +1,42 @@
-// The severity-count exchange: the request, what each kind of answer means and
-// the texts made of it, against the reference service and a TLS server of the
-// test that sends what no real service would; each request's answer collected
-// on its own.
+// The severity-count exchange: the request as the reference service reads it,
+// what each kind of answer means and the texts made of it, and each request's
+// answer collected on its own.
 
-#include "common/SeverityCountAnswer.h"
 #include "common/SeverityCountExchange.h"
 #include "common/SeverityCountRequest.h"
 #include "platform/NetworkTrust.h"
 #include "support/RawTlsServer.h"
-#include "support/ReferenceService.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QTest>
-#include <memory>
-
-using namespace std::chrono_literals;
-using Kind = ExchangeOutcome::Kind;
 
 namespace {
 
-// Ends requests as each program's AppDelegate does, and records.
-class ExchangeDelegate : public SeverityCountConnectionDelegate
+// The kind of an outcome, and the text a program would show for it.
+QString summary(const ExchangeOutcome& outcome)
 {
-public:
-    SeverityCountExchange& exchange = _responseData;
-    QList<std::pair<QByteArray, ExchangeOutcome>> outcomes; // request body, outcome
-    QList<Error> failures;
+    using Kind = ExchangeOutcome::Kind;
+    return outcome.kind == Kind::Counts ? "counts: " + SeverityCount::notificationText(outcome)
+        : outcome.kind == Kind::Refused ? "refused: " + SeverityCount::textForm(outcome.message)
+                                        : QStringLiteral("unreadable");
+}
 
-    qsizetype ended() const { return outcomes.size() + failures.size(); }
+// Ends requests as each program's AppDelegate does, and records how each ended.
+struct ExchangeDelegate : SeverityCountConnectionDelegate
+{
+    SeverityCountExchange& exchange = _responseData;
+    QStringList ended;
 
     void connectionDidFinishLoading(URLConnection* connection) override
     {
-        outcomes.append({ connection->originalRequest().body,
-            exchange.connectionDidFinishLoading(connection) });
+        ended << summary(exchange.connectionDidFinishLoading(connection));
     }
     void connectionDidFailWithError(URLConnection* connection, const Error& error) override
     {
         exchange.connectionDidFailWithError(connection);
-        failures.append(error);
+        ended << "failure: " + error.localizedDescription();
     }
 };
-
-// What a test compares: the kind, and the text a program would show for it.
-QString summary(const ExchangeOutcome& outcome)
-{
-    switch (outcome.kind) {
-    case Kind::Counts:
-        return "counts: " + SeverityCount::notificationText(outcome);
-    case Kind::Refused:
-        return "refused: " + SeverityCount::textForm(outcome.message);
-    case Kind::Unreadable:
-        break;
-    }
-    return QStringLiteral("unreadable");
-}
-
-QString summary(const ExchangeDelegate& delegate)
-{
-    return delegate.failures.isEmpty()
-        ? summary(delegate.outcomes.value(0).second)
-        : "failure: " + delegate.failures.first().localizedDescription();
-}
 
 } // namespace
 
@@ -70,38 +44,24 @@ class tst_SeverityCount : public QObject
 {
     Q_OBJECT
 
-    std::optional<TestCertificates> certificates;
-    std::unique_ptr<RawTlsServer> server;
     ReferenceService service;
+    std::unique_ptr<RawTlsServer> server;
     QNetworkAccessManager manager;
 
-    static constexpr qsizetype cap = SeverityCountExchange::MaximumAnswerSize;
-
-    URLConnection* send(const QString& userName, ExchangeDelegate& delegate,
-        const QString& password = "secret", const QUrl& url = {})
+    URLConnection* send(ExchangeDelegate& to, QUrl url, QString name, QString secret = {})
     {
         return URLConnection::initWithRequest(
-            severityCountRequest(userName, password, url.isEmpty() ? server->url() : url),
-            &delegate, manager);
-    }
-
-    URLConnection* sendToSilentServer(ExchangeDelegate& delegate)
-    {
-        RawTlsServer::Answer silent;
-        silent.silent = true;
-        server->setAnswer(silent);
-        return send("held", delegate);
+            severityCountRequest(name, secret, url), &to, manager);
     }
 
 private slots:
     void initTestCase()
     {
         QString why;
-        certificates = TestCertificates::make(&why);
+        const std::optional<TestCertificates> certificates = TestCertificates::make(&why);
         QVERIFY2(certificates, qPrintable(why));
         QVERIFY2(service.isValid() && service.start(), qPrintable(service.errorString()));
-        NetworkTrust::addTrustedCertificates(
-            service.caCertificates() + QList { certificates->authority });
+        NetworkTrust::addTrustedCertificates(service.caCertificates() << certificates->authority);
         server = std::make_unique<RawTlsServer>(certificates->server, certificates->serverKey);
         QVERIFY(server->listen());
     }
@@ -109,126 +69,53 @@ private slots:
     // The service knows the user only if both values arrive as typed.
     void typedValuesArriveUnchanged()
     {
-        for (const auto& [name, password] :
-            QList<std::pair<QString, QString>> { { "a&b=c", "&password=x" }, { "jo hn+doe", "+ +" },
-                { "100%", "%41%2B%" }, { " Zoë ", "\tпароль🔑?#;/\\\"'<>" } }) {
-            QVERIFY2(service.addUser(name, password), qPrintable(service.errorString()));
-            ExchangeDelegate delegate;
-            send(name, delegate, password, service.url());
-            QTRY_COMPARE_WITH_TIMEOUT(delegate.ended(), 1, 30000);
-            QCOMPARE(summary(delegate), QString("counts: Expiring : 0, Critical :0, Expired : 0"));
-        }
-    }
-
-    void answersAreClassified_data()
-    {
-        const QString none = "counts: Expiring : (null), Critical :(null), Expired : (null)";
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("outcome");
-        QTest::newRow("counts") << QByteArray(R"({"expiring":2,"critical":0,"expired":5})") << 200
-                                << "counts: Expiring : 2, Critical :0, Expired : 5";
-        QTest::newRow("message beside counts")
-            << QByteArray(R"({"expiring":1,"message":"Invalid user"})") << 200
-            << "refused: Invalid user";
-        QTest::newRow("null message") << QByteArray(R"({"message":null})") << 200 << "refused: <null>";
-        QTest::newRow("empty object") << QByteArray("{}") << 204 << none;
-        QTest::newRow("array") << QByteArray(R"([{"expiring":1}])") << 200 << "unreadable";
-        QTest::newRow("empty object in a 500") << QByteArray("{}") << 500 << "unreadable";
-        QTest::newRow("counts in a 404")
-            << QByteArray(R"({"expiring":1})") << 404 << "unreadable";
-        QTest::newRow("message in a 503") << QByteArray(R"({"message":"busy"})") << 503
-                                          << "refused: busy";
-        QTest::newRow("blanks around an object")
-            << QByteArray(" \n{\"critical\":3}\r\n") << 200
-            << "counts: Expiring : (null), Critical :3, Expired : (null)";
-        QTest::newRow("values like placeholders")
-            << QByteArray(R"({"expiring":"%2","critical":"%1%3","expired":"%@"})") << 200
-            << "counts: Expiring : %2, Critical :%1%3, Expired : %@";
-        QTest::newRow("two objects") << QByteArray("{}{}") << 200 << "unreadable";
+        const QString name = " a&b=c+d 100% Zoë ", password = "\t%2B&=x пароль🔑?#;/\\\"'<>";
+        QVERIFY2(service.addUser(name, password), qPrintable(service.errorString()));
+        ExchangeDelegate delegate;
+        send(delegate, service.url(), name, password);
+        QTRY_COMPARE_WITH_TIMEOUT(delegate.ended,
+            QStringList { "counts: Expiring : 0, Critical :0, Expired : 0" }, 30000);
     }
 
     void answersAreClassified()
     {
-        QFETCH(QByteArray, answer);
-        QFETCH(int, status);
-        QFETCH(QString, outcome);
-        QCOMPARE(summary(SeverityCount::classify(answer, status)), outcome);
-    }
-
-    void valuesHaveTheirTextForms_data()
-    {
-        QTest::addColumn<QByteArray>("json"); // the value of "v"; empty for a missing member
-        QTest::addColumn<QString>("text");
-        QTest::newRow("missing") << QByteArray() << "(null)";
-        QTest::newRow("null") << QByteArray("null") << "<null>";
-        QTest::newRow("integral double") << QByteArray("2.0") << "2";
-        QTest::newRow("exponent") << QByteArray("1e20") << "100000000000000000000";
-        QTest::newRow("beyond a double's precision")
-            << QByteArray("9007199254740993") << "9007199254740993";
-        QTest::newRow("true") << QByteArray("true") << "1";
-        QTest::newRow("array") << QByteArray(R"([1, "a"])") << R"([1,"a"])";
-    }
-
-    void valuesHaveTheirTextForms()
-    {
-        QFETCH(QByteArray, json);
-        QFETCH(QString, text);
-        const QJsonObject members
-            = QJsonDocument::fromJson("{" + (json.isEmpty() ? "" : "\"v\":" + json) + "}").object();
-        QCOMPARE(SeverityCount::textForm(members.value("v")), text);
-    }
-
-    void overlappingRequestsEachClassifyTheirOwnAnswer()
-    {
-        auto countsFor = [](const QByteArray& requestBody) {
-            return requestBody.startsWith("username=first")
-                ? QByteArray(R"({"expiring":1,"critical":11,"expired":111})")
-                : QByteArray(R"({"expiring":2,"critical":22,"expired":222})");
+        const std::tuple<const char*, int, const char*> rows[] = {
+            { " \n{\"expiring\":2.0,\"critical\":1e20}\r\n", 204,
+                "counts: Expiring : 2, Critical :100000000000000000000, Expired : (null)" },
+            { R"({"expiring":"%1%3","critical":[1, "%2"],"expired":true})", 200,
+                R"(counts: Expiring : %1%3, Critical :[1,"%2"], Expired : 1)" },
+            { R"({"expiring":1,"message":"Invalid user"})", 200, "refused: Invalid user" },
+            { R"({"message":null})", 503, "refused: <null>" },
+            { R"({"expiring":1})", 404, "unreadable" },
+            { R"([{"expiring":1}])", 200, "unreadable" },
         };
-        server->setAnswerer([countsFor](const RawTlsServer::Request& request) {
-            return RawTlsServer::Answer {
-                RawTlsServer::Answer::http(200, countsFor(request.body)).bytes, 4, 10ms
-            };
-        });
-        ExchangeDelegate delegate;
-        send("first", delegate);
-        send("second", delegate);
-        QTRY_COMPARE_WITH_TIMEOUT(delegate.ended(), 2, 60000);
-
-        QVERIFY2(delegate.failures.isEmpty(), qPrintable(summary(delegate)));
-        for (const auto& [body, outcome] : delegate.outcomes)
-            QCOMPARE(summary(outcome), summary(SeverityCount::classify(countsFor(body), 200)));
+        for (const auto& [answer, status, outcome] : rows)
+            QCOMPARE(summary(SeverityCount::classify(answer, status)), QString::fromUtf8(outcome));
     }
 
-    void eachResponseRestartsTheBufferAndOnePastTheCapIsDropped()
+    void eachRequestHasABufferOfItsOwnThatEachResponseRestartsAndTheCapEnds()
     {
+        // Two requests at once, their answers a few bytes at a time.
+        const QByteArray answer = "{\"expiring\":1," + QByteArray(200, ' ') + "\"critical\":11}";
+        server->setAnswer({ RawTlsServer::Answer::http(200, answer).bytes, 4 });
         ExchangeDelegate delegate;
-        URLConnection* connection = sendToSilentServer(delegate);
+        send(delegate, server->url(), "first");
+        send(delegate, server->url(), "second");
+        QTRY_COMPARE_WITH_TIMEOUT(delegate.ended,
+            QStringList(2, "counts: Expiring : 1, Critical :11, Expired : (null)"), 60000);
+
+        server->setAnswer({ {}, 0, {}, false, true }); // never answers: only a stop ends it
+        URLConnection* connection = send(delegate, server->url(), "held");
         SeverityCountExchange& exchange = delegate.exchange;
         exchange.connectionDidReceiveResponse(connection, { {}, 500, {} });
         exchange.connectionDidReceiveData(connection, "<html>moved</html>");
         exchange.connectionDidReceiveResponse(connection, { {}, 200, {} });
-        exchange.connectionDidReceiveData(connection, R"({"expiring":)");
-        exchange.connectionDidReceiveData(connection, "3}");
-        QCOMPARE(summary(exchange.connectionDidFinishLoading(connection)),
-            QString("counts: Expiring : 3, Critical :(null), Expired : (null)"));
+        exchange.connectionDidReceiveData(connection, QByteArray(exchange.MaximumAnswerSize, '['));
+        QCOMPARE(exchange.bufferedSize(connection), exchange.MaximumAnswerSize);
+        exchange.connectionDidReceiveData(connection, "]"); // past the cap: dropped, and stopped
+        QCOMPARE(exchange.bufferedSize(connection), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(delegate.ended.value(2), QString("unreadable"), 30000);
         QCOMPARE(exchange.requestsInFlight(), 0);
-        connection->stopLoading();
-        QTRY_COMPARE(delegate.ended(), 1);
-
-        ExchangeDelegate capped;
-        connection = sendToSilentServer(capped);
-        capped.exchange.connectionDidReceiveResponse(connection, { {}, 200, {} });
-        capped.exchange.connectionDidReceiveData(connection, QByteArray(cap - 2, '['));
-        capped.exchange.connectionDidReceiveData(connection, "[]");
-        QCOMPARE(capped.exchange.bufferedSize(connection), cap);
-        capped.exchange.connectionDidReceiveData(connection, "]");
-        QCOMPARE(capped.exchange.bufferedSize(connection), 0);
-        // The silent server never ends the answer: only the stop can.
-        QTRY_COMPARE_WITH_TIMEOUT(capped.ended(), 1, 30000);
-        QCOMPARE(summary(capped), QString("unreadable"));
-        QCOMPARE(capped.exchange.requestsInFlight(), 0);
     }
 };
 

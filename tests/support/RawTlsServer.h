@@ -3,48 +3,17 @@
 // An HTTPS server on 127.0.0.1 inside the test process that answers every
 // request with raw bytes the test chooses (including answers no real service
 // sends), at once, a few bytes at a time, without end, or never; and the
-// certificates it needs.
+// certificates it needs are a TestCertificates' (support/ReferenceService.h).
 
-#include <QByteArray>
-#include <QList>
-#include <QMap>
-#include <QObject>
-#include <QSslCertificate>
-#include <QSslKey>
+#include "support/ReferenceService.h"
+
+#include <QSslServer>
 #include <QUrl>
 #include <chrono>
-#include <functional>
-#include <memory>
-#include <optional>
 
-class QSslServer;
-
-struct TestCertificates
+class RawTlsServer
 {
-    QSslCertificate authority;
-    // Issued by the authority for the loopback names.
-    QSslCertificate server;
-    QSslKey serverKey;
-    // Issued by another authority, which nobody trusts.
-    QSslCertificate stranger;
-    QSslKey strangerKey;
-
-    static std::optional<TestCertificates> make(QString* why);
-};
-
-class RawTlsServer : public QObject
-{
-    Q_OBJECT
-
 public:
-    struct Request
-    {
-        QByteArray method;
-        QByteArray target;
-        QMap<QByteArray, QByteArray> headers; // names in lower case
-        QByteArray body;
-    };
-
     struct Answer
     {
         QByteArray bytes; // status line, headers and body, sent as they are
@@ -53,28 +22,27 @@ public:
         bool endless = false; // after the bytes, filler until the client goes away
         bool silent = false; // never answers, holds the connection open
 
-        // A whole HTTP/1.1 answer with Content-Length, closing the connection.
-        static Answer http(
-            int status, const QByteArray& body, const QByteArray& contentType = "application/json");
+        // A whole HTTP/1.1 JSON answer with Content-Length, closing the connection.
+        static Answer http(int status, const QByteArray& body);
     };
-    using Answerer = std::function<Answer(const Request&)>;
 
-    RawTlsServer(const QSslCertificate& certificate, const QSslKey& key, QObject* parent = nullptr);
-    ~RawTlsServer() override;
+    RawTlsServer(const QSslCertificate& certificate, const QSslKey& key);
 
     // On a free port of 127.0.0.1.
-    bool listen();
-    QUrl url(const QString& path = QStringLiteral("/ex-libs/get-severity-count")) const;
-
-    void setAnswer(const Answer& answer);
-    void setAnswerer(Answerer answerer) { m_answerer = std::move(answerer); }
-    QList<Request> requests() const { return m_requests; }
+    bool listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
+    QUrl url() const
+    {
+        return QUrl(QStringLiteral("https://127.0.0.1:%1/ex-libs/get-severity-count")
+                        .arg(m_server.serverPort()));
+    }
+    // For the requests that come from now on.
+    void setAnswer(const Answer& answer) { m_answer = answer; }
+    // Each whole request as it came: request line, headers and body.
+    QList<QByteArray> requests() const { return m_requests; }
 
 private:
-    void onConnection();
-
-    Answerer m_answerer;
-    QList<Request> m_requests;
+    Answer m_answer = Answer::http(200, "{}");
+    QList<QByteArray> m_requests;
     // Last, so that it and its connections go before what they refer to.
-    std::unique_ptr<QSslServer> m_server;
+    QSslServer m_server;
 };

@@ -1,148 +1,83 @@
 #include "support/ReferenceService.h"
 
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QRegularExpression>
-
-namespace {
-
-constexpr int toolTimeoutMs = 30000;
-
-} // namespace
-
 ReferenceService::ReferenceService()
 {
-    m_valid = m_dir.isValid()
-        && succeeded(QStringLiteral("make-cert"),
-            run({ QStringLiteral("make-cert"), QStringLiteral("--out"), pkiPath({}) }));
-}
-
-ReferenceService::~ReferenceService()
-{
-    stop();
+    tool({ "make-cert", "--out", path("pki") });
 }
 
 bool ReferenceService::addUser(const QString& name, const QString& password)
 {
-    return succeeded(QStringLiteral("add-user"),
-        run({ QStringLiteral("add-user"), QStringLiteral("--db"), databasePath(),
-                QStringLiteral("--"), name },
-            password.toUtf8() + '\n'));
+    return tool({ "add-user", "--db", databasePath(), "--", name }, password.toUtf8() + '\n');
 }
 
 bool ReferenceService::addDocument(const QString& user, const QString& title, QDate expiry)
 {
-    return succeeded(QStringLiteral("add-document"),
-        run({ QStringLiteral("add-document"), QStringLiteral("--db"), databasePath(),
-            QStringLiteral("--"), user, title, expiry.toString(Qt::ISODate) }));
+    return tool({ "add-document", "--db", databasePath(), "--", user, title,
+        expiry.toString(Qt::ISODate) });
 }
 
 bool ReferenceService::start(QDate today, const QStringList& serveOptions)
 {
     stop();
-    m_pending.clear();
-    m_requestLines.clear();
-    QStringList arguments { QStringLiteral("serve"), QStringLiteral("--listen"),
-        QStringLiteral("localhost:0"), QStringLiteral("--db"), databasePath(),
-        QStringLiteral("--cert"), pkiPath(QStringLiteral("cert.pem")), QStringLiteral("--key"),
-        pkiPath(QStringLiteral("key.pem")) };
+    QStringList arguments { "serve", "--listen", "localhost:0", "--db", databasePath(), "--cert",
+        path("pki/cert.pem"), "--key", path("pki/key.pem") };
     if (today.isValid())
-        arguments << QStringLiteral("--today") << today.toString(Qt::ISODate);
-    arguments << serveOptions;
+        arguments << "--today" << today.toString(Qt::ISODate);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QStringLiteral(TARVENDESK_SERVICE_PROGRAM), arguments);
+    m_process.start(QStringLiteral(TARVENDESK_SERVICE_PROGRAM), arguments + serveOptions);
 
-    static const QRegularExpression listening(
-        QStringLiteral("^listening on https://localhost:(\\d+)$"));
-    const QDeadlineTimer deadline(toolTimeoutMs);
-    while (!m_process.canReadLine() && m_process.state() != QProcess::NotRunning
-        && !deadline.hasExpired())
-        m_process.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+    while (!m_process.canReadLine() && m_process.waitForReadyRead(30000)) { }
     const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
-    const auto match = listening.match(line);
-    if (!match.hasMatch()) {
+    const QString listening = QStringLiteral("listening on https://localhost:");
+    m_port = line.startsWith(listening) ? line.mid(listening.size()).toUShort() : 0;
+    if (m_port == 0)
         m_errorString = QStringLiteral("serve did not start listening (it said \"%1\")").arg(line);
-        stop();
-        return false;
-    }
-    m_port = quint16(match.captured(1).toUInt());
-    return true;
+    return m_port != 0;
 }
 
 void ReferenceService::stop()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(10000)) {
-            m_process.kill();
-            m_process.waitForFinished(10000);
-        }
-    }
-    m_port = 0;
+    // Both do nothing once it has ended; should it outlast the wait, it is
+    // killed when the fixture goes.
+    m_process.terminate();
+    m_process.waitForFinished(10000);
 }
 
-QUrl ReferenceService::url() const
+int ReferenceService::requestCount()
 {
-    return QUrl(QStringLiteral("https://localhost:%1/ex-libs/get-severity-count").arg(m_port));
+    // The service logs one line for each answer before it sends it, so by the
+    // time a client has an answer its line is in the pipe: poll it without waiting.
+    m_process.waitForReadyRead(0);
+    return m_requestCount += int(m_process.readAllStandardOutput().count('\n'));
 }
 
-QList<QSslCertificate> ReferenceService::caCertificates() const
+ReferenceService::Run ReferenceService::run(const QStringList& arguments, const QByteArray& input)
 {
-    return QSslCertificate::fromPath(pkiPath(QStringLiteral("ca.pem")), QSsl::Pem);
-}
-
-QString ReferenceService::pkiPath(const QString& name) const
-{
-    return QDir(m_dir.path()).filePath(QStringLiteral("pki/") + name);
-}
-
-QString ReferenceService::databasePath() const
-{
-    return QDir(m_dir.path()).filePath(QStringLiteral("service.sqlite"));
-}
-
-QStringList ReferenceService::requestLines()
-{
-    // The service logs an answer before it sends it, so by the time a client
-    // has an answer its line is in the pipe: poll it without waiting.
-    if (m_process.state() == QProcess::Running)
-        m_process.waitForReadyRead(0);
-    m_pending += m_process.readAllStandardOutput();
-    for (qsizetype end = m_pending.indexOf('\n'); end >= 0; end = m_pending.indexOf('\n')) {
-        m_requestLines.append(QString::fromUtf8(m_pending.left(end)));
-        m_pending.remove(0, end + 1);
-    }
-    return m_requestLines;
-}
-
-ReferenceService::Run ReferenceService::run(
-    const QStringList& arguments, const QByteArray& standardInput)
-{
-    QProcess process;
+    QProcess process; // killed when it goes, should it still run
     process.start(QStringLiteral(TARVENDESK_SERVICE_PROGRAM), arguments);
-    Run result;
-    if (!process.waitForStarted(toolTimeoutMs))
-        return result;
-    process.write(standardInput);
+    process.write(input); // kept until the tool has started
     process.closeWriteChannel();
-    if (!process.waitForFinished(toolTimeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.standardOutput = process.readAllStandardOutput();
-    result.standardError = process.readAllStandardError();
-    return result;
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return { process.exitCode(), process.readAllStandardError() };
 }
 
-bool ReferenceService::succeeded(const QString& what, const Run& run)
+bool ReferenceService::tool(const QStringList& arguments, const QByteArray& standardInput)
 {
-    if (run.exitCode == 0)
-        return true;
-    m_errorString = QStringLiteral("%1 exited with %2: %3")
-                        .arg(what)
-                        .arg(run.exitCode)
-                        .arg(QString::fromUtf8(run.standardError).trimmed());
-    return false;
+    const Run result = run(arguments, standardInput);
+    if (result.exitCode != 0)
+        m_errorString = arguments.first() + " failed: " + QString::fromUtf8(result.standardError);
+    return result.exitCode == 0;
+}
+
+std::optional<TestCertificates> TestCertificates::make(QString* why)
+{
+    const ReferenceService pki; // for its certificates alone
+    QFile key(pki.path(QStringLiteral("pki/key.pem")));
+    key.open(QIODevice::ReadOnly);
+    const TestCertificates made { pki.caCertificates().value(0),
+        QSslCertificate::fromPath(pki.path(QStringLiteral("pki/cert.pem"))).value(0),
+        QSslKey(&key, QSsl::Ec) };
+    *why = pki.errorString();
+    return made.serverKey.isNull() ? std::nullopt : std::make_optional(made);
 }

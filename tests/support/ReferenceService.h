@@ -6,12 +6,13 @@
 // input, never on its command line. The server is stopped when the fixture goes.
 
 #include <QDate>
-#include <QList>
+#include <QFile>
 #include <QProcess>
 #include <QSslCertificate>
-#include <QStringList>
+#include <QSslKey>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <optional>
 
 class ReferenceService
 {
@@ -19,17 +20,14 @@ public:
     struct Run
     {
         int exitCode = -1; // -1 when the tool did not run to its end
-        QByteArray standardOutput;
         QByteArray standardError;
     };
 
     ReferenceService();
-    ~ReferenceService();
-    ReferenceService(const ReferenceService&) = delete;
-    ReferenceService& operator=(const ReferenceService&) = delete;
+    ~ReferenceService() { stop(); }
 
     // False when the certificates could not be made; errorString() says why.
-    bool isValid() const { return m_valid; }
+    bool isValid() const { return QFile::exists(path(QStringLiteral("pki/key.pem"))); }
     // Why the last call that failed did so.
     QString errorString() const { return m_errorString; }
 
@@ -43,27 +41,39 @@ public:
 
     quint16 port() const { return m_port; }
     // https://localhost:PORT/ex-libs/get-severity-count
-    QUrl url() const;
-    QList<QSslCertificate> caCertificates() const;
-    // In the folder of ca.pem, cert.pem and key.pem.
-    QString pkiPath(const QString& name) const;
-    QString databasePath() const;
+    QUrl url() const
+    {
+        return QUrl(QStringLiteral("https://localhost:%1/ex-libs/get-severity-count").arg(m_port));
+    }
+    // The authority that issued the service's certificate: a QList<QSslCertificate>.
+    auto caCertificates() const { return QSslCertificate::fromPath(path("pki/ca.pem")); }
+    // ca.pem, cert.pem and key.pem are in the folder of pki/.
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString databasePath() const { return path(QStringLiteral("service.sqlite")); }
 
-    // Answers the running service has logged so far ("POST /path 200").
-    QStringList requestLines();
-    int requestCount() { return int(requestLines().size()); }
+    // Requests the service has answered so far, in all its runs.
+    int requestCount();
 
     // Runs the tool once with these arguments and this standard input.
-    static Run run(const QStringList& arguments, const QByteArray& standardInput = {});
+    static Run run(const QStringList& arguments, const QByteArray& input = {});
 
 private:
-    bool succeeded(const QString& what, const Run& run);
+    bool tool(const QStringList& arguments, const QByteArray& standardInput = {});
 
     QTemporaryDir m_dir;
     QString m_errorString;
-    bool m_valid = true;
     QProcess m_process;
-    QByteArray m_pending;
-    QStringList m_requestLines;
+    int m_requestCount = 0;
     quint16 m_port = 0;
+};
+
+// A certificate authority, and a certificate it issued for the loopback names
+// with its key: for TLS servers of the test's own.
+struct TestCertificates
+{
+    QSslCertificate authority;
+    QSslCertificate server;
+    QSslKey serverKey;
+
+    static std::optional<TestCertificates> make(QString* why);
 };
