@@ -34,18 +34,16 @@ struct SettableReachability : NetworkReachability
 };
 
 const UserDetails Ada { "ada", "s3cret", 0, 1 };
-const QByteArray CountsAnswer = R"({"expiring":1,"critical":2,"expired":3})";
+const QByteArray CountsAnswer = R"({"expiring":1,"critical":2,"expired":0})";
 
 } // namespace
-
-Q_DECLARE_METATYPE(RawTlsServer::Answer)
 
 class tst_StatusBar : public QObject
 {
     Q_OBJECT
 
     ReferenceService m_service;
-    std::unique_ptr<RawTlsServer> m_server, m_elsewhere;
+    std::unique_ptr<RawTlsServer> m_server;
     std::unique_ptr<NotificationRecorder> m_recorder;
     RecordingAlertPresenter m_alerts;
     SettableReachability m_reachability;
@@ -54,11 +52,10 @@ class tst_StatusBar : public QObject
     InterfaceObjects m_interface;
     std::unique_ptr<AppDelegate> m_delegate;
 
-    AppDelegate& launch(const QUrl& url = {}, std::chrono::milliseconds timeLimit = {})
+    AppDelegate& launch(const QUrl& url, std::chrono::milliseconds timeLimit = {})
     {
-        m_delegate
-            = std::make_unique<AppDelegate>(AppDelegate::Collaborators { &m_alerts, &m_network,
-                &m_center, &m_reachability, url.isEmpty() ? m_service.url() : url, timeLimit });
+        m_delegate = std::make_unique<AppDelegate>(AppDelegate::Collaborators {
+            &m_alerts, &m_network, &m_center, &m_reachability, url, timeLimit });
         loadStatusMenu(m_interface, *m_delegate);
         m_delegate->applicationDidFinishLaunching(
             { ApplicationDidFinishLaunchingNotification, qApp });
@@ -76,26 +73,23 @@ class tst_StatusBar : public QObject
     void click(const char* item) { m_delegate->statusMenu->findChild<QAction*>(item)->trigger(); }
     QString title() const { return m_delegate->signOutMenuItem->text(); }
     qsizetype notifications() const { return m_recorder->notifications().size(); }
-    QString lastNotification() const { return m_recorder->notifications().last().body; }
     qsizetype alerts() const { return m_alerts.alerts().size(); }
-    QString lastAlert() const { return m_alerts.alerts().last().informativeText; }
+    QString lastAlert() const { return m_alerts.alerts().value(alerts() - 1).informativeText; }
 
 private slots:
     void initTestCase()
     {
         const QDate today(2031, 3, 10);
         QVERIFY2(m_service.isValid(), qPrintable(m_service.errorString()));
-        QVERIFY(m_service.addUser("ada", "s3cret") && m_service.addUser("bob", "pa55"));
+        QVERIFY(m_service.addUser("ada", "s3cret"));
         for (int days : { 20, 25, -1, -30, -100, -200, -300 })
             QVERIFY(m_service.addDocument("ada", QString::number(days), today.addDays(days)));
-        QVERIFY(m_service.addDocument("bob", "20", today.addDays(20)));
         QVERIFY2(m_service.start(today), qPrintable(m_service.errorString()));
         QString why;
         const std::optional<TestCertificates> certificates = TestCertificates::make(&why);
         QVERIFY2(certificates, qPrintable(why));
         m_server = std::make_unique<RawTlsServer>(certificates->server, certificates->serverKey);
-        m_elsewhere = std::make_unique<RawTlsServer>(certificates->server, certificates->serverKey);
-        QVERIFY(m_server->listen() && m_elsewhere->listen());
+        QVERIFY(m_server->listen());
         NetworkTrust::addTrustedCertificates(m_service.caCertificates() << certificates->authority);
         m_recorder = std::make_unique<NotificationRecorder>(QStringList { "body", "sound" });
         QVERIFY2(m_recorder->waitUntilRegistered(), "another test holds the notification service");
@@ -106,9 +100,8 @@ private slots:
     void cleanup()
     {
         m_delegate.reset();
-        QString why;
         if (!KeyringDaemon::isRunning())
-            QVERIFY2(KeyringDaemon::start(&why), qPrintable(why));
+            QVERIFY(KeyringDaemon::start());
         if (SecretServiceControl::isDefaultCollectionLocked())
             SecretServiceControl::unlockDefaultCollection();
         DetailsRecord::clearDetailsInKeyChain();
@@ -136,13 +129,11 @@ private slots:
         older.start(TARVENDESK_BIN_DIR "/tarvenDESKStatusBar");
         QTRY_COMPARE_WITH_TIMEOUT(
             qint64(ownerPid(StatusBarBundleIdentifier)), older.processId(), 30000);
-        AppDelegate& delegate = launch();
+        AppDelegate& delegate = launch(m_service.url());
         QTRY_COMPARE_WITH_TIMEOUT(older.state(), QProcess::NotRunning, 30000);
         QCOMPARE(older.exitStatus(), QProcess::CrashExit);
-        QVERIFY2(title() == "Sign In" && !delegate.isWaitingForStore(),
-            "an empty store taken for a locked one");
-        QVERIFY(delegate.statusItem->menu() == delegate.statusMenu
-            && !delegate.statusItem->image().isNull());
+        QVERIFY(title() == "Sign In" && !delegate.isWaitingForStore()); // empty, not locked
+        QVERIFY(delegate.statusItem->menu() && !delegate.statusItem->image().isNull());
         for (const auto& [frequency, firstDelay, interval] : { std::tuple { 0, 30.0, 86400.0 },
                  { 1, 30.0, 43200.0 }, { 2, 86400.0, 86400.0 }, { 3, 0.0, 0.0 } }) {
             DetailsRecord::addDetailsToKeyChain({ "ada", "", frequency, 1 });
@@ -174,7 +165,6 @@ private slots:
         QVERIFY(delegate.statusItem->toolTip().contains(shown.body));
         m_reachability.setReachable(true);
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 2, 30000);
-        QVERIFY(!delegate.isCheckWaitingForNetwork());
 
         reopen(); // nothing changed: no check
         DetailsRecord::addDetailsToKeyChain({ "ada", "s3cret", 0, 0 }); // notifications off
@@ -182,49 +172,35 @@ private slots:
         QVERIFY2(!delegate.notificationTImer, "the switch went off and the checks go on");
         click("checkNotificationMenuItem");
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 3, 30000);
-        DetailsRecord::addDetailsToKeyChain({ "bob", "pa55", 1, 1 });
+        DetailsRecord::addDetailsToKeyChain({ "ada", "s3cret", 1, 1 });
         reopen();
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 4, 30000);
-        const RecordedNotification bobs = m_recorder->notifications().last();
-        QCOMPARE(bobs.body, QString("Expiring : 1, Critical :0, Expired : 0"));
-        QCOMPARE(bobs.hints.value("urgency"), QVariant::fromValue(uchar(1))); // nothing expired
-        QCOMPARE(bobs.replacesId, 1u);
-        QCOMPARE(alerts(), 0);
+        QCOMPARE(m_recorder->notifications().last().replacesId, 1u);
 
         // The keyring goes away: the checks go on with the credentials held, and a sign-out that
         // cannot reach it says so and changes nothing. Brought forward meanwhile, the notifier
         // forgets the user until the keyring is back.
-        QString why;
-        QVERIFY2(
-            locked ? SecretServiceControl::lockDefaultCollection(&why) : KeyringDaemon::stop(&why),
-            qPrintable(why));
+        QVERIFY(locked ? SecretServiceControl::lockDefaultCollection() : KeyringDaemon::stop());
         scheduledCheck();
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 5, 30000);
         click("signOutMenuItem");
-        QVERIFY2(alerts() == 1 && lastAlert().startsWith("You could not be signed out"),
-            qPrintable(lastAlert()));
-        QVERIFY2(
-            title() == "Sign Out" && delegate.notificationTImer, "signed out with the record kept");
+        QVERIFY2(lastAlert().startsWith("You could not be signed out"), qPrintable(lastAlert()));
+        QVERIFY(title() == "Sign Out" && delegate.notificationTImer); // still signed in
         reopen();
-        QVERIFY2(delegate.isWaitingForStore() && title() == "Sign In",
-            "a keyring away taken for an empty one");
-        QVERIFY2(locked ? SecretServiceControl::unlockDefaultCollection(&why)
-                        : KeyringDaemon::start(&why),
-            qPrintable(why));
+        QVERIFY(delegate.isWaitingForStore() && title() == "Sign In"); // away, not empty
+        QVERIFY(locked ? SecretServiceControl::unlockDefaultCollection() : KeyringDaemon::start());
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 6, 30000);
         UserDetails stored;
         QVERIFY(title() == "Sign Out" && DetailsRecord::getDetailsFromKeyChain(stored));
-        QCOMPARE(DetailsRecord::text(stored), DetailsRecord::text({ "bob", "pa55", 1, 1 }));
-        DetailsRecord::addDetailsToKeyChain({ "bob", "wrong", 1, 1 });
+        QCOMPARE(DetailsRecord::text(stored), DetailsRecord::text({ "ada", "s3cret", 1, 1 }));
+        DetailsRecord::addDetailsToKeyChain({ "ada", "wrong", 1, 1 });
         reopen();
         QTRY_COMPARE_WITH_TIMEOUT(alerts(), 2, 30000);
         QCOMPARE(lastAlert(), QString("Invalid user name or password."));
 
         click("signOutMenuItem");
-        QVERIFY2(title() == "Sign In"
-                && SecretServiceControl::itemAttributes(DetailsRecordKey, DetailsRecordService)
-                       .isEmpty(),
-            "the record is still in the keyring");
+        QCOMPARE(title(), QString("Sign In"));
+        QVERIFY2(!DetailsRecord::getDetailsFromKeyChain(stored), "the record is still stored");
         QVERIFY2(!delegate.notificationTImer, "the checks go on after sign-out");
         click("checkNotificationMenuItem");
         QCOMPARE(lastAlert(), QString("No Valid User Name"));
@@ -232,41 +208,33 @@ private slots:
         QCOMPARE(notifications(), 6);
     }
 
-    // Rows: the answer and words of the alert's message, if any. A check may take five seconds.
-    void oddAnswersEndAndTheNextCheckNotifies_data()
-    {
-        QTest::addColumn<RawTlsServer::Answer>("answer");
-        QTest::addColumn<QString>("alert");
-        const auto http
-            = [](const QByteArray& body) { return RawTlsServer::Answer::http(200, body); };
-        RawTlsServer::Answer dribble = http(CountsAnswer);
-        dribble.chunkSize = 1;
-        dribble.interval = 1s;
-        QTest::newRow("one byte a second") << dribble << "The request timed out.";
-        QTest::newRow("redirect elsewhere") << RawTlsServer::Answer {
-            "HTTP/1.1 307 Temporary Redirect\r\nLocation: " + m_elsewhere->url().toEncoded()
-            + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"
-        } << "";
-    }
-
+    // A check takes five seconds at most here: an answer that dribbles ends in an alert. A
+    // redirect is not followed, so the credentials go nowhere else; it ends in silence. The
+    // next check notifies.
     void oddAnswersEndAndTheNextCheckNotifies()
     {
-        QFETCH(RawTlsServer::Answer, answer);
-        QFETCH(QString, alert);
+        RawTlsServer::Answer dribble = RawTlsServer::Answer::http(200, CountsAnswer);
+        dribble.chunkSize = 1;
+        dribble.interval = 1s;
+        m_server->setAnswer(dribble);
         DetailsRecord::addDetailsToKeyChain(Ada);
-        m_server->setAnswer(answer);
-        const qsizetype requests = m_server->requests().size();
         launch(m_server->url(), 5s);
-        QTRY_VERIFY_WITH_TIMEOUT(m_network.findChildren<URLConnection*>().isEmpty(), 60000);
-        QCOMPARE(alerts(), alert.isEmpty() ? 0 : 1);
-        QVERIFY2(alert.isEmpty() || m_alerts.alerts().first().messageText == alert,
-            qPrintable(m_alerts.alerts().value(0).messageText));
-        QVERIFY2(m_elsewhere->requests().isEmpty(), "the credentials were posted elsewhere");
+        QTRY_COMPARE_WITH_TIMEOUT(alerts(), 1, 30000);
+        QCOMPARE(m_alerts.alerts().first().messageText, QString("The request timed out."));
+        const int elsewhere = m_service.requestCount();
+        m_server->setAnswer({ "HTTP/1.1 307 Temporary Redirect\r\nLocation: "
+            + m_service.url().toEncoded() + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n" });
+        scheduledCheck();
+        QTRY_VERIFY_WITH_TIMEOUT(m_network.findChildren<URLConnection*>().isEmpty(), 30000);
         m_server->setAnswer(RawTlsServer::Answer::http(200, CountsAnswer));
         scheduledCheck();
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 1, 30000);
-        QCOMPARE(lastNotification(), QString("Expiring : 1, Critical :2, Expired : 3"));
-        QCOMPARE(m_server->requests().size(), requests + 2);
+        const RecordedNotification shown = m_recorder->notifications().last();
+        QCOMPARE(shown.body, QString("Expiring : 1, Critical :2, Expired : 0"));
+        QCOMPARE(shown.hints.value("urgency"), QVariant::fromValue(uchar(1))); // nothing expired
+        QVERIFY2(m_service.requestCount() == elsewhere, "the credentials were posted elsewhere");
+        QCOMPARE(m_server->requests().size(), 3);
+        QCOMPARE(alerts(), 1);
     }
 };
 
