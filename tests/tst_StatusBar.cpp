@@ -72,7 +72,7 @@ class tst_StatusBar : public QObject
     }
     void click(const char* item) { m_delegate->statusMenu->findChild<QAction*>(item)->trigger(); }
     QString title() const { return m_delegate->signOutMenuItem->text(); }
-    qsizetype notifications() const { return m_recorder->notifications().size(); }
+    qsizetype notifications() const { return m_recorder->notifications.size(); }
     qsizetype alerts() const { return m_alerts.alerts().size(); }
     QString lastAlert() const { return m_alerts.alerts().value(alerts() - 1).informativeText; }
 
@@ -105,7 +105,7 @@ private slots:
         if (SecretServiceControl::isDefaultCollectionLocked())
             SecretServiceControl::unlockDefaultCollection();
         DetailsRecord::clearDetailsInKeyChain();
-        m_recorder->clear();
+        m_recorder->notifications.clear();
         m_alerts.clear();
         m_reachability.setReachable(true);
     }
@@ -157,7 +157,7 @@ private slots:
         QVERIFY(delegate.isCheckWaitingForNetwork());
         click("checkNotificationMenuItem");
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 1, 30000);
-        const RecordedNotification shown = m_recorder->notifications().first();
+        const RecordedNotification shown = m_recorder->notifications.first();
         QCOMPARE(shown.body, QString("Expiring : 2, Critical :0, Expired : 5"));
         QCOMPARE(shown.hints.value("urgency"), QVariant::fromValue(uchar(2))); // 5 expired
         QVERIFY(shown.actions.contains("default") && shown.hints.contains("category")
@@ -175,7 +175,7 @@ private slots:
         DetailsRecord::addDetailsToKeyChain({ "ada", "s3cret", 1, 1 });
         reopen();
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 4, 30000);
-        QCOMPARE(m_recorder->notifications().last().replacesId, 1u);
+        QCOMPARE(m_recorder->notifications.last().replacesId, 1u);
 
         // The keyring goes away: the checks go on with the credentials held, and a sign-out that
         // cannot reach it says so and changes nothing. Brought forward meanwhile, the notifier
@@ -229,7 +229,7 @@ private slots:
         m_server->setAnswer(RawTlsServer::Answer::http(200, CountsAnswer));
         scheduledCheck();
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 1, 30000);
-        const RecordedNotification shown = m_recorder->notifications().last();
+        const RecordedNotification shown = m_recorder->notifications.last();
         QCOMPARE(shown.body, QString("Expiring : 1, Critical :2, Expired : 0"));
         QCOMPARE(shown.hints.value("urgency"), QVariant::fromValue(uchar(1))); // nothing expired
         QVERIFY2(m_service.requestCount() == elsewhere, "the credentials were posted elsewhere");
