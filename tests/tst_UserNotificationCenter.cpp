@@ -1,135 +1,109 @@
-// Notifications to a recording notification service on the tests' bus.
+// Notifications to a recording notification service on a bus of the test's own, and to none
+// once it has gone.
 
 #include "platform/UserNotificationCenter.h"
 #include "support/NotificationRecorder.h"
 
+#include <QDBusConnectionInterface>
 #include <QGuiApplication>
 #include <QSignalSpy>
 #include <QTest>
 
-namespace {
-
-const QString countsText = QStringLiteral("Expiring : 2, Critical :0, Expired : 5");
-
-} // namespace
+static const QString countsText = QStringLiteral("Expiring : 2, Critical :0, Expired : 5");
+static const QString entry = QStringLiteral("org.tarvendesk.tarvenDESKStatusBar");
 
 class tst_UserNotificationCenter : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<NotificationRecorder> m_recorder;
+    std::unique_ptr<NotificationRecorder> m_recorder
+        = std::make_unique<NotificationRecorder>(QStringList { "body", "sound" });
 
 private slots:
     void initTestCase()
     {
         QGuiApplication::setApplicationDisplayName(QStringLiteral("tarvenDESK Status Bar"));
-        QGuiApplication::setDesktopFileName(QStringLiteral("org.tarvendesk.tarvenDESKStatusBar"));
-        m_recorder = std::make_unique<NotificationRecorder>();
-        QVERIFY2(m_recorder->waitUntilRegistered(),
-            "the recorder never got the notification service's name");
+        QGuiApplication::setDesktopFileName(entry);
+        QVERIFY(m_recorder->waitUntilRegistered());
     }
 
-    void init()
+    // Delivery does not wait for the service. Each notification takes the place of the last one
+    // still shown; a click on the one shown is reported. Its body is shown as given, also by a
+    // server that reads markup.
+    void notificationCarriesTheProgramAndTakesTheLastOnesPlace()
     {
-        m_recorder->clear();
-        m_recorder->setInhibited(false);
-    }
-
-    // Each notification takes the place of the last one still shown; a click
-    // on the one shown is reported.
-    void notificationCarriesTheProgramAndTheTexts()
-    {
-        m_recorder->setCapabilities({ "body", "sound" });
+        const QString sound = UserNotificationDefaultSoundName;
+        const QString markup = QStringLiteral("Expiring : <b>2</b>, a & b > c, \"quoted\" 'x'");
         UserNotificationCenter* center = UserNotificationCenter::defaultUserNotificationCenter();
         QSignalSpy delivered(center, &UserNotificationCenter::didDeliverNotification);
-        const UserNotification notification { "tarvenDESK!", countsText,
-            UserNotificationDefaultSoundName };
-
-        center->deliverNotification(notification);
-        QVERIFY2(m_recorder->notifications().isEmpty(), "delivery waited for the service");
-        QVERIFY(delivered.wait(60000));
-
-        QCOMPARE(m_recorder->notifications().size(), 1);
-        const RecordedNotification shown = m_recorder->notifications().first();
-        QCOMPARE(shown.appName, QStringLiteral("tarvenDESK Status Bar"));
-        QCOMPARE(shown.replacesId, 0u);
-        QCOMPARE(shown.appIcon, QStringLiteral("org.tarvendesk.tarvenDESKStatusBar"));
-        QCOMPARE(shown.summary, QStringLiteral("tarvenDESK!"));
-        QCOMPARE(shown.body, countsText);
-        QCOMPARE(shown.actions, QStringList());
-        QCOMPARE(shown.hints,
-            (QVariantMap { { "desktop-entry", "org.tarvendesk.tarvenDESKStatusBar" },
-                { "sound-name", "message-new-instant" },
-                { "urgency", QVariant::fromValue(uchar(1)) } }));
-        QCOMPARE(shown.expireTimeout, -1);
-        QCOMPARE(delivered.first().first().value<UserNotification>(), notification);
-
-        const uint id = m_recorder->notifications().size();
-        center->deliverNotification(notification);
-        QVERIFY(delivered.wait(60000));
-        QCOMPARE(m_recorder->notifications().last().replacesId, id);
-
         QSignalSpy activated(center, &UserNotificationCenter::didActivateNotification);
-        m_recorder->click(id + 1); // not ours
-        m_recorder->click(id);
+        center->deliverNotification({ "tarvenDESK!", countsText, sound });
+        QVERIFY(delivered.wait(60000));
+        const QVariantMap hints { { "desktop-entry", entry }, { "sound-name", sound },
+            { "urgency", QVariant::fromValue(uchar(1)) } };
+        QCOMPARE(m_recorder->notifications,
+            (QList<RecordedNotification> {
+                { "tarvenDESK Status Bar", 0, entry, "tarvenDESK!", countsText, {}, hints, -1 } }));
+
+        m_recorder->capabilities << "body-markup";
+        center->deliverNotification({ "tarvenDESK!", markup, sound });
+        QVERIFY(delivered.wait(60000));
+        QCOMPARE(m_recorder->notifications.last().replacesId, 1u);
+        QCOMPARE(m_recorder->notifications.last().body,
+            "Expiring : &lt;b&gt;2&lt;/b&gt;, a &amp; b &gt; c, \"quoted\" 'x'");
+        m_recorder->click(2); // not ours
+        m_recorder->click(1);
         QVERIFY(activated.wait(60000));
         QCOMPARE(activated.size(), 1);
         // The bus hands the centre the server's signal before its answers to later calls.
-        m_recorder->close(id);
-        center->deliverNotification(notification);
+        m_recorder->close(1);
+        m_recorder->capabilities.removeLast();
+        center->deliverNotification({ "tarvenDESK!", markup, sound });
         QVERIFY(delivered.wait(60000));
-        QCOMPARE(m_recorder->notifications().last().replacesId, 0u);
+        QCOMPARE(m_recorder->notifications.last().replacesId, 0u);
+        QCOMPARE(m_recorder->notifications.last().body, markup);
     }
 
-    void bodyAndSoundSuitTheServer_data()
+    // A server that plays no sounds has the sound played here, unless the desktop's
+    // do-not-disturb is on; one that plays sounds plays it.
+    void theSoundIsPlayedHereOnlyForAServerWithoutSounds()
     {
-        QTest::addColumn<QStringList>("capabilities");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("soundName");
-        QTest::addColumn<QString>("body");
-        QTest::addColumn<bool>("playedHere");
-        QTest::addColumn<bool>("doNotDisturb");
         const QString sound = UserNotificationDefaultSoundName;
-        const QString markup = QStringLiteral("Expiring : <b>2</b>, a & b > c, \"quoted\" 'x'");
-        QTest::newRow("no sound capability: played here")
-            << QStringList { "body" } << countsText << sound << countsText << true << false;
-        QTest::newRow("no sound capability, do-not-disturb: silent")
-            << QStringList { "body" } << countsText << sound << countsText << false << true;
-        QTest::newRow("server plays it")
-            << QStringList { "body", "sound" } << countsText << sound << countsText << false << false;
-        QTest::newRow("silent notification")
-            << QStringList { "body" } << countsText << QString() << countsText << false << false;
-        QTest::newRow("markup server: escaped")
-            << QStringList { "body", "body-markup", "sound" } << markup << sound
-            << QStringLiteral("Expiring : &lt;b&gt;2&lt;/b&gt;, a &amp; b &gt; c, \"quoted\" 'x'")
-            << false << false;
-        QTest::newRow("plain server: as it is")
-            << QStringList { "body", "sound" } << markup << sound << markup << false << false;
+        for (const auto& [capabilities, doNotDisturb, playedHere] :
+            { std::tuple { QStringList { "body" }, false, true },
+                { QStringList { "body" }, true, false },
+                { QStringList { "body", "sound" }, false, false } }) {
+            m_recorder->capabilities = capabilities;
+            m_recorder->inhibited = doNotDisturb;
+            UserNotificationCenter center(QDBusConnection::sessionBus());
+            QSignalSpy delivered(&center, &UserNotificationCenter::didDeliverNotification);
+            QSignalSpy played(&center, &UserNotificationCenter::didPlayEventSound);
+            center.deliverNotification({ "tarvenDESK!", countsText, sound });
+            QVERIFY(delivered.wait(60000));
+            QVERIFY2(QList<QVariantList>(played)
+                    == (playedHere ? QList<QVariantList> { { sound } } : QList<QVariantList>()),
+                qPrintable(capabilities.join(' ') + (doNotDisturb ? ", do-not-disturb" : "")));
+        }
     }
 
-    void bodyAndSoundSuitTheServer()
+    // With no service on the bus, or no bus, a notification is dropped without waiting for
+    // either, and without a sound.
+    void withoutTheServiceTheNotificationIsDroppedSilently()
     {
-        QFETCH(QStringList, capabilities);
-        QFETCH(QString, text);
-        QFETCH(QString, soundName);
-        QFETCH(QString, body);
-        QFETCH(bool, playedHere);
-        QFETCH(bool, doNotDisturb);
-        m_recorder->setCapabilities(capabilities);
-        m_recorder->setInhibited(doNotDisturb);
+        m_recorder.reset();
+        QTRY_VERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(
+            "org.freedesktop.Notifications"));
         UserNotificationCenter center(QDBusConnection::sessionBus());
-        QSignalSpy delivered(&center, &UserNotificationCenter::didDeliverNotification);
+        UserNotificationCenter unconnected(QDBusConnection(QStringLiteral("not-connected")));
+        QSignalSpy dropped(&center, &UserNotificationCenter::didDropNotification);
+        QSignalSpy droppedUnconnected(&unconnected, &UserNotificationCenter::didDropNotification);
         QSignalSpy played(&center, &UserNotificationCenter::didPlayEventSound);
-
-        center.deliverNotification({ "tarvenDESK!", text, soundName });
-        QVERIFY(delivered.wait(60000));
-        const RecordedNotification shown = m_recorder->notifications().first();
-        QCOMPARE(shown.body, body);
-        QCOMPARE(shown.hints.value("sound-name").toString(), soundName);
-        QCOMPARE(shown.hints.contains("sound-name"), !soundName.isEmpty());
-        QCOMPARE(played.size(), playedHere ? 1 : 0);
-        if (playedHere)
-            QCOMPARE(played.first().first().toString(), QStringLiteral("message-new-instant"));
+        const UserNotification notification { "", countsText, UserNotificationDefaultSoundName };
+        center.deliverNotification(notification);
+        unconnected.deliverNotification(notification);
+        QVERIFY2(dropped.isEmpty() && droppedUnconnected.isEmpty(), "delivery waited for the bus");
+        QTRY_VERIFY_WITH_TIMEOUT(dropped.size() == 1 && droppedUnconnected.size() == 1, 60000);
+        QVERIFY2(played.isEmpty(), "a sound without a notification");
     }
 };
 

@@ -7,9 +7,6 @@
 // until an earlier one has gone (waitUntilRegistered).
 
 #include <QDBusConnection>
-#include <QList>
-#include <QObject>
-#include <QStringList>
 #include <QVariantMap>
 
 struct RecordedNotification
@@ -22,36 +19,47 @@ struct RecordedNotification
     QStringList actions;
     QVariantMap hints;
     int expireTimeout = 0;
+
+    bool operator==(const RecordedNotification&) const = default;
 };
 
 class NotificationRecorder : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-    Q_PROPERTY(bool Inhibited MEMBER m_inhibited SCRIPTABLE true)
+    Q_PROPERTY(bool Inhibited MEMBER inhibited SCRIPTABLE true)
 
 public:
     // Capabilities of a server that shows bodies and nothing more.
-    explicit NotificationRecorder(const QStringList& capabilities = { QStringLiteral("body") });
-    ~NotificationRecorder() override;
+    explicit NotificationRecorder(
+        const QStringList& serverCapabilities = { QStringLiteral("body") });
+    // Leaving the bus gives the name to the next recorder in the queue.
+    ~NotificationRecorder() override { QDBusConnection::disconnectFromBus(m_connection.name()); }
 
     bool waitUntilRegistered();
 
-    void setCapabilities(const QStringList& capabilities) { m_capabilities = capabilities; }
-    // The desktop's do-not-disturb.
-    void setInhibited(bool inhibited) { m_inhibited = inhibited; }
     // The user clicks notification id, or closes it.
     void click(uint id) { emit ActionInvoked(id, QStringLiteral("default")); }
     void close(uint id) { emit NotificationClosed(id, 2); }
-    QList<RecordedNotification> notifications() const { return m_notifications; }
-    void clear() { m_notifications.clear(); }
+
+    // What the server answers to GetCapabilities, and its do-not-disturb.
+    QStringList capabilities;
+    bool inhibited = false;
+    // Every notification in the order they came.
+    QList<RecordedNotification> notifications;
 
 public slots:
     // The part of the server's D-Bus interface the suite calls.
-    Q_SCRIPTABLE QStringList GetCapabilities() { return m_capabilities; }
+    Q_SCRIPTABLE QStringList GetCapabilities() { return capabilities; }
     Q_SCRIPTABLE uint Notify(const QString& appName, uint replacesId, const QString& appIcon,
         const QString& summary, const QString& body, const QStringList& actions,
-        const QVariantMap& hints, int expireTimeout);
+        const QVariantMap& hints, int expireTimeout)
+    {
+        notifications.append(
+            { appName, replacesId, appIcon, summary, body, actions, hints, expireTimeout });
+        emit notified();
+        return replacesId != 0 ? replacesId : uint(notifications.size());
+    }
 
 signals:
     Q_SCRIPTABLE void ActionInvoked(uint id, const QString& actionKey);
@@ -60,9 +68,5 @@ signals:
     void notified();
 
 private:
-    QString m_connectionName;
     QDBusConnection m_connection;
-    QStringList m_capabilities;
-    QList<RecordedNotification> m_notifications;
-    bool m_inhibited = false;
 };
