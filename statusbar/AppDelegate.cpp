@@ -143,7 +143,18 @@ bool AppDelegate::applicationShouldHandleReopen(QObject*, bool)
 
 bool AppDelegate::getUserDeatils(Error* error)
 {
-    return DetailsRecord::getDetailsFromKeyChain(*this, error);
+    UserDetails read = details();
+    const bool got = DetailsRecord::getDetailsFromKeyChain(read, error);
+    setDetails(read);
+    return got;
+}
+
+void AppDelegate::setDetails(const UserDetails& details)
+{
+    userName = details.userName;
+    password = details.password;
+    freequency = details.freequency;
+    status = details.status;
 }
 
 // Reading the record and acting on it, at start-up and whenever the program
@@ -156,7 +167,7 @@ void AppDelegate::applyStoredDetails()
     Error error;
     if (getUserDeatils(&error)) {
         m_storeWatcher.stop();
-        const QString record = DetailsRecord::text(*this);
+        const QString record = DetailsRecord::text(details());
         if (record == m_recordInForce)
             return;
         m_recordInForce = record;
@@ -207,7 +218,7 @@ void AppDelegate::forgetUser()
     if (signOutMenuItem)
         signOutMenuItem->setText(signInTitle());
     stopChecks();
-    static_cast<UserDetails&>(*this) = UserDetails {};
+    setDetails({});
     m_recordInForce = QString();
 }
 

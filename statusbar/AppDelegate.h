@@ -39,9 +39,7 @@ struct AppDelegateCollaborators
     std::chrono::milliseconds requestTimeLimit {};
 };
 
-class AppDelegate : public ApplicationDelegate,
-                    public SeverityCountConnectionDelegate,
-                    public UserDetails
+class AppDelegate : public ApplicationDelegate, public SeverityCountConnectionDelegate
 {
     Q_OBJECT
 
@@ -83,6 +81,12 @@ public:
     bool isWaitingForStore() const { return m_storeWatcher.isWatching(); }
 
     // From the interface resource, which owns them.
+    // The user details the checks are made for; a null string is an absent one.
+    QString userName;
+    QString password;
+    qint32 freequency = 0;
+    qint32 status = 0;
+
     QPointer<QMenu> statusMenu;
     QPointer<QAction> signOutMenuItem;
 
@@ -90,6 +94,8 @@ public:
     std::unique_ptr<Timer> notificationTImer;
 
 private:
+    UserDetails details() const { return { userName, password, freequency, status }; }
+    void setDetails(const UserDetails& details);
     void applyStoredDetails();
     void forgetUser();
     void stopChecks();
