@@ -67,29 +67,17 @@ double countOf(const QJsonValue& value)
 
 } // namespace
 
-AppDelegate::AppDelegate(const Collaborators& collaborators)
-    : m_alertPresenter(collaborators.alertPresenter)
-    , m_networkAccessManager(collaborators.networkAccessManager)
-    , m_notificationCenter(collaborators.notificationCenter)
-    , m_networkReachability(collaborators.networkReachability)
-    , m_serviceURL(
-          collaborators.serviceURL.isEmpty() ? SeverityCountURL() : collaborators.serviceURL)
-    , m_requestTimeLimit(collaborators.requestTimeLimit)
+AppDelegate::AppDelegate(AlertPresenter& alertPresenter,
+    QNetworkAccessManager& networkAccessManager, UserNotificationCenter& notificationCenter,
+    NetworkReachability& networkReachability, const QUrl& serviceURL,
+    std::chrono::milliseconds requestTimeLimit)
+    : m_alertPresenter(&alertPresenter)
+    , m_networkAccessManager(&networkAccessManager)
+    , m_notificationCenter(&notificationCenter)
+    , m_networkReachability(&networkReachability)
+    , m_serviceURL(serviceURL.isEmpty() ? SeverityCountURL() : serviceURL)
+    , m_requestTimeLimit(requestTimeLimit)
 {
-    if (!m_alertPresenter) {
-        m_ownAlertPresenter = std::make_unique<AlertPresenter>();
-        m_alertPresenter = m_ownAlertPresenter.get();
-    }
-    if (!m_networkAccessManager) {
-        m_ownNetworkAccessManager = std::make_unique<QNetworkAccessManager>();
-        m_networkAccessManager = m_ownNetworkAccessManager.get();
-    }
-    if (!m_networkReachability) {
-        m_ownNetworkReachability = NetworkReachability::systemReachability();
-        m_networkReachability = m_ownNetworkReachability.get();
-    }
-    if (!m_notificationCenter)
-        m_notificationCenter = UserNotificationCenter::defaultUserNotificationCenter();
     connect(m_networkReachability, &NetworkReachability::reachabilityChanged, this,
         &AppDelegate::onReachabilityChanged);
     connect(&m_storeWatcher, &SecretServiceWatcher::storeReady, this,

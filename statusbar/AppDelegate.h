@@ -25,28 +25,17 @@ class Timer;
 class UserNotificationCenter;
 struct Alert;
 
-// What a test replaces. Each one left null or empty is the program's own: a
-// real alert presenter, network access manager and view of the network, the
-// desktop's notification centre, the compiled-in service. None given is owned.
-struct AppDelegateCollaborators
-{
-    AlertPresenter* alertPresenter = nullptr;
-    QNetworkAccessManager* networkAccessManager = nullptr;
-    UserNotificationCenter* notificationCenter = nullptr;
-    NetworkReachability* networkReachability = nullptr;
-    QUrl serviceURL;
-    // The time a check's request may take in all; zero for the request's own.
-    std::chrono::milliseconds requestTimeLimit {};
-};
-
 class AppDelegate : public ApplicationDelegate, public SeverityCountConnectionDelegate
 {
     Q_OBJECT
 
 public:
-    using Collaborators = AppDelegateCollaborators;
-
-    explicit AppDelegate(const Collaborators& collaborators = {});
+    // Its collaborators come from main (or a test), as in the other programs.
+    // An empty URL is the compiled-in service; a zero time limit leaves a
+    // check's request its own.
+    AppDelegate(AlertPresenter& alertPresenter, QNetworkAccessManager& networkAccessManager,
+        UserNotificationCenter& notificationCenter, NetworkReachability& networkReachability,
+        const QUrl& serviceURL = {}, std::chrono::milliseconds requestTimeLimit = {});
     ~AppDelegate() override;
 
     void applicationDidFinishLaunching(const Notification& notification) override;
@@ -104,9 +93,6 @@ private:
     void runAlert(const Alert& alert);
     void releaseIdleConnections();
 
-    std::unique_ptr<AlertPresenter> m_ownAlertPresenter;
-    std::unique_ptr<QNetworkAccessManager> m_ownNetworkAccessManager;
-    std::unique_ptr<NetworkReachability> m_ownNetworkReachability;
     AlertPresenter* m_alertPresenter;
     QNetworkAccessManager* m_networkAccessManager;
     UserNotificationCenter* m_notificationCenter;

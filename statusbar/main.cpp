@@ -1,11 +1,15 @@
 #include "common/ProcessHelpers.h"
 #include "common/ServiceConfiguration.h"
+#include "platform/AlertPresenter.h"
 #include "platform/ApplicationMain.h"
+#include "platform/NetworkReachability.h"
 #include "platform/NetworkTrust.h"
+#include "platform/UserNotificationCenter.h"
 #include "statusbar/AppDelegate.h"
 #include "statusbar/StatusMenu.h"
 
 #include <QCoreApplication>
+#include <QNetworkAccessManager>
 
 int main(int argc, char** argv)
 {
@@ -17,9 +21,11 @@ int main(int argc, char** argv)
     return applicationMain(argc, argv, identity, [](InterfaceObjects& interface) {
         const ServiceConfiguration service = readServiceConfiguration();
         NetworkTrust::addTrustedCertificates(service.certificates);
-        AppDelegate::Collaborators collaborators;
-        collaborators.serviceURL = service.url;
-        auto delegate = std::make_unique<AppDelegate>(collaborators);
+        AlertPresenter* alertPresenter = interface.keep(std::make_unique<AlertPresenter>());
+        QNetworkAccessManager* network = interface.keep(std::make_unique<QNetworkAccessManager>());
+        NetworkReachability* reachability = interface.keep(NetworkReachability::systemReachability());
+        auto delegate = std::make_unique<AppDelegate>(*alertPresenter, *network,
+            *UserNotificationCenter::defaultUserNotificationCenter(), *reachability, service.url);
         loadStatusMenu(interface, *delegate);
         return delegate;
     });

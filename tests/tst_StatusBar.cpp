@@ -54,8 +54,8 @@ class tst_StatusBar : public QObject
 
     AppDelegate& launch(const QUrl& url, std::chrono::milliseconds timeLimit = {})
     {
-        m_delegate = std::make_unique<AppDelegate>(AppDelegate::Collaborators {
-            &m_alerts, &m_network, &m_center, &m_reachability, url, timeLimit });
+        m_delegate = std::make_unique<AppDelegate>(
+            m_alerts, m_network, m_center, m_reachability, url, timeLimit);
         loadStatusMenu(m_interface, *m_delegate);
         m_delegate->applicationDidFinishLaunching(
             { ApplicationDidFinishLaunchingNotification, qApp });
