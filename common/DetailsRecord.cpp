@@ -170,7 +170,7 @@ bool clearDetailsInKeyChain(Error* error)
     Error readError;
     if (!getDetailsFromKeyChain(left, &readError) && !KeychainStore::isStoreUnavailableError(readError)) {
         // Read without an error: the emptied item is still there.
-        if (readError.domain.isEmpty())
+        if (readError.isNull())
             qCWarning(lcKeyring) << "The emptied details record could not be deleted:"
                                  << deleteError.localizedDescription();
         return true;

@@ -63,7 +63,10 @@ void launchApplication(const QString& applicationName, LaunchCompletion done)
     };
     if (const Launcher& launcher = installedLauncher()) {
         Error failure;
-        launcher(applicationName, &failure);
+        if (!launcher(applicationName, &failure) && failure.isNull())
+            failure = errorWithDescription(ApplicationActivation::ErrorDomain,
+                ApplicationActivation::NotActivated,
+                QStringLiteral("“%1” was not launched.").arg(applicationName));
         report(failure);
         return;
     }

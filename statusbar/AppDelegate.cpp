@@ -71,26 +71,26 @@ AppDelegate::AppDelegate(AlertPresenter& alertPresenter,
     QNetworkAccessManager& networkAccessManager, UserNotificationCenter& notificationCenter,
     NetworkReachability& networkReachability, const QUrl& serviceURL,
     std::chrono::milliseconds requestTimeLimit)
-    : m_alertPresenter(&alertPresenter)
-    , m_networkAccessManager(&networkAccessManager)
-    , m_notificationCenter(&notificationCenter)
-    , m_networkReachability(&networkReachability)
+    : m_alertPresenter(alertPresenter)
+    , m_networkAccessManager(networkAccessManager)
+    , m_notificationCenter(notificationCenter)
+    , m_networkReachability(networkReachability)
     , m_serviceURL(serviceURL.isEmpty() ? SeverityCountURL() : serviceURL)
     , m_requestTimeLimit(requestTimeLimit)
 {
-    connect(m_networkReachability, &NetworkReachability::reachabilityChanged, this,
+    connect(&m_networkReachability, &NetworkReachability::reachabilityChanged, this,
         &AppDelegate::onReachabilityChanged);
     connect(&m_storeWatcher, &SecretServiceWatcher::storeReady, this,
         &AppDelegate::applyStoredDetails);
     // A check that falls due while an alert is up runs once it is dismissed,
     // so that a user away from the screen finds one alert, not a pile.
-    connect(m_alertPresenter, &AlertPresenter::modalAlertRunningChanged, this, [this](bool running) {
+    connect(&m_alertPresenter, &AlertPresenter::modalAlertRunningChanged, this, [this](bool running) {
         if (notificationTImer)
             notificationTImer->setFiringsHeld(running);
     });
     // A click on the notification goes where the menu's entry goes.
-    connect(m_notificationCenter, &UserNotificationCenter::didActivateNotification, this,
-        [this] { onGoToApplicationMenuItemClick(m_notificationCenter); });
+    connect(&m_notificationCenter, &UserNotificationCenter::didActivateNotification, this,
+        [this] { onGoToApplicationMenuItemClick(&m_notificationCenter); });
 }
 
 AppDelegate::~AppDelegate()
@@ -227,7 +227,7 @@ void AppDelegate::configureTimer()
         return;
     notificationTImer = Timer::scheduledTimer(
         schedule->firstDelay, schedule->interval, [this] { scheduledCheck(); });
-    notificationTImer->setFiringsHeld(m_alertPresenter->isModalAlertRunning());
+    notificationTImer->setFiringsHeld(m_alertPresenter.isModalAlertRunning());
     notificationTImer->fire();
 }
 
@@ -243,7 +243,7 @@ void AppDelegate::stopChecks()
 // only end in an error: it waits for the network and then runs once.
 void AppDelegate::scheduledCheck()
 {
-    if (!m_networkReachability->isReachable()) {
+    if (!m_networkReachability.isReachable()) {
         m_checkWaitingForNetwork = true;
         return;
     }
@@ -272,7 +272,7 @@ void AppDelegate::checkDocumentsDetails()
     URLRequest request = severityCountRequest(userName, password, m_serviceURL);
     if (m_requestTimeLimit.count() > 0)
         request.timeLimit = m_requestTimeLimit;
-    URLConnection* connection = URLConnection::initWithRequest(request, this, *m_networkAccessManager);
+    URLConnection* connection = URLConnection::initWithRequest(request, this, m_networkAccessManager);
     m_requests.emplace_back(connection);
     connect(connection, &QObject::destroyed, this, &AppDelegate::releaseIdleConnections,
         Qt::QueuedConnection);
@@ -287,7 +287,7 @@ void AppDelegate::releaseIdleConnections()
     std::erase_if(
         m_requests, [](const QPointer<URLConnection>& connection) { return !connection; });
     if (m_requests.empty())
-        m_networkAccessManager->clearConnectionCache();
+        m_networkAccessManager.clearConnectionCache();
 }
 
 void AppDelegate::showNotification(const QString& text, bool anyExpired)
@@ -297,7 +297,7 @@ void AppDelegate::showNotification(const QString& text, bool anyExpired)
         = anyExpired ? UserNotification::Urgency::Critical : UserNotification::Urgency::Normal;
     notification.category = NotificationCategory;
     notification.defaultActionTitle = tr("Open tarvenDESK");
-    m_notificationCenter->deliverNotification(notification);
+    m_notificationCenter.deliverNotification(notification);
     if (statusItem)
         statusItem->setToolTip(tr("%1\n%2\nChecked %3")
                                    .arg(QGuiApplication::applicationDisplayName(), text,
@@ -307,7 +307,7 @@ void AppDelegate::showNotification(const QString& text, bool anyExpired)
 
 void AppDelegate::runAlert(const Alert& alert)
 {
-    m_alertPresenter->runModal(alert);
+    m_alertPresenter.runModal(alert);
 }
 
 void AppDelegate::killAllOtherInstance()
@@ -317,7 +317,7 @@ void AppDelegate::killAllOtherInstance()
 
 void AppDelegate::launchApplication(const QString& name)
 {
-    ProcessHelpers::launchApplication(name, m_alertPresenter);
+    ProcessHelpers::launchApplication(name, &m_alertPresenter);
 }
 
 void AppDelegate::connectionDidFinishLoading(URLConnection* connection)

@@ -93,10 +93,10 @@ private:
     void runAlert(const Alert& alert);
     void releaseIdleConnections();
 
-    AlertPresenter* m_alertPresenter;
-    QNetworkAccessManager* m_networkAccessManager;
-    UserNotificationCenter* m_notificationCenter;
-    NetworkReachability* m_networkReachability;
+    AlertPresenter& m_alertPresenter;
+    QNetworkAccessManager& m_networkAccessManager;
+    UserNotificationCenter& m_notificationCenter;
+    NetworkReachability& m_networkReachability;
     QUrl m_serviceURL;
     std::chrono::milliseconds m_requestTimeLimit;
 
