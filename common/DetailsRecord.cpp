@@ -3,8 +3,11 @@
 #include "common/KeychainStore.h"
 #include "platform/Logging.h"
 
+#include <QCoreApplication>
+#include <QPointer>
 #include <QStringDecoder>
 #include <QStringList>
+#include <QThreadPool>
 #include <QUrl>
 
 #include <limits>
@@ -49,6 +52,36 @@ std::optional<QString> pieceValue(const QString& piece)
     if (separator < 0)
         return std::nullopt;
     return piece.sliced(separator + 1);
+}
+
+// One worker, so that a save asked before a read is done before it.
+QThreadPool& storeWorker()
+{
+    static QThreadPool worker;
+    static const bool serial = (worker.setMaxThreadCount(1), true);
+    Q_UNUSED(serial);
+    return worker;
+}
+
+// Runs work on the store's worker and hands its result to completion on the
+// main thread while context lives.
+template <typename Result>
+void runOnStoreWorker(QObject* context, std::function<Result()> work, std::function<void(const Result&)> completion)
+{
+    storeWorker().start([guard = QPointer<QObject>(context), work = std::move(work),
+                            completion = std::move(completion)] {
+        Result result = work();
+        QCoreApplication* application = QCoreApplication::instance();
+        if (!application)
+            return;
+        QMetaObject::invokeMethod(
+            application,
+            [guard, completion, result = std::move(result)] {
+                if (guard)
+                    completion(result);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 } // namespace
@@ -179,6 +212,33 @@ bool clearDetailsInKeyChain(Error* error)
     if (error)
         *error = deleteError;
     return false;
+}
+
+void getDetailsFromKeyChain(QObject* context, std::function<void(const StoredDetails&)> completion)
+{
+    runOnStoreWorker<StoredDetails>(context, [] {
+        StoredDetails stored;
+        stored.loaded = getDetailsFromKeyChain(stored.details, &stored.error);
+        return stored;
+    }, std::move(completion));
+}
+
+void addDetailsToKeyChain(const UserDetails& details, QObject* context, std::function<void(const Error&)> completion)
+{
+    runOnStoreWorker<Error>(context, [details] {
+        Error error;
+        addDetailsToKeyChain(details, &error);
+        return error;
+    }, std::move(completion));
+}
+
+void clearDetailsInKeyChain(QObject* context, std::function<void(const Error&)> completion)
+{
+    runOnStoreWorker<Error>(context, [] {
+        Error error;
+        clearDetailsInKeyChain(&error);
+        return error;
+    }, std::move(completion));
 }
 
 } // namespace DetailsRecord

@@ -3,9 +3,13 @@
 // The signed-in user's details and the one line of text that keeps them in
 // the keyring: "UserName=...;Password=...;Freequency=...;Status=...".
 
+#include "platform/Error.h"
+
 #include <QString>
 
-struct Error;
+#include <functional>
+
+class QObject;
 
 inline const QString DetailsRecordKey = QStringLiteral("tarvenDeskDetails");
 inline const QString DetailsRecordService = QStringLiteral("tarvenDeskService");
@@ -52,5 +56,20 @@ void clearDetailsInKeyChain();
 // can be read back, even when the item itself could not be deleted; false,
 // with the store's error, when they may still be there (locked, or not running).
 bool clearDetailsInKeyChain(Error* error);
+
+// The same three off the caller's thread, so that neither a window nor the
+// tray waits on the keyring: they run on the store's own worker, one at a
+// time and in the order asked, and each completion comes back on the main
+// thread, where it is dropped if its context has gone meanwhile. A null
+// error is success. Main thread only.
+struct StoredDetails
+{
+    bool loaded = false; // false: no well-formed record, or the store's error
+    UserDetails details;
+    Error error;
+};
+void getDetailsFromKeyChain(QObject* context, std::function<void(const StoredDetails&)> completion);
+void addDetailsToKeyChain(const UserDetails& details, QObject* context, std::function<void(const Error&)> completion);
+void clearDetailsInKeyChain(QObject* context, std::function<void(const Error&)> completion);
 
 } // namespace DetailsRecord
