@@ -241,4 +241,20 @@ void clearDetailsInKeyChain(QObject* context, std::function<void(const Error&)> 
     }, std::move(completion));
 }
 
+void updateSettingsInKeyChain(const QString& userName, qint32 freequency, qint32 status,
+    QObject* context, std::function<void(const StoredDetails&)> completion)
+{
+    runOnStoreWorker<StoredDetails>(context, [=] {
+        StoredDetails stored;
+        stored.loaded = getDetailsFromKeyChain(stored.details, &stored.error)
+            && stored.details.userName == userName;
+        if (!stored.loaded)
+            return stored;
+        const UserDetails changed { userName, stored.details.password, freequency, status };
+        if (addDetailsToKeyChain(changed, &stored.error))
+            stored.details = changed;
+        return stored;
+    }, std::move(completion));
+}
+
 } // namespace DetailsRecord

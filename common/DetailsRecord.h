@@ -71,5 +71,12 @@ struct StoredDetails
 void getDetailsFromKeyChain(QObject* context, std::function<void(const StoredDetails&)> completion);
 void addDetailsToKeyChain(const UserDetails& details, QObject* context, std::function<void(const Error&)> completion);
 void clearDetailsInKeyChain(QObject* context, std::function<void(const Error&)> completion);
+// A settings change in one step of the worker, so that a sign-out asked
+// before it cannot be undone by it: the stored record keeps its credentials
+// and takes the two settings, but only while it holds userName. The details
+// are the record as it now stands, loaded false when it holds someone else or
+// no one; an error with loaded true is a save that failed.
+void updateSettingsInKeyChain(const QString& userName, qint32 freequency, qint32 status,
+    QObject* context, std::function<void(const StoredDetails&)> completion);
 
 } // namespace DetailsRecord

@@ -1,6 +1,5 @@
 #include "signin/AppDelegate.h"
 
-#include "common/DetailsRecord.h"
 #include "common/KeychainStore.h"
 #include "common/ProcessHelpers.h"
 #include "common/SeverityCountRequest.h"
@@ -10,15 +9,8 @@
 #include "platform/Bundle.h"
 #include "platform/Error.h"
 #include "platform/Logging.h"
-#include "platform/SecretServiceWatcher.h"
+#include "signin/SignInWindow.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
 #include <algorithm>
 #include <utility>
 
@@ -43,31 +35,24 @@ bool isWhiteSpaceOrNewline(QChar c)
     }
 }
 
-QString keyringUnavailableText()
-{
-    return AppDelegate::tr("The keyring is locked or not running. Try again once it is available.");
-}
-
-template <typename T> QPointer<T> outlet(QWidget& window, const char* name)
-{
-    T* element = window.findChild<T*>(QLatin1String(name));
-    Q_ASSERT_X(element, "AppDelegate", name);
-    return element;
-}
-
 } // namespace
 
-AppDelegate::AppDelegate(QWidget& signInWindow, AlertPresenter& alertPresenter,
+AppDelegate::AppDelegate(SignInWindow& window, AlertPresenter& alertPresenter,
     QNetworkAccessManager& networkAccessManager, const QUrl& serviceURL, QObject* parent)
     : ApplicationDelegate(parent)
+    , m_window(window)
     , m_alertPresenter(alertPresenter)
     , m_networkAccessManager(networkAccessManager)
     , m_serviceURL(serviceURL)
 {
-    connectOutlets(signInWindow);
-    connectActions();
+    connect(&window, &SignInWindow::signInAction, this, [this] { onSignInAction(&m_window); });
+    connect(&window, &SignInWindow::signOutAction, this, [this] { onSignOutAction(&m_window); });
+    connect(
+        &window, &SignInWindow::frequencyChange, this, [this] { onFrequencyChange(&m_window); });
+    connect(&window, &SignInWindow::notificationChange, this,
+        [this] { onNotificationChange(&m_window); });
     connect(&m_storeWatcher, &SecretServiceWatcher::storeReady, this,
-        &AppDelegate::applyStoredDetails);
+        qOverload<>(&AppDelegate::applyStoredDetails));
 }
 
 AppDelegate::~AppDelegate()
@@ -77,67 +62,37 @@ AppDelegate::~AppDelegate()
         delete pending.second.connection.data();
 }
 
-void AppDelegate::connectOutlets(QWidget& signInWindow)
-{
-    window = &signInWindow;
-    containerBox = outlet<QGroupBox>(signInWindow, "containerBox");
-    lblUsername = outlet<QLabel>(signInWindow, "lblUsername");
-    userNameTxtField = outlet<QLineEdit>(signInWindow, "userNameTxtField");
-    lblPassword = outlet<QLabel>(signInWindow, "lblPassword");
-    passwordTxtField = outlet<QLineEdit>(signInWindow, "passwordTxtField");
-    btnSignIn = outlet<QPushButton>(signInWindow, "btnSignIn");
-    signInstatusLbl = outlet<QLabel>(signInWindow, "signInstatusLbl");
-    btnSingout = outlet<QPushButton>(signInWindow, "btnSingout");
-    frequencyComboBox = outlet<QComboBox>(signInWindow, "frequencyComboBox");
-    showNotifactionCheckBox = outlet<QCheckBox>(signInWindow, "showNotifactionCheckBox");
-    progressIndicator = outlet<QProgressBar>(signInWindow, "progressIndicator");
-}
-
-void AppDelegate::connectActions()
-{
-    connect(btnSignIn, &QPushButton::clicked, this, [this] { onSignInAction(btnSignIn); });
-    connect(btnSingout, &QPushButton::clicked, this, [this] { onSignOutAction(btnSingout); });
-    // Enter in either field presses the sign-in button, as a dialog's default
-    // button would be pressed.
-    for (QLineEdit* field : { userNameTxtField.data(), passwordTxtField.data() })
-        connect(field, &QLineEdit::returnPressed, btnSignIn, &QPushButton::click);
-    // activated and clicked come only from a user's choice, never from the
-    // program setting the controls.
-    connect(frequencyComboBox, &QComboBox::activated, this,
-        [this] { onFrequencyChange(frequencyComboBox); });
-    connect(showNotifactionCheckBox, &QCheckBox::clicked, this,
-        [this] { onNotificationChange(showNotifactionCheckBox); });
-}
-
 void AppDelegate::applicationDidFinishLaunching(const Notification&)
 {
     Application::setApplicationIconImage(Bundle::imageNamed(QStringLiteral("icon_128x128.png")));
     killAllOtherInstance();
-    progressIndicator->hide();
-    userName = QString();
-    password = QString();
+    m_window.setBusy(false);
+    forgetCredentials();
     freequency = -1;
     status = -1;
     m_launchWhenSignedIn = true;
+    // Nothing to sign in or out with until the keyring has answered.
+    m_window.setStatusText(QString());
+    m_window.showStatus(false);
     applyStoredDetails();
     Application::activateIgnoringOtherApps(true);
 }
 
 // The window follows the record: at start-up, whenever the program is
 // brought forward (the notifier does so after a sign-out from its menu), and
-// when a keyring that could not be asked may answer again. A locked or absent
-// keyring says nothing about the record: what the window shows stays, and
-// the record is read again once the keyring is back.
+// when a keyring that could not be asked may answer again.
 void AppDelegate::applyStoredDetails()
 {
-    UserDetails stored { userName, password, freequency, status };
-    Error error;
-    if (DetailsRecord::getDetailsFromKeyChain(stored, &error)) {
+    getDetailsFromKeyChain(
+        [this](bool loaded, const Error& error) { applyStoredDetails(loaded, error); });
+}
+
+// A locked or absent keyring says nothing about the record: what the window
+// shows stays, and the record is read again once the keyring is back.
+void AppDelegate::applyStoredDetails(bool loaded, const Error& error)
+{
+    if (loaded) {
         m_storeWatcher.stop();
-        userName = stored.userName;
-        password = stored.password;
-        freequency = stored.freequency;
-        status = stored.status;
         setSignLabelStatus();
         showloggedIn();
         showStoredSettings();
@@ -155,7 +110,7 @@ void AppDelegate::applyStoredDetails()
     m_storeWatcher.stop();
     // A signed-out view already shown keeps the settings chosen in it.
     const bool showView = std::exchange(m_launchWhenSignedIn, false) || !userName.isEmpty()
-        || btnSignIn->isHidden();
+        || !m_window.isShowingSignIn();
     forgetCredentials();
     if (showView) {
         showSignIn();
@@ -168,12 +123,11 @@ void AppDelegate::showStoredSettings()
     // The stored choices, so that the next settings change keeps them
     // instead of silently storing whatever the window showed.
     if (userName.isNull()) {
-        frequencyComboBox->setCurrentIndex(0);
+        m_window.showSettings(0, std::nullopt);
         return;
     }
-    const bool known = freequency >= 0 && freequency < frequencyComboBox->count();
-    frequencyComboBox->setCurrentIndex(known ? freequency : -1);
-    showNotifactionCheckBox->setChecked(status == 1);
+    const bool known = freequency >= 0 && freequency < m_window.frequencyCount();
+    m_window.showSettings(known ? freequency : -1, status == 1);
 }
 
 void AppDelegate::applicationWillTerminate(const Notification&)
@@ -196,47 +150,24 @@ bool AppDelegate::applicationShouldHandleReopen(QObject*, bool)
 
 void AppDelegate::showSignIn()
 {
-    btnSingout->hide();
-    signInstatusLbl->hide();
-    userNameTxtField->show();
-    passwordTxtField->show();
-    lblPassword->show();
-    lblUsername->show();
-    containerBox->setTitle(tr("Sign In"));
-    btnSignIn->show();
-    userNameTxtField->setFocus();
-}
-
-// The status line alone: no fields, no sign-in button, no title.
-void AppDelegate::showStatusOnly()
-{
-    signInstatusLbl->show();
-    userNameTxtField->hide();
-    passwordTxtField->hide();
-    lblPassword->hide();
-    lblUsername->hide();
-    containerBox->setTitle(QString());
-    btnSignIn->hide();
+    m_window.showSignIn();
 }
 
 void AppDelegate::showKeyringUnavailable()
 {
-    btnSingout->hide();
-    signInstatusLbl->setText(tr("Waiting for the keyring: it is locked or not running."));
-    showStatusOnly();
+    m_window.setStatusText(tr("Waiting for the keyring: it is locked or not running."));
+    m_window.showStatus(false);
 }
 
 void AppDelegate::showloggedIn()
 {
-    btnSingout->show();
-    showStatusOnly();
-    btnSingout->setFocus();
+    m_window.showStatus(true);
 }
 
 void AppDelegate::setSignLabelStatus()
 {
     // Concatenated, not formatted: a user name may hold "%1".
-    signInstatusLbl->setText(tr("You are Logged in as ") + userName);
+    m_window.setStatusText(tr("You are Logged in as ") + userName);
 }
 
 void AppDelegate::populateUIValues()
@@ -244,45 +175,50 @@ void AppDelegate::populateUIValues()
     // Only the settings come from the window. The credentials are the
     // signed-in user's held in memory: after a sign-in the fields have been
     // emptied, and after a start with a stored record they were never filled.
-    freequency = frequencyComboBox->currentIndex();
-    status = showNotifactionCheckBox->isChecked() ? 1 : 0;
+    freequency = m_window.selectedFrequency();
+    status = m_window.isNotificationChecked() ? 1 : 0;
 }
 
-void AppDelegate::addDetailsToKeyChain()
+void AppDelegate::addDetailsToKeyChain(const QString& newUserName, const QString& newPassword,
+    std::function<void(const Error&)> completion)
 {
     populateUIValues();
-    DetailsRecord::addDetailsToKeyChain({ userName, password, freequency, status });
+    DetailsRecord::addDetailsToKeyChain(
+        { newUserName, newPassword, freequency, status }, this, std::move(completion));
 }
 
-bool AppDelegate::getDetailsFromKeyChain()
+void AppDelegate::getDetailsFromKeyChain(
+    std::function<void(bool loaded, const Error& error)> completion)
 {
-    UserDetails details { userName, password, freequency, status };
-    if (!DetailsRecord::getDetailsFromKeyChain(details))
-        return false;
-    userName = details.userName;
-    password = details.password;
-    freequency = details.freequency;
-    status = details.status;
-    return true;
+    DetailsRecord::getDetailsFromKeyChain(this,
+        [this, completion = std::move(completion)](const DetailsRecord::StoredDetails& stored) {
+            if (stored.loaded) {
+                userName = stored.details.userName;
+                password = stored.details.password;
+                freequency = stored.details.freequency;
+                status = stored.details.status;
+            }
+            completion(stored.loaded, stored.error);
+        });
 }
 
 void AppDelegate::onSignOutAction(QObject*)
 {
-    Error error;
-    if (!DetailsRecord::clearDetailsInKeyChain(&error)) {
-        // The password is still in the keyring and the next start would sign
-        // the user in again: they stay signed in, and are told.
-        m_alertPresenter.runModal(
-            { tr("You could not be signed out."), keyringUnavailableText(), { tr("OK") } });
-        return;
-    }
-    // Forgotten, or the next settings change would store them again and
-    // silently sign the user back in.
-    forgetCredentials();
-    showSignIn();
-    // A running notifier reads the record again when brought forward, finds
-    // none and stops posting the password.
-    launchApplication(StatusBarApplicationName);
+    DetailsRecord::clearDetailsInKeyChain(this, [this](const Error& error) {
+        if (!error.isNull()) {
+            // The password is still in the keyring and the next start would
+            // sign the user in again: they stay signed in, and are told.
+            alertKeyringUnavailable(tr("You could not be signed out."));
+            return;
+        }
+        // Forgotten, or the next settings change would store them again and
+        // silently sign the user back in.
+        forgetCredentials();
+        showSignIn();
+        // A running notifier reads the record again when brought forward,
+        // finds none and stops posting the password.
+        launchApplication(StatusBarApplicationName);
+    });
 }
 
 void AppDelegate::onFrequencyChange(QObject*)
@@ -295,36 +231,41 @@ void AppDelegate::onNotificationChange(QObject*)
     storeSettings();
 }
 
+// The user may have signed out from the notifier's menu meanwhile: the
+// record takes the change only while it still holds the user shown here, or
+// the change would sign them in again with the old credentials.
 void AppDelegate::storeSettings()
 {
     if (userName.isEmpty())
         return;
-    // The user may have signed out from the notifier's menu meanwhile:
-    // storing now would sign them in again with the old credentials.
-    UserDetails stored;
-    Error error;
-    const bool read = DetailsRecord::getDetailsFromKeyChain(stored, &error);
-    if (read && stored.userName == userName) {
-        password = stored.password;
-        const qint32 storedFreequency = freequency;
-        const qint32 storedStatus = status;
-        populateUIValues();
-        if (DetailsRecord::addDetailsToKeyChain({ userName, password, freequency, status }, &error)) {
-            launchApplication(StatusBarApplicationName);
-            return;
-        }
-        freequency = storedFreequency;
-        status = storedStatus;
-    } else if (read || !KeychainStore::isStoreUnavailableError(error)) {
-        forgetCredentials();
-        showSignIn();
-        showStoredSettings();
-        return;
-    }
-    qCWarning(lcKeyring) << "A settings change could not be stored:" << error.localizedDescription();
-    showStoredSettings();
+    DetailsRecord::updateSettingsInKeyChain(userName, m_window.selectedFrequency(),
+        m_window.isNotificationChecked() ? 1 : 0, this,
+        [this](const DetailsRecord::StoredDetails& stored) {
+            if (stored.loaded && stored.error.isNull()) {
+                password = stored.details.password;
+                freequency = stored.details.freequency;
+                status = stored.details.status;
+                launchApplication(StatusBarApplicationName);
+                return;
+            }
+            if (!stored.loaded && !KeychainStore::isStoreUnavailableError(stored.error)) {
+                forgetCredentials();
+                showSignIn();
+                showStoredSettings();
+                return;
+            }
+            qCWarning(lcKeyring) << "A settings change could not be stored:"
+                                 << stored.error.localizedDescription();
+            showStoredSettings();
+            alertKeyringUnavailable(tr("Your change could not be saved."));
+        });
+}
+
+void AppDelegate::alertKeyringUnavailable(const QString& messageText)
+{
     m_alertPresenter.runModal(
-        { tr("Your change could not be saved."), keyringUnavailableText(), { tr("OK") } });
+        { messageText, tr("The keyring is locked or not running. Try again once it is available."),
+            { tr("OK") } });
 }
 
 void AppDelegate::forgetCredentials()
@@ -351,46 +292,45 @@ void AppDelegate::launchApplication(const QString& name)
         });
 }
 
-bool AppDelegate::checkEmpty(const QLineEdit* textField)
+bool AppDelegate::checkEmpty(const QString& text)
 {
-    const QString text = textField->text();
     return std::all_of(text.cbegin(), text.cend(), isWhiteSpaceOrNewline);
 }
 
 void AppDelegate::onSignInAction(QObject*)
 {
-    startProgressIndicator();
-    if (checkEmpty(userNameTxtField)) {
-        alertMissingField(tr("Please enter your user name."), userNameTxtField);
-        return;
-    }
-    if (checkEmpty(passwordTxtField)) {
-        alertMissingField(tr("Please enter your password."), passwordTxtField);
-        return;
-    }
+    m_window.setBusy(true);
     // As typed: only the emptiness test trims.
-    const QString typedUserName = userNameTxtField->text();
-    const QString typedPassword = passwordTxtField->text();
-    // A press while the same credentials are already on their way asks
-    // nothing new: their one answer serves it. Presses in a row would
-    // otherwise post the password once each and end in one alert or one
-    // hand-over each.
-    const bool alreadyAsked = std::any_of(m_pendingSignIns.cbegin(), m_pendingSignIns.cend(),
-        [&](const auto& pending) {
-            return pending.second.credentials.userName == typedUserName
-                && pending.second.credentials.password == typedPassword;
-        });
+    const Credentials typed { m_window.typedText(SignInField::UserName),
+        m_window.typedText(SignInField::Password) };
+    if (checkEmpty(typed.userName)) {
+        alertMissingField(tr("Please enter your user name."), SignInField::UserName);
+        return;
+    }
+    if (checkEmpty(typed.password)) {
+        alertMissingField(tr("Please enter your password."), SignInField::Password);
+        return;
+    }
+    // A press while the same credentials are already on their way, to the
+    // service or into the keyring, asks nothing new: their one answer serves
+    // it. Presses in a row would otherwise post the password once each and
+    // end in one alert or one hand-over each.
+    const bool alreadyAsked
+        = std::any_of(m_pendingSignIns.cbegin(), m_pendingSignIns.cend(),
+              [&](const auto& pending) { return pending.second.credentials == typed; })
+        || std::find(m_signInsBeingStored.cbegin(), m_signInsBeingStored.cend(), typed)
+            != m_signInsBeingStored.cend();
     if (!alreadyAsked)
-        checkDocuments(typedUserName, typedPassword);
+        checkDocuments(typed.userName, typed.password);
 }
 
-void AppDelegate::alertMissingField(const QString& text, QLineEdit* field)
+void AppDelegate::alertMissingField(const QString& text, SignInField field)
 {
     stopProgressIndicator();
     m_alertPresenter.runModal({ text, QString(), { tr("OK") } },
-        [field = QPointer<QLineEdit>(field)](int) {
-            if (field)
-                field->setFocus();
+        [window = QPointer<SignInWindow>(&m_window), field](int) {
+            if (window)
+                window->focus(field);
         });
 }
 
@@ -414,35 +354,43 @@ void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
     m_pendingSignIns.erase(found);
 
     switch (outcome.kind) {
-    case ExchangeOutcome::Kind::Counts: {
-        userName = sent.userName;
-        password = sent.password;
-        populateUIValues();
-        Error stored;
-        if (!DetailsRecord::addDetailsToKeyChain({ userName, password, freequency, status }, &stored)) {
-            // Nothing was kept: a signed-in view now would be undone by the
-            // next start, and the notifier would have no one to check for.
-            forgetCredentials();
-            qCWarning(lcKeyring) << "An accepted sign-in could not be stored:" << stored.localizedDescription();
-            m_alertPresenter.runModal(
-                { tr("You could not be signed in."), keyringUnavailableText(), { tr("OK") } });
-            break;
-        }
-        showloggedIn();
-        setSignLabelStatus();
-        emptyTextFields();
-        launchApplication(StatusBarApplicationName);
+    case ExchangeOutcome::Kind::Counts:
+        storeAcceptedSignIn(sent);
         break;
-    }
     case ExchangeOutcome::Kind::Refused:
         m_alertPresenter.runModal(Alert::alertWithError(
             Error::errorWithDomain(SeverityCount::textForm(outcome.message), 0)));
-        emptyTextFields();
+        m_window.emptyTextFields();
         break;
     case ExchangeOutcome::Kind::Unreadable:
         break;
     }
     stopProgressIndicator();
+}
+
+// The accepted user is held, shown and handed over once the keyring has kept
+// them: a signed-in view of a user the keyring lost would be undone by the
+// next start, and the notifier would have no one to check for.
+void AppDelegate::storeAcceptedSignIn(const Credentials& accepted)
+{
+    m_signInsBeingStored.push_back(accepted);
+    addDetailsToKeyChain(
+        accepted.userName, accepted.password, [this, accepted](const Error& error) {
+            std::erase(m_signInsBeingStored, accepted);
+            if (!error.isNull()) {
+                qCWarning(lcKeyring)
+                    << "An accepted sign-in could not be stored:" << error.localizedDescription();
+                alertKeyringUnavailable(tr("You could not be signed in."));
+            } else {
+                userName = accepted.userName;
+                password = accepted.password;
+                showloggedIn();
+                setSignLabelStatus();
+                m_window.emptyTextFields();
+                launchApplication(StatusBarApplicationName);
+            }
+            stopProgressIndicator();
+        });
 }
 
 void AppDelegate::connectionDidFailWithError(URLConnection* connection, const Error& error)
@@ -452,26 +400,12 @@ void AppDelegate::connectionDidFailWithError(URLConnection* connection, const Er
         return;
     m_alertPresenter.runModal(Alert::alertWithError(error));
     stopProgressIndicator();
-    emptyTextFields();
-}
-
-void AppDelegate::emptyTextFields()
-{
-    passwordTxtField->setText(QString());
-    userNameTxtField->setText(QString());
-}
-
-void AppDelegate::startProgressIndicator()
-{
-    progressIndicator->setRange(0, 0); // a busy bar moves by itself
-    progressIndicator->show();
+    m_window.emptyTextFields();
 }
 
 void AppDelegate::stopProgressIndicator()
 {
     // Another sign-in still running keeps it going.
-    if (!m_pendingSignIns.empty())
-        return;
-    progressIndicator->setRange(0, 1);
-    progressIndicator->hide();
+    if (m_pendingSignIns.empty() && m_signInsBeingStored.empty())
+        m_window.setBusy(false);
 }

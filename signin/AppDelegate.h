@@ -1,10 +1,11 @@
 #pragma once
 
-// The sign-in program: its window's two views, the sign-in against the
-// service, sign-out, the two settings the notifier acts on, and the hand-over
-// to the notifier. The window comes from the interface resource; the delegate
-// only refers to its elements.
+// The sign-in program's controller: which view the window shows, the sign-in
+// against the service, sign-out, the two settings the notifier acts on, and
+// the hand-over to the notifier. It touches no element of the window, and the
+// keyring only through the details record's worker, so the window never waits.
 
+#include "common/DetailsRecord.h"
 #include "common/SeverityCountExchange.h"
 #include "platform/ApplicationDelegate.h"
 #include "platform/SecretServiceWatcher.h"
@@ -12,19 +13,14 @@
 #include <QPointer>
 #include <QString>
 #include <QUrl>
-#include <memory>
+#include <functional>
 #include <unordered_map>
+#include <vector>
 
 class AlertPresenter;
-class QCheckBox;
-class QComboBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
 class QNetworkAccessManager;
-class QProgressBar;
-class QPushButton;
-class QWidget;
+class SignInWindow;
+enum class SignInField;
 
 inline const QString StatusBarApplicationName = QStringLiteral("tarvenDESKStatusBar.app");
 
@@ -33,10 +29,9 @@ class AppDelegate : public ApplicationDelegate, public SeverityCountConnectionDe
     Q_OBJECT
 
 public:
-    // Connects the outlets to the window's elements by their object names, and
-    // the elements' actions to this delegate. The window, the presenter and
-    // the manager must outlive the delegate.
-    AppDelegate(QWidget& signInWindow, AlertPresenter& alertPresenter,
+    // The window's actions come to this delegate. The window, the presenter
+    // and the manager must outlive it.
+    AppDelegate(SignInWindow& window, AlertPresenter& alertPresenter,
         QNetworkAccessManager& networkAccessManager, const QUrl& serviceURL,
         QObject* parent = nullptr);
     ~AppDelegate() override;
@@ -53,20 +48,24 @@ public:
     void setSignLabelStatus();
     // The window's two settings into freequency and status.
     void populateUIValues();
-    // Stores the held user with the window's settings.
-    void addDetailsToKeyChain();
-    bool getDetailsFromKeyChain();
+    // Stores the user with the window's settings; the completion gets the
+    // store's error, null once stored.
+    void addDetailsToKeyChain(const QString& userName, const QString& password,
+        std::function<void(const Error&)> completion);
+    // Loads a stored record into the held user; the completion tells whether
+    // one was loaded, with the store's error when its read failed.
+    void getDetailsFromKeyChain(std::function<void(bool loaded, const Error& error)> completion);
 
     void onSignInAction(QObject* sender);
     void onSignOutAction(QObject* sender);
     void onFrequencyChange(QObject* sender);
     void onNotificationChange(QObject* sender);
 
-    // True when the field's text is empty or only white space and line breaks.
-    static bool checkEmpty(const QLineEdit* textField);
+    // True when the text is empty or only white space and line breaks.
+    static bool checkEmpty(const QString& text);
 
     // Posts the typed credentials. They become the held user details only
-    // when the service accepts them.
+    // when the service accepts them and the keyring has kept them.
     void checkDocuments(const QString& typedUserName, const QString& typedPassword);
 
     void connectionDidFinishLoading(URLConnection* connection) override;
@@ -75,30 +74,12 @@ public:
     void killAllOtherInstance();
     void launchApplication(const QString& name);
 
-    // The user details; a null string is an absent one.
-    QString userName;
-    QString password;
-    qint32 freequency = -1;
-    qint32 status = -1;
-
-    QPointer<QWidget> window;
-    QPointer<QGroupBox> containerBox;
-    QPointer<QLabel> lblUsername;
-    QPointer<QLineEdit> userNameTxtField;
-    QPointer<QLabel> lblPassword;
-    QPointer<QLineEdit> passwordTxtField;
-    QPointer<QPushButton> btnSignIn;
-    QPointer<QLabel> signInstatusLbl;
-    QPointer<QPushButton> btnSingout;
-    QPointer<QComboBox> frequencyComboBox;
-    QPointer<QCheckBox> showNotifactionCheckBox;
-    QPointer<QProgressBar> progressIndicator;
-
 private:
     struct Credentials
     {
         QString userName;
         QString password;
+        bool operator==(const Credentials&) const = default;
     };
     struct PendingSignIn
     {
@@ -106,29 +87,37 @@ private:
         Credentials credentials;
     };
 
-    void connectOutlets(QWidget& signInWindow);
-    void connectActions();
     void applyStoredDetails();
+    void applyStoredDetails(bool loaded, const Error& error);
     void storeSettings();
+    void storeAcceptedSignIn(const Credentials& accepted);
     void showStoredSettings();
     void forgetCredentials();
-    void emptyTextFields();
-    void startProgressIndicator();
-    // Stops and hides the indicator once no sign-in request is running.
+    void alertKeyringUnavailable(const QString& messageText);
+    void alertMissingField(const QString& text, SignInField field);
+    // Stops the busy bar once no sign-in request or store is under way.
     void stopProgressIndicator();
-    void showStatusOnly();
-    void alertMissingField(const QString& text, QLineEdit* field);
 
+    SignInWindow& m_window;
     AlertPresenter& m_alertPresenter;
     QNetworkAccessManager& m_networkAccessManager;
     QUrl m_serviceURL;
+
+    // The user details; a null string is an absent one.
+    QString userName;
+    QString password;
+    qint32 freequency = -1;
+    qint32 status = -1;
+
     // Watching while the keyring is locked or away; the record is read again
     // when it may have come back.
     SecretServiceWatcher m_storeWatcher;
-    // The start-up's hand-over to the notifier, held back while the keyring
-    // cannot tell whether anyone is signed in.
+    // The start-up's hand-over to the notifier, held back until the keyring
+    // has told whether anyone is signed in.
     bool m_launchWhenSignedIn = false;
     // What each running sign-in request sent, so that an acceptance stores
     // exactly the credentials the service accepted.
     std::unordered_map<const URLConnection*, PendingSignIn> m_pendingSignIns;
+    // Accepted sign-ins the keyring has not yet answered for.
+    std::vector<Credentials> m_signInsBeingStored;
 };

@@ -1,13 +1,59 @@
 #pragma once
 
-// The sign-in window as the interface resource describes it: every element
-// under the name the AppDelegate's outlets look for.
+// The sign-in window: the elements of its interface resource, which it keeps
+// to itself, and the views the controller asks for in its own terms. The
+// elements keep the object names the tests find them by.
 
 #include <QWidget>
 #include <memory>
+#include <optional>
 
-namespace SignInWindow {
+namespace Ui {
+class SignInWindow;
+}
 
-std::unique_ptr<QWidget> load();
+enum class SignInField
+{
+    UserName,
+    Password
+};
 
-} // namespace SignInWindow
+class SignInWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit SignInWindow(QWidget* parent = nullptr);
+    ~SignInWindow() override;
+
+    // The two fields and the sign-in button under the title "Sign In".
+    void showSignIn();
+    // The status line alone, with the sign-out button or without it.
+    void showStatus(bool canSignOut);
+    void setStatusText(const QString& text);
+    bool isShowingSignIn() const;
+
+    QString typedText(SignInField field) const;
+    void focus(SignInField field);
+    void emptyTextFields();
+
+    qint32 selectedFrequency() const;
+    qint32 frequencyCount() const;
+    bool isNotificationChecked() const;
+    // A frequency of -1 leaves none selected; no notification choice leaves
+    // the box as it is.
+    void showSettings(qint32 frequency, std::optional<bool> notification);
+
+    // The busy bar, running or hidden.
+    void setBusy(bool busy);
+
+signals:
+    // Only a user's own choices; the program setting the elements sends none.
+    void signInAction();
+    void signOutAction();
+    void frequencyChange();
+    void notificationChange();
+
+private:
+    std::unique_ptr<Ui::SignInWindow> ui;
+};

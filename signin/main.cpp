@@ -21,7 +21,7 @@ int main(int argc, char** argv)
     return applicationMain(argc, argv, identity, [](InterfaceObjects& interface) {
         // Shown first: the display maps it while the rest is built, and it is
         // first drawn once the delegate has chosen its view.
-        QWidget* window = interface.keep(SignInWindow::load());
+        SignInWindow* window = interface.keep(std::make_unique<SignInWindow>());
         window->show();
         const ServiceConfiguration service = readServiceConfiguration();
         NetworkTrust::addTrustedCertificates(service.certificates);

@@ -40,40 +40,71 @@ class tst_SignIn : public QObject
     bool handOver = true;
     QString handOverFailure;
     QString why;
-    std::unique_ptr<QWidget> window;
+    std::unique_ptr<SignInWindow> window;
     std::unique_ptr<AppDelegate> app;
     inline static const QString Ada = "UserName=ada;Password=p&ss w+rd%;Freequency=";
 
+    // Started, with the keyring's first answer in.
     void launch()
     {
-        window = SignInWindow::load();
+        window = std::make_unique<SignInWindow>();
         window->show();
         app = std::make_unique<AppDelegate>(*window, alerts, network, service.url());
         app->applicationDidFinishLaunching({});
+        settle();
+    }
+    template <typename T = QWidget> T* element(const char* name) const
+    {
+        return window->findChild<T*>(name);
+    }
+    QString typed() const
+    {
+        return element<QLineEdit>("userNameTxtField")->text() + element<QLineEdit>("passwordTxtField")->text();
     }
     qsizetype requestsUnderWay() const { return network.findChildren<URLConnection*>().size(); }
+    // Waits until the store's worker has answered everything asked of it so far.
+    void settle()
+    {
+        bool answered = false;
+        QObject context;
+        DetailsRecord::getDetailsFromKeyChain(&context, [&](const auto&) { answered = true; });
+        WAIT(answered);
+    }
+    void choose(const char* name, Qt::Key key)
+    {
+        QTest::keyClick(element(name), key);
+        settle();
+    }
+    void signOut()
+    {
+        QTest::mouseClick(element("btnSingout"), Qt::LeftButton);
+        settle();
+    }
 
     // Types into the fields, presses Enter (and then the button, for so many
     // presses in all) and waits for the answer. The indicator runs while the
     // one request is under way, and only then: a blank field sends none.
     void signIn(const QString& userName, const QString& password, int presses = 1)
     {
-        app->userNameTxtField->setText(userName);
-        app->passwordTxtField->setText(password);
-        QTest::keyClick(app->passwordTxtField, Qt::Key_Return);
+        element<QLineEdit>("userNameTxtField")->setText(userName);
+        element<QLineEdit>("passwordTxtField")->setText(password);
+        QTest::keyClick(element("passwordTxtField"), Qt::Key_Return);
         for (int press = 1; press < presses; ++press)
-            QTest::mouseClick(app->btnSignIn, Qt::LeftButton);
+            QTest::mouseClick(element("btnSignIn"), Qt::LeftButton);
+        QWidget* indicator = element("progressIndicator");
         QVERIFY(requestsUnderWay() <= 1);
-        QCOMPARE(app->progressIndicator->isHidden(), requestsUnderWay() == 0);
-        WAIT(app->progressIndicator->isHidden() && requestsUnderWay() == 0);
+        QCOMPARE(indicator->isHidden(), requestsUnderWay() == 0);
+        // It runs on while the keyring keeps an accepted sign-in.
+        WAIT(indicator->isHidden() && requestsUnderWay() == 0);
     }
 
     void verifySignedIn(bool signedIn)
     {
-        QCOMPARE(app->btnSingout->isHidden() + app->signInstatusLbl->isHidden(), signedIn ? 0 : 2);
-        for (QWidget* element : std::initializer_list<QWidget*> { app->userNameTxtField,
-                 app->passwordTxtField, app->lblUsername, app->lblPassword, app->btnSignIn })
-            QVERIFY2(element->isHidden() == signedIn, qPrintable(element->objectName()));
+        QCOMPARE(element("btnSingout")->isHidden() + element("signInstatusLbl")->isHidden(),
+            signedIn ? 0 : 2);
+        for (const char* name :
+            { "userNameTxtField", "passwordTxtField", "lblUsername", "lblPassword", "btnSignIn" })
+            QVERIFY2(element(name)->isHidden() == signedIn, name);
     }
 
     // Takes the keyring away, locked or its daemon stopped, or brings it back.
@@ -128,10 +159,10 @@ private slots:
         verifySignedIn(false);
         // A blank field is named, gets the focus and keeps what was typed.
         signIn("ada", " \t");
-        QCOMPARE(window->focusWidget(), app->passwordTxtField.data());
-        QCOMPARE(app->userNameTxtField->text(), "ada");
+        QCOMPARE(window->focusWidget(), element("passwordTxtField"));
+        QCOMPARE(typed(), "ada \t");
         signIn("\t\n\v\f\r\u0085\u00a0\u2003\u2028\u3000", "secret");
-        QCOMPARE(window->focusWidget(), app->userNameTxtField.data());
+        QCOMPARE(window->focusWidget(), element("userNameTxtField"));
         QCOMPARE(alerts.alerts().value(0).messageText, "Please enter your password.");
         QCOMPARE(alerts.alerts().value(1).messageText, "Please enter your user name.");
 
@@ -139,9 +170,9 @@ private slots:
         signIn("ada ", "wrong", 100);
         QCOMPARE(alerts.alerts().value(2).messageText,
             "The operation could not be completed. (Invalid user name or password. error 0.)");
-        QCOMPARE(app->userNameTxtField->text() + app->passwordTxtField->text(), QString());
-        QTest::keyClick(app->frequencyComboBox, Qt::Key_Down);
-        QTest::keyClick(app->showNotifactionCheckBox, Qt::Key_Space);
+        QCOMPARE(typed(), QString());
+        choose("frequencyComboBox", Qt::Key_Down);
+        choose("showNotifactionCheckBox", Qt::Key_Space);
         QVERIFY2(storedRecord().isNull(), "a settings change stored a refused user");
         // Once the answer is in, a press asks again.
         signIn("ada ", "wrong");
@@ -155,21 +186,21 @@ private slots:
         QCOMPARE(alerts.alerts().value(4).informativeText, std::exchange(handOverFailure, {}));
         verifySignedIn(true);
         QCOMPARE(storedRecord(), "UserName=ada ;Password=trailing;Freequency=1;Status=0");
-        QCOMPARE(app->userNameTxtField->text() + app->passwordTxtField->text(), QString());
+        QCOMPARE(typed(), QString());
         // With the fields emptied, the change still stores the signed-in user.
-        QTest::keyClick(app->frequencyComboBox, Qt::Key_Down);
+        choose("frequencyComboBox", Qt::Key_Down);
         QCOMPARE(storedRecord(), "UserName=ada ;Password=trailing;Freequency=2;Status=0");
 
-        QTest::mouseClick(app->btnSingout, Qt::LeftButton);
+        signOut();
         verifySignedIn(false);
-        QVERIFY(storedRecord().isNull() && app->userName.isNull() && app->password.isNull());
-        QTest::keyClick(app->showNotifactionCheckBox, Qt::Key_Space);
+        QVERIFY(storedRecord().isNull());
+        choose("showNotifactionCheckBox", Qt::Key_Space);
         QVERIFY2(storedRecord().isNull(), "a settings change after sign-out signed the user in");
 
         // The service gone: one alert for a hundred presses, and a press after it asks again.
         service.stop();
         signIn("ada", "p&ss w+rd%", 100);
-        QCOMPARE(app->userNameTxtField->text() + app->passwordTxtField->text(), QString());
+        QCOMPARE(typed(), QString());
         signIn("ada", "p&ss w+rd%");
         QCOMPARE(alerts.alerts().size(), 7);
         QVERIFY2(service.start(), qPrintable(service.errorString()));
@@ -196,23 +227,24 @@ private slots:
         DetailsRecord::addDetailsToKeyChain({ "ada", "p&ss w+rd%", 2, 0 });
         QVERIFY2(keyring(false, locked), qPrintable(why));
         launch();
-        QVERIFY2(app->btnSignIn->isHidden() && app->btnSingout->isHidden() && activations.isEmpty(),
+        QVERIFY2(element("btnSignIn")->isHidden() && element("btnSingout")->isHidden()
+                && activations.isEmpty(),
             "a keyring that cannot be asked was taken for a sign-in or a sign-out");
         QVERIFY2(keyring(true, locked), qPrintable(why));
-        WAIT(!app->btnSingout->isHidden());
+        WAIT(!element("btnSingout")->isHidden());
         verifySignedIn(true);
-        QCOMPARE(app->signInstatusLbl->text(), "You are Logged in as ada");
+        QCOMPARE(element<QLabel>("signInstatusLbl")->text(), "You are Logged in as ada");
         // The stored settings are shown, and the fields were never filled:
         // the change keeps the stored user.
-        QTest::keyClick(app->showNotifactionCheckBox, Qt::Key_Space);
+        choose("showNotifactionCheckBox", Qt::Key_Space);
         QCOMPARE(storedRecord(), Ada + "2;Status=1");
 
         // Brought forward, a settings change and a sign-out, all while it is away.
         QVERIFY2(keyring(false, locked), qPrintable(why));
         QVERIFY(app->applicationShouldHandleReopen(qApp, true));
-        QTest::keyClick(app->frequencyComboBox, Qt::Key_Up);
-        QCOMPARE(app->frequencyComboBox->currentIndex(), 2);
-        QTest::mouseClick(app->btnSingout, Qt::LeftButton);
+        choose("frequencyComboBox", Qt::Key_Up);
+        QCOMPARE(element<QComboBox>("frequencyComboBox")->currentIndex(), 2);
+        signOut();
         verifySignedIn(true);
         QCOMPARE(alerts.alerts().value(0).messageText, "Your change could not be saved.");
         QCOMPARE(alerts.alerts().value(1).messageText, "You could not be signed out.");
@@ -221,10 +253,11 @@ private slots:
 
         // Signed out from the notifier's menu while this window stays open.
         DetailsRecord::clearDetailsInKeyChain();
-        QTest::keyClick(app->frequencyComboBox, Qt::Key_Up);
+        choose("frequencyComboBox", Qt::Key_Up);
         QVERIFY2(storedRecord().isNull(), "a user signed out elsewhere was stored again");
         verifySignedIn(false);
         QVERIFY(app->applicationShouldHandleReopen(qApp, true));
+        settle();
         verifySignedIn(false);
         QCOMPARE(activations.size(), 2);
 
@@ -234,7 +267,7 @@ private slots:
         QCOMPARE(alerts.alerts().size(), 3);
         QCOMPARE(alerts.alerts().value(2).messageText, "You could not be signed in.");
         verifySignedIn(false);
-        QCOMPARE(app->userNameTxtField->text() + app->passwordTxtField->text(), "adap&ss w+rd%");
+        QCOMPARE(typed(), "adap&ss w+rd%");
         QCOMPARE(activations.size(), 2);
         QVERIFY2(keyring(true, locked), qPrintable(why));
         QVERIFY(storedRecord().isNull());
