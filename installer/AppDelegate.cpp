@@ -1,6 +1,7 @@
 #include "installer/AppDelegate.h"
 
 #include "common/ProcessHelpers.h"
+#include "installer/InstallerWindow.h"
 #include "platform/Alert.h"
 #include "platform/AlertPresenter.h"
 #include "platform/Application.h"
@@ -27,20 +28,19 @@ QString quoted(const QString& text)
 
 } // namespace
 
-AppDelegate::AppDelegate(AlertPresenter& alertPresenter, Bundle bundle)
-    : m_alertPresenter(alertPresenter)
+AppDelegate::AppDelegate(InstallerWindow& window, AlertPresenter& alertPresenter, Bundle bundle)
+    : m_window(window)
+    , m_alertPresenter(alertPresenter)
     , m_bundle(std::move(bundle))
 {
+    connect(&window, &InstallerWindow::installAction, this, [this] { onInstall(&m_window); });
 }
 
 void AppDelegate::applicationDidFinishLaunching(const Notification&)
 {
     Application::setApplicationIconImage(Bundle::imageNamed(QStringLiteral("icon_128x128.png")));
     Application::activateIgnoringOtherApps(true);
-    if (!_instalButton)
-        return;
-    _instalButton->setText(InstallTitle);
-    _instalButton->adjustSize();
+    m_window.setButtonTitle(InstallTitle);
 }
 
 void AppDelegate::applicationWillTerminate(const Notification&)
@@ -54,11 +54,11 @@ bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed(QObject*)
 
 void AppDelegate::onInstall(QObject*)
 {
-    if (!_instalButton || m_busy)
+    if (m_busy)
         return;
     m_busy = true;
-    _instalButton->setEnabled(false);
-    if (_instalButton->text() != InstallTitle) {
+    m_window.setButtonEnabled(false);
+    if (m_window.buttonTitle() != InstallTitle) {
         launchApplication(CheckerApplicationName, [this] { Application::terminate(this); });
         return;
     }
@@ -89,15 +89,12 @@ void AppDelegate::launchApplication(const QString& applicationName, std::functio
 void AppDelegate::copiesFinished()
 {
     m_busy = false;
-    if (!_instalButton)
-        return;
-    _instalButton->setEnabled(true);
+    m_window.setButtonEnabled(true);
     // A failed copy keeps "Install", so that the user can try again once the
     // reason is dealt with.
     if (m_copyFailed)
         return;
-    _instalButton->setText(DoneTitle);
-    _instalButton->adjustSize();
+    m_window.setButtonTitle(DoneTitle);
 }
 
 void AppDelegate::copyItem(const QString& itemName, const QString& path, const QString& folder,

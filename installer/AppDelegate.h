@@ -7,13 +7,11 @@
 #include "platform/ApplicationDelegate.h"
 #include "platform/Bundle.h"
 
-#include <QPointer>
-#include <QPushButton>
 #include <QString>
-#include <QWidget>
 #include <functional>
 
 class AlertPresenter;
+class InstallerWindow;
 
 // The checker's autostart entry in the installer's data folder bears it as its
 // name, and once installed the checker is its program.
@@ -27,13 +25,11 @@ class AppDelegate : public ApplicationDelegate
     Q_OBJECT
 
 public:
-    // The bundle is the installer's data folder, which holds what it copies.
-    explicit AppDelegate(AlertPresenter& alertPresenter, Bundle bundle = Bundle::mainBundle());
-
-    QWidget* window() const { return _window; }
-    void setWindow(QWidget* window) { _window = window; }
-    QPushButton* instalButton() const { return _instalButton; }
-    void setInstalButton(QPushButton* button) { _instalButton = button; }
+    // The window's press comes to onInstall. The bundle is the installer's
+    // data folder, which holds what it copies. The window and the presenter
+    // must outlive the delegate.
+    AppDelegate(InstallerWindow& window, AlertPresenter& alertPresenter,
+        Bundle bundle = Bundle::mainBundle());
 
     void applicationDidFinishLaunching(const Notification& notification) override;
     void applicationWillTerminate(const Notification& notification) override;
@@ -58,10 +54,9 @@ private:
         std::function<void()> then, const QString& exportFolder = {});
     void copiesFinished();
 
+    InstallerWindow& m_window;
     AlertPresenter& m_alertPresenter;
     Bundle m_bundle;
-    QPointer<QWidget> _window;
-    QPointer<QPushButton> _instalButton;
     bool m_busy = false;
     bool m_copyFailed = false;
 };

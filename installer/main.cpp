@@ -1,6 +1,8 @@
 #include "common/ProcessHelpers.h"
-#include "installer/InstallerInterface.h"
+#include "installer/AppDelegate.h"
+#include "installer/InstallerWindow.h"
 #include "platform/AlertPresenter.h"
+#include "platform/ApplicationMain.h"
 
 #include <QCoreApplication>
 
@@ -12,6 +14,8 @@ int main(int argc, char** argv)
             "main", "Installs the suite for every user of this computer and starts its notifier.") };
     return applicationMain(argc, argv, identity, [](InterfaceObjects& interface) {
         AlertPresenter* alertPresenter = interface.keep(std::make_unique<AlertPresenter>());
-        return buildInstallerInterface(interface, *alertPresenter);
+        InstallerWindow* window = interface.keep(std::make_unique<InstallerWindow>());
+        window->show();
+        return std::make_unique<AppDelegate>(*window, *alertPresenter);
     });
 }

@@ -3,7 +3,8 @@
 // /etc/xdg, /opt and /usr/local/share.
 
 #include "common/ProcessHelpers.h"
-#include "installer/InstallerInterface.h"
+#include "installer/AppDelegate.h"
+#include "installer/InstallerWindow.h"
 #include "platform/Application.h"
 #include "platform/PrivilegedDuplication.h"
 #include "support/BusPrograms.h"
@@ -11,6 +12,7 @@
 
 #include <QApplication>
 #include <QDirIterator>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <cerrno>
 #include <cstring>
@@ -55,7 +57,7 @@ QString duplicated(const QStringList& command,
 struct Installer
 {
     explicit Installer(const QString& data)
-        : delegate(buildInstallerInterface(interface, alerts, Bundle(data)))
+        : delegate(std::make_unique<AppDelegate>(window, alerts, Bundle(data)))
     {
         delegate->applicationDidFinishLaunching(
             { ApplicationDidFinishLaunchingNotification, qApp });
@@ -64,15 +66,17 @@ struct Installer
     QString press()
     {
         alerts.clear();
-        QTest::mouseClick(delegate->instalButton(), Qt::LeftButton);
+        QTest::mouseClick(button(), Qt::LeftButton);
         QString said;
         for (const Alert& alert : alerts.alerts())
             said += alert.messageText + u' ' + alert.informativeText + u'\n';
         return said;
     }
 
+    QPushButton* button() const { return window.findChild<QPushButton*>("instalButton"); }
+
     RecordingAlertPresenter alerts;
-    InterfaceObjects interface;
+    InstallerWindow window;
     std::unique_ptr<AppDelegate> delegate;
 };
 
@@ -143,14 +147,14 @@ private slots:
         installer.alerts.holdAnswers = true;
         const QString said = installer.press();
         // Nothing goes on until the failure's alert is answered.
-        QCOMPARE(installer.delegate->instalButton()->isEnabled(), failed.isEmpty());
+        QCOMPARE(installer.button()->isEnabled(), failed.isEmpty());
         QVERIFY(failed != AgentName || !QFileInfo::exists(App));
         installer.alerts.answerHeld();
         installer.alerts.holdAnswers = false;
         QVERIFY2(
             failed.isEmpty() ? said.isEmpty() : said.count(u'\n') == 1 && said.contains(failed),
             qPrintable(said));
-        QCOMPARE(installer.delegate->instalButton()->text(),
+        QCOMPARE(installer.button()->text(),
             failed.isEmpty() ? DoneTitle : InstallTitle);
         // A failed copy leaves the earlier one whole.
         QCOMPARE(QFileInfo::exists(App + "/bin/earlier"), fault.contains("link"));
