@@ -5,30 +5,16 @@
 #include "common/SeverityCountRequest.h"
 #include "platform/Alert.h"
 #include "platform/AlertPresenter.h"
-#include "platform/Bundle.h"
 #include "platform/NetworkReachability.h"
 #include "platform/SecretServiceWatcher.h"
-#include "platform/StatusItem.h"
 #include "platform/Timer.h"
 #include "platform/UserNotificationCenter.h"
+#include "statusbar/StatusMenu.h"
 
-#include <QDateTime>
-#include <QGuiApplication>
-#include <QLocale>
 #include <QNetworkAccessManager>
 #include <optional>
 
 namespace {
-
-QString signOutTitle()
-{
-    return AppDelegate::tr("Sign Out");
-}
-
-QString signInTitle()
-{
-    return AppDelegate::tr("Sign In");
-}
 
 // A category of the program's own: no freedesktop category is about documents.
 const QString NotificationCategory = QStringLiteral("x-tarvendesk.documents");
@@ -67,17 +53,24 @@ double countOf(const QJsonValue& value)
 
 } // namespace
 
-AppDelegate::AppDelegate(AlertPresenter& alertPresenter,
+AppDelegate::AppDelegate(StatusMenu& statusMenu, AlertPresenter& alertPresenter,
     QNetworkAccessManager& networkAccessManager, UserNotificationCenter& notificationCenter,
     NetworkReachability& networkReachability, const QUrl& serviceURL,
     std::chrono::milliseconds requestTimeLimit)
-    : m_alertPresenter(alertPresenter)
+    : m_statusMenu(statusMenu)
+    , m_alertPresenter(alertPresenter)
     , m_networkAccessManager(networkAccessManager)
     , m_notificationCenter(notificationCenter)
     , m_networkReachability(networkReachability)
     , m_serviceURL(serviceURL.isEmpty() ? SeverityCountURL() : serviceURL)
     , m_requestTimeLimit(requestTimeLimit)
 {
+    connect(&m_statusMenu, &StatusMenu::checkNotificationMenuItemClicked, this,
+        &AppDelegate::onCheckNotificationMenuItemClick);
+    connect(&m_statusMenu, &StatusMenu::goToApplicationMenuItemClicked, this,
+        &AppDelegate::onGoToApplicationMenuItemClick);
+    connect(&m_statusMenu, &StatusMenu::signOutMenuItemClicked, this,
+        &AppDelegate::onSignOutMenuItemClick);
     connect(&m_networkReachability, &NetworkReachability::reachabilityChanged, this,
         &AppDelegate::onReachabilityChanged);
     connect(&m_storeWatcher, &SecretServiceWatcher::storeReady, this,
@@ -104,16 +97,9 @@ AppDelegate::~AppDelegate()
 void AppDelegate::applicationDidFinishLaunching(const Notification&)
 {
     killAllOtherInstance();
-    statusItem = StatusItem::statusItemWithLength(StatusItem::VariableStatusItemLength);
-    statusItem->setMenu(statusMenu);
-    // By its name from the icon theme, so that the panel draws the symbolic
-    // icon in its own colour; the program's own copy where none is installed.
-    statusItem->setImage(QIcon::fromTheme(QStringLiteral("tarvendesk-status-symbolic"),
-        Bundle::imageNamed(QStringLiteral("tarvendesk-status-symbolic.svg"))));
-    statusItem->setHighlightMode(true);
     // Up before the keyring is read and the first check sent: either may
     // wait on another program.
-    statusItem->setVisible(true);
+    m_statusMenu.showStatusItem();
     applyStoredDetails();
 }
 
@@ -159,8 +145,7 @@ void AppDelegate::applyStoredDetails()
         if (record == m_recordInForce)
             return;
         m_recordInForce = record;
-        if (signOutMenuItem)
-            signOutMenuItem->setText(signOutTitle());
+        m_statusMenu.showSignOutTitle();
         configureNotification();
         return;
     }
@@ -183,7 +168,7 @@ void AppDelegate::onGoToApplicationMenuItemClick(QObject*)
 
 void AppDelegate::onSignOutMenuItemClick(QObject*)
 {
-    if (!signOutMenuItem || signOutMenuItem->text() != signOutTitle()) {
+    if (!m_statusMenu.isSignOutTitleShown()) {
         launchApplication(QStringLiteral("TarvenDESK.app"));
         return;
     }
@@ -203,8 +188,7 @@ void AppDelegate::onSignOutMenuItemClick(QObject*)
 
 void AppDelegate::forgetUser()
 {
-    if (signOutMenuItem)
-        signOutMenuItem->setText(signInTitle());
+    m_statusMenu.showSignInTitle();
     stopChecks();
     setDetails({});
     m_recordInForce = QString();
@@ -298,11 +282,7 @@ void AppDelegate::showNotification(const QString& text, bool anyExpired)
     notification.category = NotificationCategory;
     notification.defaultActionTitle = tr("Open tarvenDESK");
     m_notificationCenter.deliverNotification(notification);
-    if (statusItem)
-        statusItem->setToolTip(tr("%1\n%2\nChecked %3")
-                                   .arg(QGuiApplication::applicationDisplayName(), text,
-                                       QLocale().toString(QDateTime::currentDateTime(),
-                                           QLocale::ShortFormat)));
+    m_statusMenu.showCheckResult(text);
 }
 
 void AppDelegate::runAlert(const Alert& alert)

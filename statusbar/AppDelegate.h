@@ -1,16 +1,15 @@
 #pragma once
 
-// The tray notifier: its item and menu, the stored user it checks for, the
-// scheduled and manual checks of the user's documents, and the notifications,
-// alerts or silence their answers end in.
+// The tray notifier's delegate: the stored user it checks for, the scheduled
+// and manual checks of the user's documents, and the notifications, alerts or
+// silence their answers end in. Its item and menu are the StatusMenu's, which
+// it tells what to show and whose entries' choices come to its actions.
 
 #include "common/DetailsRecord.h"
 #include "common/SeverityCountExchange.h"
 #include "platform/ApplicationDelegate.h"
 #include "platform/SecretServiceWatcher.h"
 
-#include <QAction>
-#include <QMenu>
 #include <QPointer>
 #include <QUrl>
 #include <chrono>
@@ -20,7 +19,7 @@
 class AlertPresenter;
 class NetworkReachability;
 class QNetworkAccessManager;
-class StatusItem;
+class StatusMenu;
 class Timer;
 class UserNotificationCenter;
 struct Alert;
@@ -33,9 +32,10 @@ public:
     // Its collaborators come from main (or a test), as in the other programs.
     // An empty URL is the compiled-in service; a zero time limit leaves a
     // check's request its own.
-    AppDelegate(AlertPresenter& alertPresenter, QNetworkAccessManager& networkAccessManager,
-        UserNotificationCenter& notificationCenter, NetworkReachability& networkReachability,
-        const QUrl& serviceURL = {}, std::chrono::milliseconds requestTimeLimit = {});
+    AppDelegate(StatusMenu& statusMenu, AlertPresenter& alertPresenter,
+        QNetworkAccessManager& networkAccessManager, UserNotificationCenter& notificationCenter,
+        NetworkReachability& networkReachability, const QUrl& serviceURL = {},
+        std::chrono::milliseconds requestTimeLimit = {});
     ~AppDelegate() override;
 
     void applicationDidFinishLaunching(const Notification& notification) override;
@@ -68,19 +68,9 @@ public:
     bool isCheckWaitingForNetwork() const { return m_checkWaitingForNetwork; }
     // True while the stored record is waited for: the store was locked or absent.
     bool isWaitingForStore() const { return m_storeWatcher.isWatching(); }
-
-    // From the interface resource, which owns them.
-    // The user details the checks are made for; a null string is an absent one.
-    QString userName;
-    QString password;
-    qint32 freequency = 0;
-    qint32 status = 0;
-
-    QPointer<QMenu> statusMenu;
-    QPointer<QAction> signOutMenuItem;
-
-    std::unique_ptr<StatusItem> statusItem;
-    std::unique_ptr<Timer> notificationTImer;
+    // The scheduled checks' timer, null while none is set up: its schedule
+    // is read, and it is fired without waiting out its delay, by the tests.
+    Timer* checkTimer() const { return notificationTImer.get(); }
 
 private:
     UserDetails details() const { return { userName, password, freequency, status }; }
@@ -93,12 +83,20 @@ private:
     void runAlert(const Alert& alert);
     void releaseIdleConnections();
 
+    StatusMenu& m_statusMenu;
     AlertPresenter& m_alertPresenter;
     QNetworkAccessManager& m_networkAccessManager;
     UserNotificationCenter& m_notificationCenter;
     NetworkReachability& m_networkReachability;
     QUrl m_serviceURL;
     std::chrono::milliseconds m_requestTimeLimit;
+
+    // The user details the checks are made for; a null string is an absent one.
+    QString userName;
+    QString password;
+    qint32 freequency = 0;
+    qint32 status = 0;
+    std::unique_ptr<Timer> notificationTImer;
 
     // The text of the record the title and checks follow; null for none.
     QString m_recordInForce;

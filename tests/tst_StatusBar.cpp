@@ -49,20 +49,18 @@ class tst_StatusBar : public QObject
     SettableReachability m_reachability;
     QNetworkAccessManager m_network;
     UserNotificationCenter m_center { QDBusConnection::sessionBus() };
-    InterfaceObjects m_interface;
+    std::unique_ptr<StatusMenu> m_menu;
     std::unique_ptr<AppDelegate> m_delegate;
 
     AppDelegate& launch(const QUrl& url, std::chrono::milliseconds timeLimit = {})
     {
+        m_menu = std::make_unique<StatusMenu>();
         m_delegate = std::make_unique<AppDelegate>(
-            m_alerts, m_network, m_center, m_reachability, url, timeLimit);
-        loadStatusMenu(m_interface, *m_delegate);
+            *m_menu, m_alerts, m_network, m_center, m_reachability, url, timeLimit);
         m_delegate->applicationDidFinishLaunching(
             { ApplicationDidFinishLaunchingNotification, qApp });
         return *m_delegate;
     }
-    // The timer's firing, without waiting out its delay.
-    void scheduledCheck() { m_delegate->notificationTImer->fire(); }
     // As the sign-in program does after every sign-in and change of settings; it reads the
     // record once the call is answered.
     void reopen()
@@ -70,8 +68,9 @@ class tst_StatusBar : public QObject
         m_delegate->applicationShouldHandleReopen(qApp, false);
         QCoreApplication::sendPostedEvents(m_delegate.get(), QEvent::MetaCall);
     }
-    void click(const char* item) { m_delegate->statusMenu->findChild<QAction*>(item)->trigger(); }
-    QString title() const { return m_delegate->signOutMenuItem->text(); }
+    QAction* item(const char* name) const { return m_menu->menu()->findChild<QAction*>(name); }
+    void click(const char* name) { item(name)->trigger(); }
+    QString title() const { return item("signOutMenuItem")->text(); }
     qsizetype notifications() const { return m_recorder->notifications.size(); }
     qsizetype alerts() const { return m_alerts.alerts().size(); }
     QString lastAlert() const { return m_alerts.alerts().value(alerts() - 1).informativeText; }
@@ -133,12 +132,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(older.state(), QProcess::NotRunning, 30000);
         QCOMPARE(older.exitStatus(), QProcess::CrashExit);
         QVERIFY(title() == "Sign In" && !delegate.isWaitingForStore()); // empty, not locked
-        QVERIFY(delegate.statusItem->menu() && !delegate.statusItem->image().isNull());
+        QVERIFY(m_menu->statusItem()->menu() && !m_menu->statusItem()->image().isNull());
         for (const auto& [frequency, firstDelay, interval] : { std::tuple { 0, 30.0, 86400.0 },
                  { 1, 30.0, 43200.0 }, { 2, 86400.0, 86400.0 }, { 3, 0.0, 0.0 } }) {
             DetailsRecord::addDetailsToKeyChain({ "ada", "", frequency, 1 });
             reopen();
-            const Timer* timer = delegate.notificationTImer.get();
+            const Timer* timer = delegate.checkTimer();
             QCOMPARE(timer ? timer->firstDelay() : 0, firstDelay);
             QCOMPARE(timer ? timer->timeInterval() : 0, interval);
             m_alerts.setModalAlertRunning(true);
@@ -162,14 +161,14 @@ private slots:
         QCOMPARE(shown.hints.value("urgency"), QVariant::fromValue(uchar(2))); // 5 expired
         QVERIFY(shown.actions.contains("default") && shown.hints.contains("category")
             && shown.hints.contains("sound-name"));
-        QVERIFY(delegate.statusItem->toolTip().contains(shown.body));
+        QVERIFY(m_menu->statusItem()->toolTip().contains(shown.body));
         m_reachability.setReachable(true);
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 2, 30000);
 
         reopen(); // nothing changed: no check
         DetailsRecord::addDetailsToKeyChain({ "ada", "s3cret", 0, 0 }); // notifications off
         reopen();
-        QVERIFY2(!delegate.notificationTImer, "the switch went off and the checks go on");
+        QVERIFY2(!delegate.checkTimer(), "the switch went off and the checks go on");
         click("checkNotificationMenuItem");
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 3, 30000);
         DetailsRecord::addDetailsToKeyChain({ "ada", "s3cret", 1, 1 });
@@ -181,11 +180,11 @@ private slots:
         // cannot reach it says so and changes nothing. Brought forward meanwhile, the notifier
         // forgets the user until the keyring is back.
         QVERIFY(locked ? SecretServiceControl::lockDefaultCollection() : KeyringDaemon::stop());
-        scheduledCheck();
+        m_delegate->checkTimer()->fire();
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 5, 30000);
         click("signOutMenuItem");
         QVERIFY2(lastAlert().startsWith("You could not be signed out"), qPrintable(lastAlert()));
-        QVERIFY(title() == "Sign Out" && delegate.notificationTImer); // still signed in
+        QVERIFY(title() == "Sign Out" && delegate.checkTimer()); // still signed in
         reopen();
         QVERIFY(delegate.isWaitingForStore() && title() == "Sign In"); // away, not empty
         QVERIFY(locked ? SecretServiceControl::unlockDefaultCollection() : KeyringDaemon::start());
@@ -201,7 +200,7 @@ private slots:
         click("signOutMenuItem");
         QCOMPARE(title(), QString("Sign In"));
         QVERIFY2(!DetailsRecord::getDetailsFromKeyChain(stored), "the record is still stored");
-        QVERIFY2(!delegate.notificationTImer, "the checks go on after sign-out");
+        QVERIFY2(!delegate.checkTimer(), "the checks go on after sign-out");
         click("checkNotificationMenuItem");
         QCOMPARE(lastAlert(), QString("No Valid User Name"));
         QCOMPARE(m_service.requestCount(), requests + 7);
@@ -224,10 +223,10 @@ private slots:
         const int elsewhere = m_service.requestCount();
         m_server->setAnswer({ "HTTP/1.1 307 Temporary Redirect\r\nLocation: "
             + m_service.url().toEncoded() + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n" });
-        scheduledCheck();
+        m_delegate->checkTimer()->fire();
         QTRY_VERIFY_WITH_TIMEOUT(m_network.findChildren<URLConnection*>().isEmpty(), 30000);
         m_server->setAnswer(RawTlsServer::Answer::http(200, CountsAnswer));
-        scheduledCheck();
+        m_delegate->checkTimer()->fire();
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 1, 30000);
         const RecordedNotification shown = m_recorder->notifications.last();
         QCOMPARE(shown.body, QString("Expiring : 1, Critical :2, Expired : 0"));
