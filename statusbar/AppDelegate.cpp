@@ -109,18 +109,25 @@ void AppDelegate::applicationWillTerminate(const Notification&)
 
 bool AppDelegate::applicationShouldHandleReopen(QObject*, bool)
 {
-    // Queued: the program that asked waits for the answer, and reading may
-    // end in a check and its alert.
-    QMetaObject::invokeMethod(this, &AppDelegate::applyStoredDetails, Qt::QueuedConnection);
+    // The program that asked waits for the answer; the record is read on the
+    // store's worker and acted on when it comes.
+    applyStoredDetails();
     return true;
 }
 
-bool AppDelegate::getUserDeatils(Error* error)
+void AppDelegate::getUserDeatils(std::function<void(bool loaded, const Error& error)> completion)
 {
-    UserDetails read = details();
-    const bool got = DetailsRecord::getDetailsFromKeyChain(read, error);
-    setDetails(read);
-    return got;
+    const quint64 asked = ++m_storeRequests;
+    DetailsRecord::getDetailsFromKeyChain(this,
+        [this, asked, completion = std::move(completion)](
+            const DetailsRecord::StoredDetails& stored) {
+            // A sign-out asked since has the last word on the store.
+            if (asked != m_storeRequests)
+                return;
+            if (stored.loaded)
+                setDetails(stored.details);
+            completion(stored.loaded, stored.error);
+        });
 }
 
 void AppDelegate::setDetails(const UserDetails& details)
@@ -136,10 +143,28 @@ void AppDelegate::setDetails(const UserDetails& details)
 // up is replaced, not added to; a record that is the one already in force is
 // left running as it is, so that being brought forward (as the sign-in
 // program does at its every start and end) checks only when something changed.
+// One read at a time: the watcher's retries and the activations can come
+// faster than a slow keyring answers, and would pile up on its worker. A
+// reason to read that comes meanwhile is one more read after the answer.
 void AppDelegate::applyStoredDetails()
 {
-    Error error;
-    if (getUserDeatils(&error)) {
+    if (isReadAwaited()) {
+        m_readAgain = true;
+        return;
+    }
+    m_readAgain = false;
+    getUserDeatils([this](bool loaded, const Error& error) {
+        m_readAwaited = 0;
+        applyReadDetails(loaded, error);
+        if (std::exchange(m_readAgain, false))
+            applyStoredDetails();
+    });
+    m_readAwaited = m_storeRequests; // the number getUserDeatils gave its read
+}
+
+void AppDelegate::applyReadDetails(bool loaded, const Error& error)
+{
+    if (loaded) {
         m_storeWatcher.stop();
         const QString record = DetailsRecord::text(details());
         if (record == m_recordInForce)
@@ -172,18 +197,26 @@ void AppDelegate::onSignOutMenuItemClick(QObject*)
         launchApplication(QStringLiteral("TarvenDESK.app"));
         return;
     }
-    Error error;
-    if (!DetailsRecord::clearDetailsInKeyChain(&error)) {
-        // The password is still in the keyring, and the next start of either
-        // program would sign the user in again: a sign-out that only looked
-        // done would be worse than none. The user stays signed in, and is told.
-        runAlert(alertWithText(
-            tr("You could not be signed out: the keyring is locked or not running. "
-               "Try again once it is available.")));
-        return;
-    }
-    // Nothing more may go out with the credentials of a user who has left.
-    forgetUser();
+    const bool readOvertaken = isReadAwaited();
+    ++m_storeRequests;
+    DetailsRecord::clearDetailsInKeyChain(this, [this](const Error& error) {
+        if (!error.isNull()) {
+            // The password is still in the keyring, and the next start of
+            // either program would sign the user in again: a sign-out that
+            // only looked done would be worse than none. The user stays
+            // signed in, and is told.
+            runAlert(alertWithText(
+                tr("You could not be signed out: the keyring is locked or not running. "
+                   "Try again once it is available.")));
+            return;
+        }
+        // Nothing more may go out with the credentials of a user who has left.
+        forgetUser();
+    });
+    // A read under way read the store before the sign-out, and its answer is
+    // dropped: whatever it was read for is read again after it.
+    if (readOvertaken)
+        applyStoredDetails();
 }
 
 void AppDelegate::forgetUser()

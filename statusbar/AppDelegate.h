@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QUrl>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -45,8 +46,11 @@ public:
     // applied as at start-up.
     bool applicationShouldHandleReopen(QObject* sender, bool hasVisibleWindows) override;
 
-    // Fills error when the store's read failed.
-    bool getUserDeatils(Error* error = nullptr);
+    // Reads the record on the store's worker into the user details; loaded is
+    // false with the store's error when its read failed. An answer that a
+    // later sign-out or read has overtaken is dropped, completion and all:
+    // what it read may be gone.
+    void getUserDeatils(std::function<void(bool loaded, const Error& error)> completion);
 
     void onCheckNotificationMenuItemClick(QObject* sender);
     void onGoToApplicationMenuItemClick(QObject* sender);
@@ -76,6 +80,8 @@ private:
     UserDetails details() const { return { userName, password, freequency, status }; }
     void setDetails(const UserDetails& details);
     void applyStoredDetails();
+    void applyReadDetails(bool loaded, const Error& error);
+    bool isReadAwaited() const { return m_readAwaited != 0 && m_readAwaited == m_storeRequests; }
     void forgetUser();
     void stopChecks();
     void scheduledCheck();
@@ -101,6 +107,14 @@ private:
     // The text of the record the title and checks follow; null for none.
     QString m_recordInForce;
     SecretServiceWatcher m_storeWatcher;
+    // The store's requests are numbered as they are asked; a read's answer
+    // counts only while no later one was asked.
+    quint64 m_storeRequests = 0;
+    // The number of the read whose answer is awaited, 0 for none; one a
+    // sign-out has overtaken is not, as its answer is dropped. Another read
+    // is due once it has answered.
+    quint64 m_readAwaited = 0;
+    bool m_readAgain = false;
     // Requests under way; each connection deletes itself when it is done.
     std::vector<QPointer<URLConnection>> m_requests;
     bool m_checkWaitingForNetwork = false;
