@@ -5,30 +5,16 @@
 #include "common/SeverityCountRequest.h"
 #include "platform/Alert.h"
 #include "platform/AlertPresenter.h"
-#include "platform/Bundle.h"
 #include "platform/NetworkReachability.h"
 #include "platform/SecretServiceWatcher.h"
-#include "platform/StatusItem.h"
 #include "platform/Timer.h"
 #include "platform/UserNotificationCenter.h"
+#include "statusbar/StatusMenu.h"
 
-#include <QDateTime>
-#include <QGuiApplication>
-#include <QLocale>
 #include <QNetworkAccessManager>
 #include <optional>
 
 namespace {
-
-QString signOutTitle()
-{
-    return AppDelegate::tr("Sign Out");
-}
-
-QString signInTitle()
-{
-    return AppDelegate::tr("Sign In");
-}
 
 // A category of the program's own: no freedesktop category is about documents.
 const QString NotificationCategory = QStringLiteral("x-tarvendesk.documents");
@@ -67,17 +53,24 @@ double countOf(const QJsonValue& value)
 
 } // namespace
 
-AppDelegate::AppDelegate(AlertPresenter& alertPresenter,
+AppDelegate::AppDelegate(StatusMenu& statusMenu, AlertPresenter& alertPresenter,
     QNetworkAccessManager& networkAccessManager, UserNotificationCenter& notificationCenter,
     NetworkReachability& networkReachability, const QUrl& serviceURL,
     std::chrono::milliseconds requestTimeLimit)
-    : m_alertPresenter(alertPresenter)
+    : m_statusMenu(statusMenu)
+    , m_alertPresenter(alertPresenter)
     , m_networkAccessManager(networkAccessManager)
     , m_notificationCenter(notificationCenter)
     , m_networkReachability(networkReachability)
     , m_serviceURL(serviceURL.isEmpty() ? SeverityCountURL() : serviceURL)
     , m_requestTimeLimit(requestTimeLimit)
 {
+    connect(&m_statusMenu, &StatusMenu::checkNotificationMenuItemClicked, this,
+        &AppDelegate::onCheckNotificationMenuItemClick);
+    connect(&m_statusMenu, &StatusMenu::goToApplicationMenuItemClicked, this,
+        &AppDelegate::onGoToApplicationMenuItemClick);
+    connect(&m_statusMenu, &StatusMenu::signOutMenuItemClicked, this,
+        &AppDelegate::onSignOutMenuItemClick);
     connect(&m_networkReachability, &NetworkReachability::reachabilityChanged, this,
         &AppDelegate::onReachabilityChanged);
     connect(&m_storeWatcher, &SecretServiceWatcher::storeReady, this,
@@ -104,16 +97,9 @@ AppDelegate::~AppDelegate()
 void AppDelegate::applicationDidFinishLaunching(const Notification&)
 {
     killAllOtherInstance();
-    statusItem = StatusItem::statusItemWithLength(StatusItem::VariableStatusItemLength);
-    statusItem->setMenu(statusMenu);
-    // By its name from the icon theme, so that the panel draws the symbolic
-    // icon in its own colour; the program's own copy where none is installed.
-    statusItem->setImage(QIcon::fromTheme(QStringLiteral("tarvendesk-status-symbolic"),
-        Bundle::imageNamed(QStringLiteral("tarvendesk-status-symbolic.svg"))));
-    statusItem->setHighlightMode(true);
     // Up before the keyring is read and the first check sent: either may
     // wait on another program.
-    statusItem->setVisible(true);
+    m_statusMenu.showStatusItem();
     applyStoredDetails();
 }
 
@@ -123,18 +109,25 @@ void AppDelegate::applicationWillTerminate(const Notification&)
 
 bool AppDelegate::applicationShouldHandleReopen(QObject*, bool)
 {
-    // Queued: the program that asked waits for the answer, and reading may
-    // end in a check and its alert.
-    QMetaObject::invokeMethod(this, &AppDelegate::applyStoredDetails, Qt::QueuedConnection);
+    // The program that asked waits for the answer; the record is read on the
+    // store's worker and acted on when it comes.
+    applyStoredDetails();
     return true;
 }
 
-bool AppDelegate::getUserDeatils(Error* error)
+void AppDelegate::getUserDeatils(std::function<void(bool loaded, const Error& error)> completion)
 {
-    UserDetails read = details();
-    const bool got = DetailsRecord::getDetailsFromKeyChain(read, error);
-    setDetails(read);
-    return got;
+    const quint64 asked = ++m_storeRequests;
+    DetailsRecord::getDetailsFromKeyChain(this,
+        [this, asked, completion = std::move(completion)](
+            const DetailsRecord::StoredDetails& stored) {
+            // A sign-out asked since has the last word on the store.
+            if (asked != m_storeRequests)
+                return;
+            if (stored.loaded)
+                setDetails(stored.details);
+            completion(stored.loaded, stored.error);
+        });
 }
 
 void AppDelegate::setDetails(const UserDetails& details)
@@ -150,17 +143,34 @@ void AppDelegate::setDetails(const UserDetails& details)
 // up is replaced, not added to; a record that is the one already in force is
 // left running as it is, so that being brought forward (as the sign-in
 // program does at its every start and end) checks only when something changed.
+// One read at a time: the watcher's retries and the activations can come
+// faster than a slow keyring answers, and would pile up on its worker. A
+// reason to read that comes meanwhile is one more read after the answer.
 void AppDelegate::applyStoredDetails()
 {
-    Error error;
-    if (getUserDeatils(&error)) {
+    if (isReadAwaited()) {
+        m_readAgain = true;
+        return;
+    }
+    m_readAgain = false;
+    getUserDeatils([this](bool loaded, const Error& error) {
+        m_readAwaited = 0;
+        applyReadDetails(loaded, error);
+        if (std::exchange(m_readAgain, false))
+            applyStoredDetails();
+    });
+    m_readAwaited = m_storeRequests; // the number getUserDeatils gave its read
+}
+
+void AppDelegate::applyReadDetails(bool loaded, const Error& error)
+{
+    if (loaded) {
         m_storeWatcher.stop();
         const QString record = DetailsRecord::text(details());
         if (record == m_recordInForce)
             return;
         m_recordInForce = record;
-        if (signOutMenuItem)
-            signOutMenuItem->setText(signOutTitle());
+        m_statusMenu.showSignOutTitle();
         configureNotification();
         return;
     }
@@ -183,28 +193,35 @@ void AppDelegate::onGoToApplicationMenuItemClick(QObject*)
 
 void AppDelegate::onSignOutMenuItemClick(QObject*)
 {
-    if (!signOutMenuItem || signOutMenuItem->text() != signOutTitle()) {
+    if (!m_statusMenu.isSignOutTitleShown()) {
         launchApplication(QStringLiteral("TarvenDESK.app"));
         return;
     }
-    Error error;
-    if (!DetailsRecord::clearDetailsInKeyChain(&error)) {
-        // The password is still in the keyring, and the next start of either
-        // program would sign the user in again: a sign-out that only looked
-        // done would be worse than none. The user stays signed in, and is told.
-        runAlert(alertWithText(
-            tr("You could not be signed out: the keyring is locked or not running. "
-               "Try again once it is available.")));
-        return;
-    }
-    // Nothing more may go out with the credentials of a user who has left.
-    forgetUser();
+    const bool readOvertaken = isReadAwaited();
+    ++m_storeRequests;
+    DetailsRecord::clearDetailsInKeyChain(this, [this](const Error& error) {
+        if (!error.isNull()) {
+            // The password is still in the keyring, and the next start of
+            // either program would sign the user in again: a sign-out that
+            // only looked done would be worse than none. The user stays
+            // signed in, and is told.
+            runAlert(alertWithText(
+                tr("You could not be signed out: the keyring is locked or not running. "
+                   "Try again once it is available.")));
+            return;
+        }
+        // Nothing more may go out with the credentials of a user who has left.
+        forgetUser();
+    });
+    // A read under way read the store before the sign-out, and its answer is
+    // dropped: whatever it was read for is read again after it.
+    if (readOvertaken)
+        applyStoredDetails();
 }
 
 void AppDelegate::forgetUser()
 {
-    if (signOutMenuItem)
-        signOutMenuItem->setText(signInTitle());
+    m_statusMenu.showSignInTitle();
     stopChecks();
     setDetails({});
     m_recordInForce = QString();
@@ -298,11 +315,7 @@ void AppDelegate::showNotification(const QString& text, bool anyExpired)
     notification.category = NotificationCategory;
     notification.defaultActionTitle = tr("Open tarvenDESK");
     m_notificationCenter.deliverNotification(notification);
-    if (statusItem)
-        statusItem->setToolTip(tr("%1\n%2\nChecked %3")
-                                   .arg(QGuiApplication::applicationDisplayName(), text,
-                                       QLocale().toString(QDateTime::currentDateTime(),
-                                           QLocale::ShortFormat)));
+    m_statusMenu.showCheckResult(text);
 }
 
 void AppDelegate::runAlert(const Alert& alert)

@@ -1,26 +1,26 @@
 #pragma once
 
-// The tray notifier: its item and menu, the stored user it checks for, the
-// scheduled and manual checks of the user's documents, and the notifications,
-// alerts or silence their answers end in.
+// The tray notifier's delegate: the stored user it checks for, the scheduled
+// and manual checks of the user's documents, and the notifications, alerts or
+// silence their answers end in. Its item and menu are the StatusMenu's, which
+// it tells what to show and whose entries' choices come to its actions.
 
 #include "common/DetailsRecord.h"
 #include "common/SeverityCountExchange.h"
 #include "platform/ApplicationDelegate.h"
 #include "platform/SecretServiceWatcher.h"
 
-#include <QAction>
-#include <QMenu>
 #include <QPointer>
 #include <QUrl>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <vector>
 
 class AlertPresenter;
 class NetworkReachability;
 class QNetworkAccessManager;
-class StatusItem;
+class StatusMenu;
 class Timer;
 class UserNotificationCenter;
 struct Alert;
@@ -33,9 +33,10 @@ public:
     // Its collaborators come from main (or a test), as in the other programs.
     // An empty URL is the compiled-in service; a zero time limit leaves a
     // check's request its own.
-    AppDelegate(AlertPresenter& alertPresenter, QNetworkAccessManager& networkAccessManager,
-        UserNotificationCenter& notificationCenter, NetworkReachability& networkReachability,
-        const QUrl& serviceURL = {}, std::chrono::milliseconds requestTimeLimit = {});
+    AppDelegate(StatusMenu& statusMenu, AlertPresenter& alertPresenter,
+        QNetworkAccessManager& networkAccessManager, UserNotificationCenter& notificationCenter,
+        NetworkReachability& networkReachability, const QUrl& serviceURL = {},
+        std::chrono::milliseconds requestTimeLimit = {});
     ~AppDelegate() override;
 
     void applicationDidFinishLaunching(const Notification& notification) override;
@@ -45,8 +46,11 @@ public:
     // applied as at start-up.
     bool applicationShouldHandleReopen(QObject* sender, bool hasVisibleWindows) override;
 
-    // Fills error when the store's read failed.
-    bool getUserDeatils(Error* error = nullptr);
+    // Reads the record on the store's worker into the user details; loaded is
+    // false with the store's error when its read failed. An answer that a
+    // later sign-out or read has overtaken is dropped, completion and all:
+    // what it read may be gone.
+    void getUserDeatils(std::function<void(bool loaded, const Error& error)> completion);
 
     void onCheckNotificationMenuItemClick(QObject* sender);
     void onGoToApplicationMenuItemClick(QObject* sender);
@@ -68,24 +72,16 @@ public:
     bool isCheckWaitingForNetwork() const { return m_checkWaitingForNetwork; }
     // True while the stored record is waited for: the store was locked or absent.
     bool isWaitingForStore() const { return m_storeWatcher.isWatching(); }
-
-    // From the interface resource, which owns them.
-    // The user details the checks are made for; a null string is an absent one.
-    QString userName;
-    QString password;
-    qint32 freequency = 0;
-    qint32 status = 0;
-
-    QPointer<QMenu> statusMenu;
-    QPointer<QAction> signOutMenuItem;
-
-    std::unique_ptr<StatusItem> statusItem;
-    std::unique_ptr<Timer> notificationTImer;
+    // The scheduled checks' timer, null while none is set up: its schedule
+    // is read, and it is fired without waiting out its delay, by the tests.
+    Timer* checkTimer() const { return notificationTImer.get(); }
 
 private:
     UserDetails details() const { return { userName, password, freequency, status }; }
     void setDetails(const UserDetails& details);
     void applyStoredDetails();
+    void applyReadDetails(bool loaded, const Error& error);
+    bool isReadAwaited() const { return m_readAwaited != 0 && m_readAwaited == m_storeRequests; }
     void forgetUser();
     void stopChecks();
     void scheduledCheck();
@@ -93,6 +89,7 @@ private:
     void runAlert(const Alert& alert);
     void releaseIdleConnections();
 
+    StatusMenu& m_statusMenu;
     AlertPresenter& m_alertPresenter;
     QNetworkAccessManager& m_networkAccessManager;
     UserNotificationCenter& m_notificationCenter;
@@ -100,9 +97,24 @@ private:
     QUrl m_serviceURL;
     std::chrono::milliseconds m_requestTimeLimit;
 
+    // The user details the checks are made for; a null string is an absent one.
+    QString userName;
+    QString password;
+    qint32 freequency = 0;
+    qint32 status = 0;
+    std::unique_ptr<Timer> notificationTImer;
+
     // The text of the record the title and checks follow; null for none.
     QString m_recordInForce;
     SecretServiceWatcher m_storeWatcher;
+    // The store's requests are numbered as they are asked; a read's answer
+    // counts only while no later one was asked.
+    quint64 m_storeRequests = 0;
+    // The number of the read whose answer is awaited, 0 for none; one a
+    // sign-out has overtaken is not, as its answer is dropped. Another read
+    // is due once it has answered.
+    quint64 m_readAwaited = 0;
+    bool m_readAgain = false;
     // Requests under way; each connection deletes itself when it is done.
     std::vector<QPointer<URLConnection>> m_requests;
     bool m_checkWaitingForNetwork = false;

@@ -1,12 +1,49 @@
 #pragma once
 
-// The status menu from the program's interface resource, its entries wired
-// to the delegate's actions and its outlets filled in, as the program's start
-// builds it (and the tests too).
+// The notifier's view: its item in the tray and the item's menu from the
+// program's interface resource. It shows what the delegate tells it and
+// reports the entries' choices as signals; the quit entry goes to the
+// platform's own quit, as no code of the program handles it.
 
-#include "platform/ApplicationMain.h"
+#include <QObject>
+#include <QPointer>
+#include <memory>
 
-class AppDelegate;
+class QAction;
 class QMenu;
+class StatusItem;
 
-QMenu* loadStatusMenu(InterfaceObjects& interface, AppDelegate& delegate);
+class StatusMenu : public QObject
+{
+    Q_OBJECT
+
+public:
+    StatusMenu();
+    ~StatusMenu() override;
+
+    // Creates the item with the menu and the icon and puts it up at once.
+    void showStatusItem();
+    // The sign-out entry's title, the program's only record of whether a
+    // user is signed in: "Sign Out" while one is, "Sign In" otherwise.
+    void showSignOutTitle();
+    void showSignInTitle();
+    bool isSignOutTitleShown() const;
+    // The item's tool tip names the last check's result and when it came.
+    void showCheckResult(const QString& text);
+
+    // The menu, whose entries carry the names of the interface resource, and
+    // the item once it is shown.
+    QMenu* menu() const { return m_menu.get(); }
+    const StatusItem* statusItem() const { return m_statusItem.get(); }
+
+signals:
+    // Each with the entry chosen as its sender.
+    void checkNotificationMenuItemClicked(QObject* sender);
+    void goToApplicationMenuItemClicked(QObject* sender);
+    void signOutMenuItemClicked(QObject* sender);
+
+private:
+    std::unique_ptr<QMenu> m_menu;
+    QPointer<QAction> m_signOutMenuItem;
+    std::unique_ptr<StatusItem> m_statusItem;
+};

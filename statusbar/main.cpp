@@ -24,9 +24,8 @@ int main(int argc, char** argv)
         AlertPresenter* alertPresenter = interface.keep(std::make_unique<AlertPresenter>());
         QNetworkAccessManager* network = interface.keep(std::make_unique<QNetworkAccessManager>());
         NetworkReachability* reachability = interface.keep(NetworkReachability::systemReachability());
-        auto delegate = std::make_unique<AppDelegate>(*alertPresenter, *network,
+        StatusMenu* statusMenu = interface.keep(std::make_unique<StatusMenu>());
+        return std::make_unique<AppDelegate>(*statusMenu, *alertPresenter, *network,
             *UserNotificationCenter::defaultUserNotificationCenter(), *reachability, service.url);
-        loadStatusMenu(interface, *delegate);
-        return delegate;
     });
 }

@@ -2,7 +2,7 @@
 // server: its delegate from start-up through checks to sign-out, with the keyring going away
 // and coming back, and answers that dribble or point elsewhere. Each fault ends in a clear
 // alert or in silence, and the next check notifies. The waits run the event loop the delegate
-// shares: a check that held it would hold them too.
+// shares: a check or a keyring call that held it would hold them too.
 
 #include "common/ProcessHelpers.h"
 #include "platform/NetworkReachability.h"
@@ -49,29 +49,30 @@ class tst_StatusBar : public QObject
     SettableReachability m_reachability;
     QNetworkAccessManager m_network;
     UserNotificationCenter m_center { QDBusConnection::sessionBus() };
-    InterfaceObjects m_interface;
+    std::unique_ptr<StatusMenu> m_menu;
     std::unique_ptr<AppDelegate> m_delegate;
 
     AppDelegate& launch(const QUrl& url, std::chrono::milliseconds timeLimit = {})
     {
+        m_menu = std::make_unique<StatusMenu>();
         m_delegate = std::make_unique<AppDelegate>(
-            m_alerts, m_network, m_center, m_reachability, url, timeLimit);
-        loadStatusMenu(m_interface, *m_delegate);
+            *m_menu, m_alerts, m_network, m_center, m_reachability, url, timeLimit);
         m_delegate->applicationDidFinishLaunching(
             { ApplicationDidFinishLaunchingNotification, qApp });
         return *m_delegate;
     }
-    // The timer's firing, without waiting out its delay.
-    void scheduledCheck() { m_delegate->notificationTImer->fire(); }
-    // As the sign-in program does after every sign-in and change of settings; it reads the
-    // record once the call is answered.
-    void reopen()
+    // The store's worker answers in the order asked: a read asked now comes after the delegate's.
+    bool settled()
     {
-        m_delegate->applicationShouldHandleReopen(qApp, false);
-        QCoreApplication::sendPostedEvents(m_delegate.get(), QEvent::MetaCall);
+        bool answered = false;
+        DetailsRecord::getDetailsFromKeyChain(this, [&](const auto&) { answered = true; });
+        return QTest::qWaitFor([&] { return answered; }, 30000);
     }
-    void click(const char* item) { m_delegate->statusMenu->findChild<QAction*>(item)->trigger(); }
-    QString title() const { return m_delegate->signOutMenuItem->text(); }
+    // As the sign-in program does after every sign-in and change of settings.
+    bool reopen() { return m_delegate->applicationShouldHandleReopen(qApp, false) && settled(); }
+    QAction* item(const char* name) const { return m_menu->menu()->findChild<QAction*>(name); }
+    void click(const char* name) { item(name)->trigger(); }
+    QString title() const { return item("signOutMenuItem")->text(); }
     qsizetype notifications() const { return m_recorder->notifications.size(); }
     qsizetype alerts() const { return m_alerts.alerts().size(); }
     QString lastAlert() const { return m_alerts.alerts().value(alerts() - 1).informativeText; }
@@ -132,13 +133,13 @@ private slots:
         AppDelegate& delegate = launch(m_service.url());
         QTRY_COMPARE_WITH_TIMEOUT(older.state(), QProcess::NotRunning, 30000);
         QCOMPARE(older.exitStatus(), QProcess::CrashExit);
-        QVERIFY(title() == "Sign In" && !delegate.isWaitingForStore()); // empty, not locked
-        QVERIFY(delegate.statusItem->menu() && !delegate.statusItem->image().isNull());
+        QVERIFY(settled() && title() == "Sign In" && !delegate.isWaitingForStore()); // empty
+        QVERIFY(m_menu->statusItem()->menu() && !m_menu->statusItem()->image().isNull());
         for (const auto& [frequency, firstDelay, interval] : { std::tuple { 0, 30.0, 86400.0 },
                  { 1, 30.0, 43200.0 }, { 2, 86400.0, 86400.0 }, { 3, 0.0, 0.0 } }) {
             DetailsRecord::addDetailsToKeyChain({ "ada", "", frequency, 1 });
-            reopen();
-            const Timer* timer = delegate.notificationTImer.get();
+            QVERIFY(reopen());
+            const Timer* timer = delegate.checkTimer();
             QCOMPARE(timer ? timer->firstDelay() : 0, firstDelay);
             QCOMPARE(timer ? timer->timeInterval() : 0, interval);
             m_alerts.setModalAlertRunning(true);
@@ -153,7 +154,7 @@ private slots:
         m_reachability.setReachable(false);
         const int requests = m_service.requestCount();
         DetailsRecord::addDetailsToKeyChain(Ada);
-        reopen();
+        QVERIFY(reopen());
         QVERIFY(delegate.isCheckWaitingForNetwork());
         click("checkNotificationMenuItem");
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 1, 30000);
@@ -162,18 +163,18 @@ private slots:
         QCOMPARE(shown.hints.value("urgency"), QVariant::fromValue(uchar(2))); // 5 expired
         QVERIFY(shown.actions.contains("default") && shown.hints.contains("category")
             && shown.hints.contains("sound-name"));
-        QVERIFY(delegate.statusItem->toolTip().contains(shown.body));
+        QVERIFY(m_menu->statusItem()->toolTip().contains(shown.body));
         m_reachability.setReachable(true);
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 2, 30000);
 
-        reopen(); // nothing changed: no check
+        QVERIFY(reopen()); // nothing changed: no check
         DetailsRecord::addDetailsToKeyChain({ "ada", "s3cret", 0, 0 }); // notifications off
-        reopen();
-        QVERIFY2(!delegate.notificationTImer, "the switch went off and the checks go on");
+        QVERIFY(reopen());
+        QVERIFY2(!delegate.checkTimer(), "the switch went off and the checks go on");
         click("checkNotificationMenuItem");
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 3, 30000);
         DetailsRecord::addDetailsToKeyChain({ "ada", "s3cret", 1, 1 });
-        reopen();
+        QVERIFY(reopen());
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 4, 30000);
         QCOMPARE(m_recorder->notifications.last().replacesId, 1u);
 
@@ -181,12 +182,13 @@ private slots:
         // cannot reach it says so and changes nothing. Brought forward meanwhile, the notifier
         // forgets the user until the keyring is back.
         QVERIFY(locked ? SecretServiceControl::lockDefaultCollection() : KeyringDaemon::stop());
-        scheduledCheck();
+        m_delegate->checkTimer()->fire();
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 5, 30000);
         click("signOutMenuItem");
+        QVERIFY(settled());
         QVERIFY2(lastAlert().startsWith("You could not be signed out"), qPrintable(lastAlert()));
-        QVERIFY(title() == "Sign Out" && delegate.notificationTImer); // still signed in
-        reopen();
+        QVERIFY(title() == "Sign Out" && delegate.checkTimer()); // still signed in
+        QVERIFY(reopen());
         QVERIFY(delegate.isWaitingForStore() && title() == "Sign In"); // away, not empty
         QVERIFY(locked ? SecretServiceControl::unlockDefaultCollection() : KeyringDaemon::start());
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 6, 30000);
@@ -194,16 +196,18 @@ private slots:
         QVERIFY(title() == "Sign Out" && DetailsRecord::getDetailsFromKeyChain(stored));
         QCOMPARE(DetailsRecord::text(stored), DetailsRecord::text({ "ada", "s3cret", 1, 1 }));
         DetailsRecord::addDetailsToKeyChain({ "ada", "wrong", 1, 1 });
-        reopen();
+        QVERIFY(reopen());
         QTRY_COMPARE_WITH_TIMEOUT(alerts(), 2, 30000);
         QCOMPARE(lastAlert(), QString("Invalid user name or password."));
 
+        DetailsRecord::addDetailsToKeyChain({ "ada", "", 1, 1 }); // read, overtaken by the sign-out
+        delegate.applicationShouldHandleReopen(qApp, false);
         click("signOutMenuItem");
-        QCOMPARE(title(), QString("Sign In"));
+        QVERIFY(settled() && title() == "Sign In");
         QVERIFY2(!DetailsRecord::getDetailsFromKeyChain(stored), "the record is still stored");
-        QVERIFY2(!delegate.notificationTImer, "the checks go on after sign-out");
+        QVERIFY2(!delegate.checkTimer(), "the checks go on after sign-out");
         click("checkNotificationMenuItem");
-        QCOMPARE(lastAlert(), QString("No Valid User Name"));
+        QCOMPARE(m_alerts.alerts().value(2).informativeText, QString("No Valid User Name"));
         QCOMPARE(m_service.requestCount(), requests + 7);
         QCOMPARE(notifications(), 6);
     }
@@ -224,10 +228,10 @@ private slots:
         const int elsewhere = m_service.requestCount();
         m_server->setAnswer({ "HTTP/1.1 307 Temporary Redirect\r\nLocation: "
             + m_service.url().toEncoded() + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n" });
-        scheduledCheck();
+        m_delegate->checkTimer()->fire();
         QTRY_VERIFY_WITH_TIMEOUT(m_network.findChildren<URLConnection*>().isEmpty(), 30000);
         m_server->setAnswer(RawTlsServer::Answer::http(200, CountsAnswer));
-        scheduledCheck();
+        m_delegate->checkTimer()->fire();
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 1, 30000);
         const RecordedNotification shown = m_recorder->notifications.last();
         QCOMPARE(shown.body, QString("Expiring : 1, Critical :2, Expired : 0"));
