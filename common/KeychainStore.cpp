@@ -111,8 +111,10 @@ qint32 statusForError(const GError* error, bool storing)
 
 // Runs one exchange with the Secret Service and gives its status: the call's
 // own, or its error's. A daemon that was restarted leaves libsecret's shared
-// connection with a stale session; such a failure is answered by dropping
-// that connection and trying once more on a fresh one.
+// connection with a stale session, or (off the main thread, where libsecret
+// never sees the name change hands) with the old daemon's bus name; such a
+// failure is answered by dropping that connection and trying once more on a
+// fresh one.
 qint32 withService(bool storing, const std::function<qint32(SecretService*, GError**)>& call)
 {
     for (int attempt = 0;; ++attempt) {
@@ -123,7 +125,8 @@ qint32 withService(bool storing, const std::function<qint32(SecretService*, GErr
         const Owned<GError> error(rawError);
         if (error)
             status = statusForError(error.get(), storing);
-        if (!error || status != KeychainStatus::InternalComponent || attempt > 0)
+        const bool stale = status == KeychainStatus::InternalComponent || status == KeychainStatus::NotAvailable;
+        if (!error || !stale || attempt > 0)
             return status;
         secret_service_disconnect();
     }
