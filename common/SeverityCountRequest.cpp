@@ -1,7 +1,6 @@
 #include "common/SeverityCountRequest.h"
 
 #include "common/SeverityCountEndpoint.h"
-#include "platform/NetworkTrust.h"
 
 QUrl SeverityCountURL()
 {
@@ -11,11 +10,6 @@ QUrl SeverityCountURL()
 QList<QSslCertificate> SeverityCountTrustedCertificates()
 {
     return QSslCertificate::fromData(QByteArray(SeverityCountEndpointCertificates), QSsl::Pem);
-}
-
-void trustSeverityCountService()
-{
-    NetworkTrust::addTrustedCertificates(SeverityCountTrustedCertificates());
 }
 
 URLRequest severityCountRequest(const QString& userName, const QString& password, const QUrl& url)

@@ -17,9 +17,6 @@ QUrl SeverityCountURL();
 // (TARVENDESK_SERVICE_CA); empty when it names none.
 QList<QSslCertificate> SeverityCountTrustedCertificates();
 
-// Each program calls this once at start, before its first request.
-void trustSeverityCountService();
-
 // POST with only a form Content-Type; the body is
 // "username=<name>&password=<password>", each value form-encoded from UTF-8.
 URLRequest severityCountRequest(

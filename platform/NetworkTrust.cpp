@@ -1,86 +1,107 @@
 #include "platform/NetworkTrust.h"
 
-#include <QSslConfiguration>
-#include <QThreadPool>
+#include "platform/Logging.h"
 
-#include <future>
+#include <QNetworkReply>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <memory>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
 
 namespace {
 
-// Loading the TLS backend and reading the system's authorities take long
-// enough to hold up a window or a tray item; both run on a worker from the
-// first addition, and the result is joined with the added ones only when the
-// first connection needs the configuration. Touched from the main thread only.
-struct PendingTrust
+QList<QSslCertificate>& addedCertificates()
 {
-    bool pending = false;
-    std::shared_future<QList<QSslCertificate>> base;
-    QList<QSslCertificate> added;
+    static QList<QSslCertificate> added;
+    return added;
+}
+
+template <typename T, void (*Free)(T*)> struct Freeing
+{
+    void operator()(T* object) const { Free(object); }
 };
+using Store = std::unique_ptr<X509_STORE, Freeing<X509_STORE, X509_STORE_free>>;
+using StoreContext = std::unique_ptr<X509_STORE_CTX, Freeing<X509_STORE_CTX, X509_STORE_CTX_free>>;
 
-PendingTrust& pendingTrust()
+void freeStack(STACK_OF(X509) * stack)
 {
-    static PendingTrust trust;
-    return trust;
+    // The certificates stay the QSslCertificates' own.
+    sk_X509_free(stack);
 }
+using Stack = std::unique_ptr<STACK_OF(X509), Freeing<STACK_OF(X509), freeStack>>;
 
-// Where update-ca-certificates keeps every authority of the system in one
-// file: one read instead of one per certificate and link in the folder.
-const char systemBundle[] = "/etc/ssl/certs/ca-certificates.crt";
-
-QList<QSslCertificate> systemCertificates()
+X509* handleOf(const QSslCertificate& certificate)
 {
-    const QList<QSslCertificate> bundle
-        = QSslCertificate::fromPath(QString::fromLatin1(systemBundle), QSsl::Pem);
-    return bundle.isEmpty() ? QSslConfiguration::systemCaCertificates() : bundle;
-}
-
-// Setting authorities turns off Qt's loading of the system's on demand, so
-// the system's are named explicitly, together with those set before.
-std::shared_future<QList<QSslCertificate>> readBaseCertificates()
-{
-    auto promise = std::make_shared<std::promise<QList<QSslCertificate>>>();
-    std::shared_future<QList<QSslCertificate>> result = promise->get_future().share();
-    // The global pool is waited for when the application ends, so a program
-    // that quits before its first request does not leave the worker behind.
-    QThreadPool::globalInstance()->start([promise] {
-        try {
-            const QList<QSslCertificate> base = QSslConfiguration::defaultConfiguration().caCertificates();
-            promise->set_value(base.isEmpty() ? systemCertificates() : base);
-        } catch (...) {
-            promise->set_exception(std::current_exception());
-        }
-    });
-    return result;
+    return static_cast<X509*>(certificate.handle());
 }
 
 } // namespace
 
 void NetworkTrust::addTrustedCertificates(const QList<QSslCertificate>& certificates)
 {
-    if (certificates.isEmpty())
-        return;
-    PendingTrust& trust = pendingTrust();
-    if (!trust.pending) {
-        trust.pending = true;
-        trust.base = readBaseCertificates();
+    QList<QSslCertificate>& added = addedCertificates();
+    for (const QSslCertificate& certificate : certificates) {
+        if (!certificate.isNull() && !added.contains(certificate))
+            added.append(certificate);
     }
-    trust.added.append(certificates);
 }
 
-void NetworkTrust::applyTrustedCertificates()
+bool NetworkTrust::isTrustedByAddedCertificates(
+    const QList<QSslCertificate>& chain, const QString& host)
 {
-    PendingTrust& trust = pendingTrust();
-    if (!trust.pending)
-        return;
-    QList<QSslCertificate> trusted = trust.base.get();
-    for (const QSslCertificate& certificate : std::as_const(trust.added)) {
-        if (!trusted.contains(certificate))
-            trusted.append(certificate);
+    const QList<QSslCertificate>& added = addedCertificates();
+    if (added.isEmpty() || chain.isEmpty() || chain.first().isNull() || host.isEmpty())
+        return false;
+    // The handles are OpenSSL's only under Qt's OpenSSL backend.
+    if (QSslSocket::activeBackend() != QStringLiteral("openssl")) {
+        qCWarning(lcExchange) << "The added authorities need Qt's OpenSSL backend, not"
+                              << QSslSocket::activeBackend();
+        return false;
     }
-    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.setCaCertificates(trusted);
-    QSslConfiguration::setDefaultConfiguration(configuration);
-    trust = PendingTrust();
+    const Store store(X509_STORE_new());
+    const Stack intermediates(sk_X509_new_null());
+    const StoreContext context(X509_STORE_CTX_new());
+    if (!store || !intermediates || !context)
+        return false;
+    for (const QSslCertificate& authority : added)
+        X509_STORE_add_cert(store.get(), handleOf(authority));
+    for (qsizetype i = 1; i < chain.size(); ++i) {
+        if (!chain[i].isNull())
+            sk_X509_push(intermediates.get(), handleOf(chain[i]));
+    }
+    if (X509_STORE_CTX_init(
+            context.get(), store.get(), handleOf(chain.first()), intermediates.get())
+        != 1)
+        return false;
+    X509_VERIFY_PARAM* parameters = X509_STORE_CTX_get0_param(context.get());
+    // An added authority is trusted as it is, as Qt trusts its own list: it
+    // need not be a root.
+    X509_VERIFY_PARAM_set_flags(parameters, X509_V_FLAG_PARTIAL_CHAIN);
+    X509_VERIFY_PARAM_set_purpose(parameters, X509_PURPOSE_SSL_SERVER);
+    const QByteArray name = host.toLatin1();
+    if (X509_VERIFY_PARAM_set1_ip_asc(parameters, name.constData()) != 1
+        && X509_VERIFY_PARAM_set1_host(parameters, name.constData(), 0) != 1)
+        return false;
+    if (X509_verify_cert(context.get()) == 1)
+        return true;
+    qCInfo(lcExchange) << "The server's chain for" << host << "is not an added authority's either:"
+                       << X509_verify_cert_error_string(X509_STORE_CTX_get_error(context.get()));
+    return false;
+}
+
+void NetworkTrust::applyTrustedCertificates(QNetworkReply* reply)
+{
+    if (addedCertificates().isEmpty())
+        return;
+    QObject::connect(
+        reply, &QNetworkReply::sslErrors, reply, [reply](const QList<QSslError>& errors) {
+            // The host as it goes on the wire: an international name in its
+            // ASCII form, as the certificate carries it.
+            const QString host = reply->url().host(QUrl::FullyEncoded);
+            if (isTrustedByAddedCertificates(
+                    reply->sslConfiguration().peerCertificateChain(), host))
+                reply->ignoreSslErrors(errors);
+        });
 }

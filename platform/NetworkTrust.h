@@ -1,22 +1,30 @@
 #pragma once
 
 // Which certificate authorities the suite's TLS connections trust: the
-// system's, plus any given here. Verification itself is never relaxed.
+// system's, which Qt leaves OpenSSL to look up as a chain needs them, and any
+// added here. Setting the added ones as Qt's list would turn that lookup off
+// and cost every program the parsing of the whole system bundle at its start;
+// instead a chain the system's authorities could not verify is verified once
+// more, by OpenSSL, against the added ones alone. Verification is never
+// relaxed. Main thread only.
 
 #include <QList>
 #include <QSslCertificate>
 
+class QNetworkReply;
+
 namespace NetworkTrust {
 
-// Adds to the process's trusted authorities. Call before the first request:
-// Qt reuses an open connection to a host without looking at the TLS settings
-// again, so a later change may not reach a host already talked to. Returns at
-// once; the system's authorities are read in the background.
 void addTrustedCertificates(const QList<QSslCertificate>& certificates);
 
-// Makes the authorities added so far the default TLS configuration, waiting
-// for the system's if they are still being read. Every request is built after
-// this call (URLConnection makes it); main thread only.
-void applyTrustedCertificates();
+// True when the chain (the server's certificate first) leads up to an added
+// authority and is good for a TLS server named host: signatures, dates,
+// purpose and name, as OpenSSL checks them.
+bool isTrustedByAddedCertificates(const QList<QSslCertificate>& chain, const QString& host);
+
+// The reply goes on when its only fault is a chain the added authorities
+// verify for the reply's host; any other fault stays. Call before the
+// reply's first event.
+void applyTrustedCertificates(QNetworkReply* reply);
 
 } // namespace NetworkTrust

@@ -51,8 +51,8 @@ URLConnection::URLConnection(
     , m_request(request)
     , m_delegate(delegate)
 {
-    NetworkTrust::applyTrustedCertificates();
     m_reply = manager.sendCustomRequest(networkRequest(request), request.method, request.body);
+    NetworkTrust::applyTrustedCertificates(m_reply);
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &URLConnection::onMetaDataChanged);
     connect(m_reply, &QNetworkReply::readyRead, this, &URLConnection::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &URLConnection::onFinished);
