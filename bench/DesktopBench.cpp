@@ -338,7 +338,7 @@ bool DesktopBench::baselinePost(double* ms)
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     // As the bare tray trusts it: the service's authority alone.
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setCaCertificates(SeverityCountTrustedCertificates());
+    tls.setCaCertificates(QSslCertificate::fromData(SeverityCountTrustedCertificates(), QSsl::Pem));
     request.setSslConfiguration(tls);
     const double since = now();
     QNetworkReply* reply = m_network.post(request, form.body);

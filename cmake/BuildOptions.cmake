@@ -34,5 +34,9 @@ function(tarvendesk_set_build_options target)
         target_compile_options(${target} PRIVATE -fstack-protector-strong)
         target_link_options(${target} PRIVATE -Wl,-z,relro,-z,now)
     endif()
+    # A program loads only the libraries it calls: the shared core brings
+    # every program's (the notifier's sounds, the keyring), and each one
+    # loaded costs a start its relocations.
+    target_link_options(${target} PRIVATE -Wl,--as-needed)
     set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
 endfunction()

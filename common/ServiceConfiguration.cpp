@@ -61,10 +61,8 @@ ServiceConfiguration readServiceConfiguration(const QStringList& configFolders)
             const QString ca = QFileInfo(path).dir().filePath(
                 textOf(settings.value(QStringLiteral("CA"))).trimmed());
             QFile file(ca);
-            const QList<QSslCertificate> certificates = file.open(QIODevice::ReadOnly)
-                ? QSslCertificate::fromData(file.readAll(), QSsl::Pem)
-                : QList<QSslCertificate>();
-            if (!certificates.isEmpty()) {
+            const QByteArray certificates = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+            if (certificates.contains("-----BEGIN CERTIFICATE-----")) {
                 configuration.certificates = certificates;
                 caSet = true;
             } else {

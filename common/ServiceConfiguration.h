@@ -7,16 +7,17 @@
 //   URL=https://documents.example.org/ex-libs/get-severity-count
 //   CA=/etc/ssl/private-ca.pem
 
-#include <QList>
-#include <QSslCertificate>
+#include <QByteArray>
 #include <QStringList>
 #include <QUrl>
 
 struct ServiceConfiguration
 {
     QUrl url;
-    // Trusted for the service besides the system's authorities.
-    QList<QSslCertificate> certificates;
+    // The PEM text of the authorities trusted for the service besides the
+    // system's. Kept as text: reading a certificate loads the TLS backend,
+    // which no program needs before its first request.
+    QByteArray certificates;
 };
 
 // tarvenDESK/tarvenDESK.conf in each folder, the first folder first: a key

@@ -7,9 +7,9 @@ QUrl SeverityCountURL()
     return QUrl(QString::fromLatin1(SeverityCountEndpointURL), QUrl::StrictMode);
 }
 
-QList<QSslCertificate> SeverityCountTrustedCertificates()
+QByteArray SeverityCountTrustedCertificates()
 {
-    return QSslCertificate::fromData(QByteArray(SeverityCountEndpointCertificates), QSsl::Pem);
+    return QByteArray(SeverityCountEndpointCertificates);
 }
 
 URLRequest severityCountRequest(const QString& userName, const QString& password, const QUrl& url)

@@ -6,16 +6,14 @@
 #include "platform/URLConnection.h"
 
 #include <QByteArray>
-#include <QList>
-#include <QSslCertificate>
 #include <QString>
 #include <QUrl>
 
 QUrl SeverityCountURL();
 
-// The certificates this build trusts for the service besides the system's
-// (TARVENDESK_SERVICE_CA); empty when it names none.
-QList<QSslCertificate> SeverityCountTrustedCertificates();
+// The PEM text of the certificates this build trusts for the service besides
+// the system's (TARVENDESK_SERVICE_CA); empty when it names none.
+QByteArray SeverityCountTrustedCertificates();
 
 // POST with only a form Content-Type; the body is
 // "username=<name>&password=<password>", each value form-encoded from UTF-8.

@@ -12,10 +12,37 @@
 
 namespace {
 
-QList<QSslCertificate>& addedCertificates()
+struct AddedCertificates
 {
-    static QList<QSslCertificate> added;
+    QList<QSslCertificate> certificates;
+    QList<QByteArray> unread;
+};
+
+AddedCertificates& added()
+{
+    static AddedCertificates added;
     return added;
+}
+
+void add(QList<QSslCertificate>& list, const QList<QSslCertificate>& certificates)
+{
+    for (const QSslCertificate& certificate : certificates) {
+        if (!certificate.isNull() && !list.contains(certificate))
+            list.append(certificate);
+    }
+}
+
+const QList<QSslCertificate>& addedCertificates()
+{
+    AddedCertificates& trust = added();
+    for (const QByteArray& pem : std::as_const(trust.unread)) {
+        const QList<QSslCertificate> certificates = QSslCertificate::fromData(pem, QSsl::Pem);
+        if (certificates.isEmpty())
+            qCWarning(lcExchange) << "An added authority's text holds no PEM certificate; ignored";
+        add(trust.certificates, certificates);
+    }
+    trust.unread.clear();
+    return trust.certificates;
 }
 
 template <typename T, void (*Free)(T*)> struct Freeing
@@ -41,18 +68,20 @@ X509* handleOf(const QSslCertificate& certificate)
 
 void NetworkTrust::addTrustedCertificates(const QList<QSslCertificate>& certificates)
 {
-    QList<QSslCertificate>& added = addedCertificates();
-    for (const QSslCertificate& certificate : certificates) {
-        if (!certificate.isNull() && !added.contains(certificate))
-            added.append(certificate);
-    }
+    add(added().certificates, certificates);
+}
+
+void NetworkTrust::addTrustedCertificates(const QByteArray& pem)
+{
+    if (!pem.isEmpty())
+        added().unread.append(pem);
 }
 
 bool NetworkTrust::isTrustedByAddedCertificates(
     const QList<QSslCertificate>& chain, const QString& host)
 {
-    const QList<QSslCertificate>& added = addedCertificates();
-    if (added.isEmpty() || chain.isEmpty() || chain.first().isNull() || host.isEmpty())
+    const QList<QSslCertificate>& authorities = addedCertificates();
+    if (authorities.isEmpty() || chain.isEmpty() || chain.first().isNull() || host.isEmpty())
         return false;
     // The handles are OpenSSL's only under Qt's OpenSSL backend.
     if (QSslSocket::activeBackend() != QStringLiteral("openssl")) {
@@ -65,7 +94,7 @@ bool NetworkTrust::isTrustedByAddedCertificates(
     const StoreContext context(X509_STORE_CTX_new());
     if (!store || !intermediates || !context)
         return false;
-    for (const QSslCertificate& authority : added)
+    for (const QSslCertificate& authority : authorities)
         X509_STORE_add_cert(store.get(), handleOf(authority));
     for (qsizetype i = 1; i < chain.size(); ++i) {
         if (!chain[i].isNull())
@@ -93,7 +122,7 @@ bool NetworkTrust::isTrustedByAddedCertificates(
 
 void NetworkTrust::applyTrustedCertificates(QNetworkReply* reply)
 {
-    if (addedCertificates().isEmpty())
+    if (added().certificates.isEmpty() && added().unread.isEmpty())
         return;
     QObject::connect(
         reply, &QNetworkReply::sslErrors, reply, [reply](const QList<QSslError>& errors) {

@@ -16,6 +16,10 @@ class QNetworkReply;
 namespace NetworkTrust {
 
 void addTrustedCertificates(const QList<QSslCertificate>& certificates);
+// The same from PEM text, read only when a chain first needs the added ones:
+// reading a certificate loads the TLS backend, which would hold up a start.
+// Text that holds no certificate is logged then.
+void addTrustedCertificates(const QByteArray& pem);
 
 // True when the chain (the server's certificate first) leads up to an added
 // authority and is good for a TLS server named host: signatures, dates,

@@ -148,3 +148,6 @@ void StatusItem::onTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
     if (reason == QSystemTrayIcon::Trigger && m_menu)
         m_menu->popup(QCursor::pos());
 }
+
+// Its own meta-object code, so that only a program with a tray item links it.
+#include "moc_StatusItem.cpp"

@@ -209,3 +209,7 @@ void UserNotificationCenter::playEventSound(const QString& eventId, const QStrin
         CA_PROP_EVENT_DESCRIPTION, description.toUtf8().constData(), nullptr);
     emit didPlayEventSound(eventId);
 }
+
+// Its own meta-object code, so that a program that never notifies does not
+// load the notification and sound libraries with the rest of the core.
+#include "moc_UserNotificationCenter.cpp"
