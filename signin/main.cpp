@@ -17,10 +17,11 @@ int main(int argc, char** argv)
         QStringLiteral("tarvenDESK"),
         QCoreApplication::translate("main",
             "Signs you in to the document service and sets how often the notifier checks.") };
-    identity.readsKeyringAtStart = true;
+    // The keyring's connection is not made beside the window: its key
+    // exchange would compete with the window for the processor, and the
+    // window shows a neutral view until the record has been read anyway.
     return applicationMain(argc, argv, identity, [](InterfaceObjects& interface) {
-        // Shown first: the display maps it while the rest is built, and it is
-        // first drawn once the delegate has chosen its view.
+        // Shown first: the display maps it while the rest is built.
         SignInWindow* window = interface.keep(std::make_unique<SignInWindow>());
         window->show();
         const ServiceConfiguration service = readServiceConfiguration();
