@@ -10,6 +10,7 @@
 #include <memory>
 
 class QAction;
+class QIcon;
 class QMenu;
 class StatusItem;
 
@@ -43,6 +44,8 @@ signals:
     void signOutMenuItemClicked(QObject* sender);
 
 private:
+    static QIcon statusImage();
+
     std::unique_ptr<QMenu> m_menu;
     QPointer<QAction> m_signOutMenuItem;
     std::unique_ptr<StatusItem> m_statusItem;
