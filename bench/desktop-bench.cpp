@@ -16,7 +16,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
     QCommandLineParser parser;
-    const QCommandLineOption runs(QStringLiteral("runs"), QStringLiteral("start-ups of each program"), QStringLiteral("N"), QStringLiteral("15"));
+    const QCommandLineOption runs(QStringLiteral("runs"), QStringLiteral("start-ups of each program"), QStringLiteral("N"), QStringLiteral("41"));
     const QCommandLineOption checks(QStringLiteral("checks"), QStringLiteral("checks of the notifier"), QStringLiteral("N"), QStringLiteral("1000"));
     const QCommandLineOption idleSeconds(QStringLiteral("idle-seconds"), QStringLiteral("length of one idle window"), QStringLiteral("S"), QStringLiteral("60"));
     const QCommandLineOption idleWindows(QStringLiteral("idle-windows"), QStringLiteral("idle windows in a row"), QStringLiteral("N"), QStringLiteral("3"));
