@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -253,20 +254,40 @@ private slots:
             && alerts.alerts().front().informativeText == why);
     }
 
+    void theServiceComesFromTheFirstUsableConfiguration_data()
+    {
+        QTest::addColumn<QString>("ca");
+        QTest::addColumn<int>("padding");
+        QTest::newRow("no such file") << "/nonexistent.pem" << 0;
+        QTest::newRow("a device") << "/dev/zero" << 0;
+        QTest::newRow("a FIFO") << "fifo" << 0;
+        QTest::newRow("a folder") << "." << 0;
+        QTest::newRow("a certificate over 1 MiB") << "large.pem" << 0;
+        QTest::newRow("a settings file over 1 MiB") << "ca.pem" << 1024 * 1024;
+    }
+
     // A file or CA that cannot be used is passed over for the next, or the build's.
     void theServiceComesFromTheFirstUsableConfiguration()
     {
+        QFETCH(QString, ca);
+        QFETCH(int, padding);
         QTemporaryDir folders;
-        const QString pem = QStringLiteral(TARVENDESK_BIN_DIR "/../pki/cert.pem");
-        QVERIFY(writeFile(folders.filePath("user/tarvenDESK/tarvenDESK.conf"),
-                    "[Service]\nURL=http://a.org/x\nCA=/nonexistent.pem\n")
+        const QString pki = QStringLiteral(TARVENDESK_BIN_DIR "/../pki/");
+        const QString user = folders.filePath("user/tarvenDESK/");
+        QVERIFY(writeFile(user + "tarvenDESK.conf",
+                    "[Service]\nURL=http://a.org/x\nCA=" + ca.toUtf8() + "\n#"
+                        + QByteArray(padding, '#') + "\n")
             && writeFile(folders.filePath("system/tarvenDESK/tarvenDESK.conf"),
                 "[Service]\nURL=https://a.org/x\nCA=cert.pem\n")
-            && QFile::copy(pem, folders.filePath("system/tarvenDESK/cert.pem")));
+            && QFile::copy(pki + "cert.pem", folders.filePath("system/tarvenDESK/cert.pem"))
+            && QFile::copy(pki + "ca.pem", user + "ca.pem")
+            && QFile::copy(pki + "ca.pem", user + "large.pem")
+            && QFile::resize(user + "large.pem", 1024 * 1024 + 1)
+            && ::mkfifo(QFile::encodeName(user + "fifo").constData(), 0600) == 0);
         const ServiceConfiguration configuration
             = readServiceConfiguration({ folders.filePath("user"), folders.filePath("system") });
         QCOMPARE(configuration.url, QUrl("https://a.org/x"));
-        QFile certificate(pem);
+        QFile certificate(pki + "cert.pem");
         QVERIFY(certificate.open(QIODevice::ReadOnly));
         QCOMPARE(configuration.certificates, certificate.readAll());
         QCOMPARE(readServiceConfiguration({ folders.filePath("none") }).url, SeverityCountURL());
