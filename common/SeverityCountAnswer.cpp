@@ -1,5 +1,7 @@
 #include "common/SeverityCountAnswer.h"
 
+#include "common/ShownText.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -53,7 +55,8 @@ QString SeverityCount::textForm(const QJsonValue& value)
 QString SeverityCount::notificationText(const ExchangeOutcome& outcome)
 {
     // Concatenated, not QString::arg: a count's text may itself hold "%1".
-    return QStringLiteral("Expiring : ") + textForm(outcome.expiring)
-        + QStringLiteral(", Critical :") + textForm(outcome.critical)
-        + QStringLiteral(", Expired : ") + textForm(outcome.expired);
+    const auto count
+        = [](const QJsonValue& value) { return shownText(textForm(value), ShownCountLength); };
+    return QStringLiteral("Expiring : ") + count(outcome.expiring) + QStringLiteral(", Critical :")
+        + count(outcome.critical) + QStringLiteral(", Expired : ") + count(outcome.expired);
 }

@@ -37,7 +37,8 @@ ExchangeOutcome classify(const QByteArray& answer, int statusCode);
 // true and false, arrays and objects as compact JSON.
 QString textForm(const QJsonValue& value);
 
-// "Expiring : <expiring>, Critical :<critical>, Expired : <expired>"
+// "Expiring : <expiring>, Critical :<critical>, Expired : <expired>", each
+// count as shownText shows it.
 QString notificationText(const ExchangeOutcome& outcome);
 
 } // namespace SeverityCount

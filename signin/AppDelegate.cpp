@@ -3,6 +3,7 @@
 #include "common/KeychainStore.h"
 #include "common/ProcessHelpers.h"
 #include "common/SeverityCountRequest.h"
+#include "common/ShownText.h"
 #include "platform/Alert.h"
 #include "platform/AlertPresenter.h"
 #include "platform/Application.h"
@@ -358,8 +359,8 @@ void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
         storeAcceptedSignIn(sent);
         break;
     case ExchangeOutcome::Kind::Refused:
-        m_alertPresenter.runModal(Alert::alertWithError(
-            Error::errorWithDomain(SeverityCount::textForm(outcome.message), 0)));
+        m_alertPresenter.runModal(Alert::alertWithError(Error::errorWithDomain(
+            shownText(SeverityCount::textForm(outcome.message), ShownMessageLength), 0)));
         m_window.emptyTextFields();
         break;
     case ExchangeOutcome::Kind::Unreadable:

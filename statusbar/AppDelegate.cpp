@@ -3,6 +3,7 @@
 #include "common/KeychainStore.h"
 #include "common/ProcessHelpers.h"
 #include "common/SeverityCountRequest.h"
+#include "common/ShownText.h"
 #include "platform/Alert.h"
 #include "platform/AlertPresenter.h"
 #include "platform/NetworkReachability.h"
@@ -341,7 +342,8 @@ void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
         showNotification(SeverityCount::notificationText(outcome), countOf(outcome.expired) > 0);
         break;
     case ExchangeOutcome::Kind::Refused:
-        runAlert(alertWithText(SeverityCount::textForm(outcome.message)));
+        runAlert(
+            alertWithText(shownText(SeverityCount::textForm(outcome.message), ShownMessageLength)));
         break;
     case ExchangeOutcome::Kind::Unreadable:
         break;

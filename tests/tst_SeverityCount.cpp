@@ -4,6 +4,7 @@
 
 #include "common/SeverityCountExchange.h"
 #include "common/SeverityCountRequest.h"
+#include "common/ShownText.h"
 #include "platform/NetworkTrust.h"
 #include "support/RawTlsServer.h"
 
@@ -17,8 +18,9 @@ QString summary(const ExchangeOutcome& outcome)
 {
     using Kind = ExchangeOutcome::Kind;
     return outcome.kind == Kind::Counts ? "counts: " + SeverityCount::notificationText(outcome)
-        : outcome.kind == Kind::Refused ? "refused: " + SeverityCount::textForm(outcome.message)
-                                        : QStringLiteral("unreadable");
+        : outcome.kind == Kind::Refused
+        ? "refused: " + shownText(SeverityCount::textForm(outcome.message), ShownMessageLength)
+        : QStringLiteral("unreadable");
 }
 
 // Ends requests as each program's AppDelegate does, and records how each ended.
@@ -79,7 +81,7 @@ private slots:
 
     void answersAreClassified()
     {
-        const std::tuple<const char*, int, const char*> rows[] = {
+        const std::tuple<QByteArray, int, QString> rows[] = {
             { " \n{\"expiring\":2.0,\"critical\":1e20}\r\n", 204,
                 "counts: Expiring : 2, Critical :100000000000000000000, Expired : (null)" },
             { R"({"expiring":"%1%3","critical":[1, "%2"],"expired":true})", 200,
@@ -88,9 +90,18 @@ private slots:
             { R"({"message":null})", 503, "refused: <null>" },
             { R"({"expiring":1})", 404, "unreadable" },
             { R"([{"expiring":1}])", 200, "unreadable" },
+            // Shown without what would reorder, cut or flood the text around them.
+            { "{\"expiring\":\"\\u202e12\",\"critical\":\"1\\u00002\",\"expired\":"
+              "\"\\u05e9\\u05dc\\u05d5\\u05dd\"}",
+                200, "counts: Expiring : 12, Critical :12, Expired : \u2068שלום\u2069" },
+            { "{\"expiring\":\"" + QByteArray(1000000, '7') + "\"}", 200,
+                "counts: Expiring : " + QString(31, u'7')
+                    + "…, Critical :(null), Expired : (null)" },
+            { "{\"message\":\"Invalid\\nuser " + QByteArray(300000, 'x') + "\"}", 401,
+                "refused: Invalid user " + QString(486, u'x') + "…" },
         };
         for (const auto& [answer, status, outcome] : rows)
-            QCOMPARE(summary(SeverityCount::classify(answer, status)), QString::fromUtf8(outcome));
+            QCOMPARE(summary(SeverityCount::classify(answer, status)), outcome);
     }
 
     void eachRequestHasABufferOfItsOwnThatEachResponseRestartsAndTheCapEnds()
