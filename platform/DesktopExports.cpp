@@ -1,7 +1,6 @@
 #include "platform/DesktopExports.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
@@ -11,7 +10,23 @@
 
 namespace {
 
-const char* const ExportedFolders[] = { "applications", "dbus-1/services", "icons" };
+// The suite's own names, the only ones linked, whatever else a bundle holds:
+// a file of another name, such as another program's bus service, would be
+// run for every user of the machine.
+const char* const ExportedFiles[] = {
+    "applications/org.tarvendesk.TarvenDESK.desktop",
+    "applications/org.tarvendesk.tarvenDESKStatusBar.desktop",
+    // The checker's entry, by which the notifier is started as
+    // "TarvenDeskChecker.app".
+    "applications/org.tarvendesk.TarvenDeskChecker.desktop",
+    "dbus-1/services/org.tarvendesk.TarvenDESK.service",
+    "dbus-1/services/org.tarvendesk.tarvenDESKStatusBar.service",
+    "icons/hicolor/128x128/apps/org.tarvendesk.TarvenDESK.png",
+    "icons/hicolor/128x128/apps/org.tarvendesk.tarvenDESKStatusBar.png",
+    "icons/hicolor/scalable/apps/org.tarvendesk.TarvenDESK.svg",
+    "icons/hicolor/scalable/apps/org.tarvendesk.tarvenDESKStatusBar.svg",
+    "icons/hicolor/symbolic/apps/tarvendesk-status-symbolic.svg",
+};
 
 QString quoted(const QString& text)
 {
@@ -36,6 +51,20 @@ bool makeFolders(const QString& base, const QString& relative)
     return true;
 }
 
+// Only nothing, or a link into the bundle left by an earlier installation,
+// may be replaced: a file of another vendor's under the same name is theirs.
+bool mayReplace(const QString& link, const QString& bundle)
+{
+    struct stat info = {};
+    if (::lstat(QFile::encodeName(link).constData(), &info) != 0)
+        return errno == ENOENT;
+    if (S_ISLNK(info.st_mode)
+        && QDir::cleanPath(QFile::symLinkTarget(link)).startsWith(bundle + u'/'))
+        return true;
+    errno = EEXIST;
+    return false;
+}
+
 bool linkFile(const QString& target, const QString& link)
 {
     const QByteArray staged
@@ -58,25 +87,31 @@ namespace DesktopExports {
 
 bool exportBundle(const QString& bundlePath, const QString& dataFolder, Error* error)
 {
-    const QString share = QDir::cleanPath(bundlePath) + QStringLiteral("/share");
+    const QString bundle = QDir::cleanPath(bundlePath);
+    const QString share = bundle + QStringLiteral("/share");
     const QString data = QDir::cleanPath(dataFolder);
-    for (const char* folder : ExportedFolders) {
-        QDirIterator files(share + u'/' + QLatin1String(folder), QDir::Files | QDir::System,
-            QDirIterator::Subdirectories);
-        while (files.hasNext()) {
-            const QString file = files.next();
-            const QString relative = file.mid(share.size() + 1);
-            const QString link = data + u'/' + relative;
-            errno = 0;
-            if (makeFolders(data, QFileInfo(relative).path()) && linkFile(file, link))
-                continue;
-            const int code = errno;
-            return reportError(error,
-                errorWithDescription(ErrorDomain, code,
-                    QStringLiteral("The bundle’s %1 couldn’t be linked into %2: %3.")
-                        .arg(quoted(relative), quoted(data),
-                            QString::fromLocal8Bit(std::strerror(code)))));
-        }
+    for (const char* name : ExportedFiles) {
+        const QString relative = QLatin1String(name);
+        const QString file = share + u'/' + relative;
+        struct stat info = {};
+        // A bundle built without a program has none of its files.
+        if (::lstat(QFile::encodeName(file).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+            continue;
+        const QString link = data + u'/' + relative;
+        errno = 0;
+        if (makeFolders(data, QFileInfo(relative).path()) && mayReplace(link, bundle)
+            && linkFile(file, link))
+            continue;
+        const int code = errno;
+        return reportError(error,
+            errorWithDescription(ErrorDomain, code,
+                code == EEXIST
+                    ? QStringLiteral("The bundle’s %1 couldn’t be linked into %2: another "
+                                     "file of that name is in the way.")
+                          .arg(quoted(relative), quoted(data))
+                    : QStringLiteral("The bundle’s %1 couldn’t be linked into %2: %3.")
+                          .arg(quoted(relative), quoted(data),
+                              QString::fromLocal8Bit(std::strerror(code)))));
     }
     return true;
 }

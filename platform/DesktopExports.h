@@ -20,10 +20,11 @@ inline const QString ErrorDomain = QStringLiteral("DesktopExportsErrorDomain");
 // distribution's.
 inline const QString SystemDataFolder = QStringLiteral("/usr/local/share");
 
-// Links each file under the bundle's share/applications, share/dbus-1/services
-// and share/icons to the same place under dataFolder, making the folders on
-// the way and replacing an entry of that name there in one step. False with
-// the error set when one can't be linked; those linked before stay.
+// Links each of the suite's own menu entries, bus services and icons the
+// bundle holds under share/ to the same place under dataFolder, making the
+// folders on the way and replacing an earlier link into the bundle in one
+// step; anything else of that name there is left, and is a failure. False
+// with the error set when one can't be linked; those linked before stay.
 bool exportBundle(const QString& bundlePath, const QString& dataFolder, Error* error);
 
 } // namespace DesktopExports

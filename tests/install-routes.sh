@@ -3,7 +3,8 @@
 # each in a throwaway root: cmake --install to /usr and to /usr/local, the
 # Debian package (dpkg-deb -x), and the installer's privileged copy tool
 # (installed with the component "installer") run with /opt, /etc/xdg/autostart
-# and /usr/local/share bound to the root's folders. Then it looks at each root
+# and /usr/local/share bound to the root's folders, and then on bundles an
+# attacker has changed (--copy-row). Then it looks at each root
 # the way a desktop does at the next login, with XDG_CONFIG_DIRS and
 # XDG_DATA_DIRS pointing into it, on a private session bus: it starts what
 # the autostart entries name and sees the notifier take its bus name, finds
@@ -67,6 +68,41 @@ case "${1:-}" in
     done
     exit $((failures > 0))
     ;;
+--copy-row)
+    # install-routes.sh --copy-row ROW STAGE: in a mount namespace, over empty
+    # system folders, the copy tool of a staged installer component whose
+    # bundle the row has changed, and what must hold after.
+    route="installer: $2" stage=$3
+    tool=$stage/usr/local/bin/tarvendesk-duplicate
+    bundle=$stage/usr/local/share/tarvendesk/installer/tarvenDESK.app
+    app=/opt/tarvenDESK.app share=/usr/local/share
+    for folder in /opt /etc/xdg/autostart /usr/local/share; do mount -t tmpfs tmpfs "$folder"; done
+    copy() { "$tool" "$bundle" /opt >/dev/null 2>"$stage/said"; }
+    refused() {
+        ! copy || fail "the copy tool copied"
+        grep -qF "$1" "$stage/said" || fail "the tool said '$(cat "$stage/said")', not '$1'"
+        [ ! -e "$app" ] || [ "$2" = linked ] || fail "a copy was made"
+    }
+    case "$2" in
+    "planted names")
+        touch "$bundle/share/dbus-1/services/org.freedesktop.Notifications.service" \
+            "$bundle/share/applications/other.desktop"
+        # The second run replaces the first's links.
+        copy && copy || fail "the copy tool failed: $(cat "$stage/said")"
+        [ ! -e "$share/dbus-1/services/org.freedesktop.Notifications.service" ] \
+            && [ ! -e "$share/applications/other.desktop" ] || fail "a name not the suite's was linked"
+        service=dbus-1/services/org.tarvendesk.TarvenDESK.service
+        [ "$(readlink "$share/$service")" = "$app/share/$service" ] || fail "the suite's service was not linked"
+        ;;
+    "another vendor's entry")
+        mkdir -p "$share/applications"
+        echo vendor >"$share/applications/org.tarvendesk.TarvenDESK.desktop"
+        refused "in the way" linked
+        [ "$(cat "$share/applications/org.tarvendesk.TarvenDESK.desktop")" = vendor ] || fail "it was replaced"
+        ;;
+    esac
+    exit $((failures > 0))
+    ;;
 --namespace)
     # install-routes.sh --namespace ROUTE ROOT PREFIX: in a mount namespace.
     route=$2 root=$3 prefix=$4
@@ -110,6 +146,10 @@ for route in /usr /usr/local deb installer; do
             && "$2" "$3"/org.tarvendesk.TarvenDeskChecker.desktop /etc/xdg/autostart \
             && "$2" "$3"/tarvenDESK.app /opt' sh "$root" "$stage$tool" "$data" >/dev/null \
             || fail "the copy tool failed"
+        for row in "planted names" "another vendor's entry"; do
+            rm -rf "$scratch/row" && cp -a "$stage" "$scratch/row"
+            unshare -m "$0" --copy-row "$row" "$scratch/row" || failures=$((failures + 1))
+        done
         ;;
     *) DESTDIR="$root" cmake --install "$build" --prefix "$prefix" >/dev/null ;;
     esac
