@@ -6,7 +6,9 @@
 // trusts nothing it is given: ITEM must be the checker's autostart entry or
 // the suite's bundle, by name, in the installer data folder that was
 // installed with this tool, and FOLDER the one system folder of that item.
-// The bundle's menu entries, services and icons are then linked into the
+// As root it copies only from a data folder that root alone may change, and
+// the copy is root's alone, whatever modes the item had. The suite's own
+// menu entries, services and icons in the bundle are then linked into the
 // system data folder, in the same run: one authorisation for the whole.
 // Prints the copy's path; on failure the reason on standard error, with
 // status 1, or status 2 for arguments it refuses.
@@ -20,6 +22,7 @@
 #include <QList>
 #include <algorithm>
 #include <cstdio>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -65,7 +68,8 @@ int main(int argc, char** argv)
         return refuse(QStringLiteral("“%1” goes into “%2” only.").arg(name, known->second));
 
     Error error;
-    const QString copy = FileDuplication::duplicateItem(item, folder, &error);
+    const QString copy = FileDuplication::duplicateItem(item, folder, &error,
+        ::geteuid() == 0 ? FileDuplication::Copy::ForAllUsers : FileDuplication::Copy::AsItIs);
     if (copy.isNull()
         || (name == QLatin1String("tarvenDESK.app")
             && !DesktopExports::exportBundle(copy, DesktopExports::SystemDataFolder, &error))) {

@@ -52,6 +52,27 @@ private:
 };
 
 constexpr mode_t PermissionBits = 07777 & ~mode_t(S_ISUID | S_ISGID);
+// What a copy for all users keeps: nobody but its owner, root, may change it.
+constexpr mode_t ForAllUsersBits = PermissionBits & ~mode_t(S_IWGRP | S_IWOTH | S_ISVTX);
+
+// A source entry that could have been changed by someone other than root;
+// its reason is worded apart from the errno values.
+constexpr int NotRootsAlone = -1;
+
+using FileDuplication::Copy;
+
+bool isRootsAlone(const struct stat& info)
+{
+    return info.st_uid == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// The copy's owner and permissions, from the item's.
+bool setMode(int fd, const struct stat& source, Copy copy)
+{
+    if (copy == Copy::AsItIs)
+        return ::fchmod(fd, source.st_mode & PermissionBits) == 0;
+    return ::fchown(fd, 0, 0) == 0 && ::fchmod(fd, source.st_mode & ForAllUsersBits) == 0;
+}
 
 void keepTimes(int fd, const struct stat& source)
 {
@@ -60,7 +81,7 @@ void keepTimes(int fd, const struct stat& source)
 }
 
 Failure copyFile(int sourceDir, const char* sourceName, int targetDir, const char* targetName,
-    const struct stat& info)
+    const struct stat& info, Copy copy)
 {
     // Non-blocking, and checked once open: what was a file a moment ago may
     // be a FIFO now, and reading one would wait for a writer for good.
@@ -73,6 +94,8 @@ Failure copyFile(int sourceDir, const char* sourceName, int targetDir, const cha
         return CopyError { sourceName, errno };
     if (!S_ISREG(opened.st_mode))
         return CopyError { sourceName, ENOTSUP };
+    if (copy == Copy::ForAllUsers && opened.st_uid != 0)
+        return CopyError { sourceName, NotRootsAlone };
     FileDescriptor target(::openat(
         targetDir, targetName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!target.isValid())
@@ -95,21 +118,25 @@ Failure copyFile(int sourceDir, const char* sourceName, int targetDir, const cha
             written += put;
         }
     }
-    if (::fchmod(target.get(), info.st_mode & PermissionBits) != 0)
+    if (!setMode(target.get(), info, copy))
         return CopyError { targetName, errno };
     keepTimes(target.get(), info);
     return {};
 }
 
-Failure copyEntry(int sourceDir, const char* sourceName, int targetDir, const char* targetName);
+Failure copyEntry(
+    int sourceDir, const char* sourceName, int targetDir, const char* targetName, Copy copy);
 
 Failure copyFolder(int sourceDir, const char* sourceName, int targetDir, const char* targetName,
-    const struct stat& info)
+    const struct stat& info, Copy copy)
 {
     FileDescriptor source(::openat(
         sourceDir, sourceName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!source.isValid())
         return CopyError { sourceName, errno };
+    struct stat opened = {};
+    if (copy == Copy::ForAllUsers && (::fstat(source.get(), &opened) != 0 || opened.st_uid != 0))
+        return CopyError { sourceName, NotRootsAlone };
     if (::mkdirat(targetDir, targetName, 0700) != 0)
         return CopyError { targetName, errno };
     FileDescriptor target(
@@ -130,27 +157,32 @@ Failure copyFolder(int sourceDir, const char* sourceName, int targetDir, const c
     while (const dirent* entry = ::readdir(entries.get())) {
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
             continue;
-        if (Failure failure = copyEntry(source.get(), entry->d_name, target.get(), entry->d_name))
+        if (Failure failure
+            = copyEntry(source.get(), entry->d_name, target.get(), entry->d_name, copy))
             return failure;
     }
     // Last, so that a folder without write permission can still be filled.
-    if (::fchmod(target.get(), info.st_mode & PermissionBits) != 0)
+    if (!setMode(target.get(), info, copy))
         return CopyError { targetName, errno };
     keepTimes(target.get(), info);
     return {};
 }
 
-Failure copyEntry(int sourceDir, const char* sourceName, int targetDir, const char* targetName)
+Failure copyEntry(
+    int sourceDir, const char* sourceName, int targetDir, const char* targetName, Copy copy)
 {
     struct stat info = {};
     if (::fstatat(sourceDir, sourceName, &info, AT_SYMLINK_NOFOLLOW) != 0)
         return CopyError { sourceName, errno };
+    // Whatever a user has made is theirs, wherever they could put it.
+    if (copy == Copy::ForAllUsers && info.st_uid != 0)
+        return CopyError { sourceName, NotRootsAlone };
     // Files and folders only: a link could lead the copy anywhere, and a
     // device or FIFO is nothing to install.
     if (S_ISREG(info.st_mode))
-        return copyFile(sourceDir, sourceName, targetDir, targetName, info);
+        return copyFile(sourceDir, sourceName, targetDir, targetName, info, copy);
     if (S_ISDIR(info.st_mode))
-        return copyFolder(sourceDir, sourceName, targetDir, targetName, info);
+        return copyFolder(sourceDir, sourceName, targetDir, targetName, info, copy);
     return CopyError { sourceName, ENOTSUP };
 }
 
@@ -211,7 +243,7 @@ QString quoted(const QString& text)
 
 namespace FileDuplication {
 
-QString duplicateItem(const QString& itemPath, const QString& folderPath, Error* error)
+QString duplicateItem(const QString& itemPath, const QString& folderPath, Error* error, Copy copy)
 {
     const QString item = QFileInfo(QDir::cleanPath(itemPath)).absoluteFilePath();
     const QString folder = QDir::cleanPath(folderPath);
@@ -242,6 +274,17 @@ QString duplicateItem(const QString& itemPath, const QString& folderPath, Error*
                         ? QStringLiteral("its path goes through a symbolic link")
                         : QString::fromLocal8Bit(std::strerror(sourceDirError))));
 
+    // The item's folder and the item are checked as they were opened, so that
+    // a folder swapped in after the check is never the one read.
+    struct stat sourceDirInfo = {};
+    if (copy == Copy::ForAllUsers
+        && (::fstat(sourceDir.get(), &sourceDirInfo) != 0 || !isRootsAlone(sourceDirInfo)
+            || !isRootsAlone(info)))
+        return fail(error, EPERM,
+            QStringLiteral("The item %1 isn’t copied for all users: it and its folder must "
+                           "belong to root and be writable by root alone.")
+                .arg(quoted(itemPath)));
+
     const QString copyPath = QDir(folder).filePath(name);
     if (S_ISDIR(info.st_mode)) {
         const QString canonicalItem = QFileInfo(item).canonicalFilePath();
@@ -264,9 +307,9 @@ QString duplicateItem(const QString& itemPath, const QString& folderPath, Error*
     const QByteArray stagingName = stagingTemplate.mid(stagingTemplate.lastIndexOf('/') + 1);
     FileDescriptor staging(::openat(
         target.get(), stagingName.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    Failure failure = staging.isValid()
-        ? copyEntry(sourceDir.get(), sourceName.constData(), staging.get(), targetName.constData())
-        : CopyError { stagingName.toStdString(), errno };
+    Failure failure = staging.isValid() ? copyEntry(sourceDir.get(), sourceName.constData(),
+                          staging.get(), targetName.constData(), copy)
+                                        : CopyError { stagingName.toStdString(), errno };
     // An earlier copy is swapped out in one step, so that the folder always
     // holds one whole copy; the old one goes with the staging folder.
     if (!failure
@@ -282,10 +325,10 @@ QString duplicateItem(const QString& itemPath, const QString& folderPath, Error*
     if (failure) {
         const int code = failure->error;
         const std::string& failedPath = failure->path;
-        const QString reason = code == ENOTSUP
-            ? QStringLiteral("it is neither a file nor a folder")
-            : QString::fromLocal8Bit(std::strerror(code));
-        return fail(error, code,
+        const QString reason = code == ENOTSUP ? QStringLiteral("it is neither a file nor a folder")
+            : code == NotRootsAlone            ? QStringLiteral("what it holds must belong to root")
+                                               : QString::fromLocal8Bit(std::strerror(code));
+        return fail(error, code == NotRootsAlone ? EPERM : code,
             failedPath.empty()
                 ? QStringLiteral("The item %1 couldn’t be copied: %2.")
                       .arg(quoted(itemPath), reason)

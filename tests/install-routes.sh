@@ -100,6 +100,16 @@ case "${1:-}" in
         refused "in the way" linked
         [ "$(cat "$share/applications/org.tarvendesk.TarvenDESK.desktop")" = vendor ] || fail "it was replaced"
         ;;
+    "modes anyone may write")
+        chmod 0666 "$bundle/bin/TarvenDESK"
+        chmod 1777 "$bundle/share/dbus-1/services"
+        copy || fail "the copy tool failed: $(cat "$stage/said")"
+        modes=$(stat -c %U:%a "$app/bin/TarvenDESK" "$app/share/dbus-1/services" | tr '\n' ' ')
+        [ "$modes" = "root:644 root:755 " ] || fail "the copies' owners and modes are $modes"
+        ;;
+    "a data folder its owner may write") chown 65534 "$bundle/.." && refused "writable by root alone" ;;
+    "a data folder its group may write") chmod 0775 "$bundle/.." && refused "writable by root alone" ;;
+    "a program a user owns") chown 65534 "$bundle/bin/TarvenDESK" && refused "must belong to root" ;;
     esac
     exit $((failures > 0))
     ;;
@@ -146,7 +156,8 @@ for route in /usr /usr/local deb installer; do
             && "$2" "$3"/org.tarvendesk.TarvenDeskChecker.desktop /etc/xdg/autostart \
             && "$2" "$3"/tarvenDESK.app /opt' sh "$root" "$stage$tool" "$data" >/dev/null \
             || fail "the copy tool failed"
-        for row in "planted names" "another vendor's entry"; do
+        for row in "planted names" "another vendor's entry" "modes anyone may write" \
+            "a data folder its owner may write" "a data folder its group may write" "a program a user owns"; do
             rm -rf "$scratch/row" && cp -a "$stage" "$scratch/row"
             unshare -m "$0" --copy-row "$row" "$scratch/row" || failures=$((failures + 1))
         done
