@@ -3,6 +3,7 @@
 #include "platform/Logging.h"
 
 #include <QList>
+#include <algorithm>
 
 namespace {
 
