@@ -91,9 +91,10 @@ private slots:
             { R"({"expiring":1})", 404, "unreadable" },
             { R"([{"expiring":1}])", 200, "unreadable" },
             // Shown without what would reorder, cut or flood the text around them.
-            { "{\"expiring\":\"\\u202e12\",\"critical\":\"1\\u00002\",\"expired\":"
-              "\"\\u05e9\\u05dc\\u05d5\\u05dd\"}",
-                200, "counts: Expiring : 12, Critical :12, Expired : \u2068שלום\u2069" },
+            { "{\"expiring\":\"\\u202e12\",\"expired\":\"\\u05e9\\u05dc\\u05d5\\u05dd\"}", 200,
+                "counts: Expiring : 12, Critical :(null), Expired : \u2068שלום\u2069" },
+            { "{\"critical\":\"1\\u00002\"}", 200,
+                "counts: Expiring : (null), Critical :12, Expired : (null)" },
             { "{\"expiring\":\"" + QByteArray(1000000, '7') + "\"}", 200,
                 "counts: Expiring : " + QString(31, u'7')
                     + "…, Critical :(null), Expired : (null)" },
