@@ -50,7 +50,10 @@ for argument in "$@"; do
     case $argument in
         --reset) reset=yes ;;
         -h | --help) usage; exit 0 ;;
-        *) printf 'run.sh: unknown option %s\n\n' "$argument" >&2; usage >&2; exit 2 ;;
+        -*) printf "run.sh: unknown option '%s'\nTry 'scripts/run.sh --help' for more information.\n" \
+                "${argument%%=*}" >&2; exit 2 ;;
+        *) printf "run.sh: unexpected argument '%s'\nTry 'scripts/run.sh --help' for more information.\n" \
+                "$argument" >&2; exit 2 ;;
     esac
 done
 
