@@ -22,7 +22,7 @@ inline QString typedOption(const QStringList& arguments, const QString& name)
 {
     for (const QString& argument : arguments.mid(1)) {
         const QString written = argument.section(u'=', 0, 0);
-        if (written.startsWith(u'-') && (written.mid(1) == name || written.mid(2) == name))
+        if (written == u'-' + name || written == QStringLiteral("--") + name)
             return written;
     }
     return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
