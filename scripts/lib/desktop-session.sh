@@ -108,7 +108,6 @@ desktop_start_service_for_session() {
     url=$(sed -n 's|^TARVENDESK_SERVICE_URL:[A-Z]*=||p' "$build/CMakeCache.txt")
     mkdir -p "$XDG_CONFIG_HOME/tarvenDESK"
     printf '[Service]\nURL=%s\n' "${url/:${address##*:}\//:$port/}" >"$XDG_CONFIG_HOME/tarvenDESK/tarvenDESK.conf"
-    desktop_service_port=$port
 }
 
 # desktop_add_demo_user BIN DB NAME PASSWORD: the user and documents whose
