@@ -13,6 +13,7 @@
 // Prints the copy's path; on failure the reason on standard error, with
 // status 1, or status 2 for arguments it refuses.
 
+#include "common/UnknownOption.h"
 #include "platform/DesktopExports.h"
 #include "platform/FileDuplication.h"
 
@@ -51,10 +52,37 @@ QString bundleFolder()
 
 } // namespace
 
+const char Usage[]
+    = "Usage: tarvendesk-duplicate ITEM FOLDER\n"
+      "       tarvendesk-duplicate --help | --version\n"
+      "\n"
+      "Copies one item of the installer's bundle into its system folder, for the\n"
+      "installer through pkexec: the checker's autostart entry into /etc/xdg/autostart,\n"
+      "or tarvenDESK.app into /opt with its menu entries, services and icons linked\n"
+      "into /usr/local/share. Prints the copy's path.\n";
+
 int main(int argc, char** argv)
 {
+    const QString first = argc > 1 ? QFile::decodeName(argv[1]) : QString();
+    if (argc == 2 && (first == u"--help" || first == u"-h")) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    if (argc == 2 && (first == u"--version" || first == u"-v")) {
+        std::fputs("tarvendesk-duplicate " TARVENDESK_VERSION "\n", stdout);
+        return 0;
+    }
+    // Items and folders are absolute paths: a dash starts an option.
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] == '-') {
+            std::fputs(qPrintable(unknownOptionText(QStringLiteral("tarvendesk-duplicate"),
+                           QFile::decodeName(argv[i]).section(u'=', 0, 0))),
+                stderr);
+            return 2;
+        }
+    }
     if (argc != 3)
-        return refuse(QStringLiteral("usage: tarvendesk-duplicate ITEM FOLDER"));
+        return refuse(QStringLiteral("usage: tarvendesk-duplicate ITEM FOLDER (see --help)"));
     const QString item = QDir::cleanPath(QFile::decodeName(argv[1]));
     const QString folder = QDir::cleanPath(QFile::decodeName(argv[2]));
     const QString bundle = bundleFolder();

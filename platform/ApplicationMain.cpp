@@ -1,5 +1,6 @@
 #include "platform/ApplicationMain.h"
 
+#include "common/UnknownOption.h"
 #include "platform/ApplicationBusObject.h"
 #include "platform/SecretServiceConnection.h"
 #include "platform/TerminationSignals.h"
@@ -66,6 +67,12 @@ std::optional<int> answerCommandLine(int argc, char** argv, const ApplicationIde
     QCoreApplication core(coreArgc, argv);
     QCoreApplication::setApplicationName(identity.applicationName);
     QCoreApplication::setApplicationVersion(QStringLiteral(TARVENDESK_VERSION));
+    if (!parsed && !parser.unknownOptionNames().isEmpty()) {
+        print(stderr,
+            unknownOptionText(identity.applicationName,
+                typedOption(arguments, parser.unknownOptionNames().constFirst())));
+        return 2;
+    }
     if (!parsed || !parser.positionalArguments().isEmpty()) {
         const QString why = parsed
             ? QCoreApplication::translate("ApplicationMain", "Unexpected argument '%1'.")

@@ -4,16 +4,18 @@
 # loopback, with a demo user whose documents are expiring, critical and expired.
 # On a desktop the sign-in window opens on your own session; without a display
 # the same road runs headless and is driven by this script. Ctrl-C or TERM, or
-# the end of the headless run, stops everything it started, and this script
-# ends after it. The demo user, its password and the service's data stay in one
+# the end of the headless run, stops everything it started (by process ID),
+# and this script ends after it, saying so. The terminal shows the demo's own
+# lines and the build's progress in one line. The demo user, its password and the service's data stay in one
 # folder from run to run, so a later run finds the user signed in; --reset
 # starts afresh. The build's and the components' output goes to build/demo.log.
 set -euo pipefail
 # A signal that comes while a step runs in the foreground (the packages'
-# installation) ends this script once that step has ended.
-trap 'exit 143' TERM
-trap 'exit 130' INT
-trap 'exit 129' HUP
+# installation) ends this script once that step has ended, and says so.
+stopped_by=
+trap 'stopped_by=TERM; exit 143' TERM
+trap 'stopped_by=Ctrl-C; exit 130' INT
+trap 'stopped_by=HUP; exit 129' HUP
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
 log="$build/demo.log"
@@ -48,7 +50,10 @@ for argument in "$@"; do
     case $argument in
         --reset) reset=yes ;;
         -h | --help) usage; exit 0 ;;
-        *) printf 'run.sh: unknown option %s\n\n' "$argument" >&2; usage >&2; exit 2 ;;
+        -*) printf "run.sh: unknown option '%s'\nTry 'scripts/run.sh --help' for more information.\n" \
+                "${argument%%=*}" >&2; exit 2 ;;
+        *) printf "run.sh: unexpected argument '%s'\nTry 'scripts/run.sh --help' for more information.\n" \
+                "$argument" >&2; exit 2 ;;
     esac
 done
 
@@ -57,7 +62,19 @@ if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] || [ -z "${DBUS_SESSION_BUS_ADDRESS
     headless=yes
 fi
 
+# Whether the terminal shows a line that is rewritten in place.
+tty=no
+[ -t 1 ] && tty=yes
+# The terminal, for the last word after a signal: it may come while a step's
+# output goes to the log.
+exec 4>&1
+# Ends a progress line, so that what follows starts on a line of its own.
+end_line() {
+    [ $tty = no ] || printf '\r\033[K' >&4
+}
+
 fail() {
+    end_line
     printf 'FAILED: %s; the end of %s:\n' "$1" "$log" >&2
     tail -n 20 "$log" | sed 's/^/    /' >&2
     exit 1
@@ -69,13 +86,13 @@ fail() {
 # foreground job, and this script then exits after the group's clean-up.
 in_group() {
     set -m
-    "$@" </dev/null &
+    "$@" </dev/null 4>&- &
     local leader=$!
     set +m
     group=$leader signalled=
-    trap 'signalled=143; kill -TERM -- "-$group" 2>/dev/null || true' TERM
-    trap 'signalled=130; kill -TERM -- "-$group" 2>/dev/null || true' INT
-    trap 'signalled=129; kill -TERM -- "-$group" 2>/dev/null || true' HUP
+    trap 'signalled=143 stopped_by=TERM; kill -TERM -- "-$group" 2>/dev/null || true' TERM
+    trap 'signalled=130 stopped_by=Ctrl-C; kill -TERM -- "-$group" 2>/dev/null || true' INT
+    trap 'signalled=129 stopped_by=HUP; kill -TERM -- "-$group" 2>/dev/null || true' HUP
     local status=0
     wait "$leader" || status=$?
     # A signal ends the wait early; the leader's own status comes after.
@@ -89,22 +106,67 @@ in_group() {
         [ $tries -lt 300 ] || { kill -KILL -- "-$leader" 2>/dev/null || true; break; }
         sleep 0.1
     done
-    trap 'exit 143' TERM
-    trap 'exit 130' INT
-    trap 'exit 129' HUP
+    trap 'stopped_by=TERM; exit 143' TERM
+    trap 'stopped_by=Ctrl-C; exit 130' INT
+    trap 'stopped_by=HUP; exit 129' HUP
     [ -z "$signalled" ] || exit "$signalled"
     return $status
 }
 
+# Whatever ends this script, a signal says that the demo stopped, once
+# everything it started has ended (stop, on a desktop).
+stop() { :; }
+finish() {
+    local status=$?
+    stop
+    if [ -n "$stopped_by" ]; then
+        end_line
+        echo "The demo stopped ($stopped_by): everything it started has ended." >&4
+    fi
+    return $status
+}
+trap finish EXIT
+
+# Shows the build's progress in one line of the terminal, rewritten step by
+# step from ninja's "[3/156]"; the build's own output stays in the log.
+build_progress() {
+    local line
+    while IFS= read -r line; do
+        printf '%s\n' "$line" >>"$log"
+        if [ $tty = yes ] && [[ $line =~ ^\[([1-9][0-9]*)/([0-9]+)\]\  ]]; then
+            printf '\r\033[KBuilding: step %s of %s' "${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}"
+        fi
+    done
+}
+build_programs() {
+    "$root/scripts/build.sh" "$build" --programs 2>&1 | build_progress
+}
+
 mkdir -p "$build"
 : >"$log"
-echo "Installing the packages that are missing and building the programs (output in $log)."
 sets=(run)
 [ $headless = no ] || sets=(headless)
-"$root/scripts/install-deps.sh" "${sets[@]}" >>"$log" 2>&1 || fail "installing the packages the suite needs failed"
-in_group "$root/scripts/build.sh" "$build" --programs >>"$log" 2>&1 || fail "the build failed"
+# Its first line names the packages it installs; none when all are there.
+"$root/scripts/install-deps.sh" "${sets[@]}" 2>&1 | while IFS= read -r line; do
+    printf '%s\n' "$line" >>"$log"
+    [[ $line != "Installing: "* ]] || echo "Installing the packages that are missing: ${line#Installing: }"
+done || fail "installing the packages the suite needs failed"
+grep -q '^Installing: ' "$log" || echo "The packages the demo needs are installed."
+echo "Building the programs in $build (the compiler's output goes to $log)."
+in_group build_programs || fail "the build failed"
+end_line
+steps=$(grep -c '^\[[1-9][0-9]*/[0-9]*\] ' "$log" || true)
+if [ "$steps" -eq 0 ]; then
+    echo "Nothing to build: the programs are up to date."
+else
+    echo "Built the programs ($steps steps)."
+fi
 
 source "$root/scripts/lib/desktop-session.sh"
+# Its traps end the script as these do, without saying why.
+trap 'stopped_by=TERM; exit 143' TERM
+trap 'stopped_by=Ctrl-C; exit 130' INT
+trap 'stopped_by=HUP; exit 129' HUP
 
 # Removes the suite's details record from the desktop's keyring, which holds
 # the password of the demo user that --reset replaces.
@@ -170,13 +232,32 @@ fi
 
 signin_pid=
 sleeper=
+# A notifier that was running before the demo is a person's own, and stays.
+notifier_before=$(desktop_bus_name_pid org.tarvendesk.tarvenDESKStatusBar)
+# Ends what the demo started, by process ID: its sign-in program and the
+# notifier that one started (the bus names it), never other copies.
 stop() {
     [ -z "$sleeper" ] || kill "$sleeper" 2>/dev/null || true
-    [ -z "$signin_pid" ] || { kill "$signin_pid" 2>/dev/null || true; wait "$signin_pid" 2>/dev/null || true; }
-    pkill -f "^$build/bin/tarvenDESKStatusBar( |$)" 2>/dev/null || true
+    local notifier pids=() pid tries
+    [ -z "$signin_pid" ] || pids+=("$signin_pid")
+    notifier=$(desktop_bus_name_pid org.tarvendesk.tarvenDESKStatusBar)
+    if [ -n "$notifier" ] && [ "$notifier" != "$notifier_before" ] \
+        && [ "$(readlink "/proc/$notifier/exe" 2>/dev/null)" = "$build/bin/tarvenDESKStatusBar" ]; then
+        pids+=("$notifier")
+    fi
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    # Neither is a child this shell waits for (see below): each is watched
+    # until it has gone, as a program may take a few seconds to end.
+    for pid in "${pids[@]}"; do
+        for tries in $(seq 100); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+    done
     desktop_stop_all
 }
-trap stop EXIT
 
 listen=$(desktop_service_listen_address "$build")
 desktop_start_service "$build/bin" "$demo" "$listen"
@@ -210,6 +291,9 @@ Press Ctrl-C here to stop everything; the programs' output goes to $log.
 TEXT
 "$build/bin/TarvenDESK" >>"$log" 2>&1 &
 signin_pid=$!
+# A newer sign-in program a person starts kills this one; disowned, its end
+# is not reported on the terminal as a job's.
+disown "$signin_pid"
 while :; do
     sleep 3600 &
     sleeper=$!

@@ -1,5 +1,6 @@
 #include "service/CommandLine.h"
 
+#include "common/UnknownOption.h"
 #include "service/CertificateMaker.h"
 #include "service/PasswordReader.h"
 #include "service/ServeCommand.h"
@@ -14,6 +15,7 @@
 namespace {
 
 constexpr qsizetype maxTitleSize = 1024;
+const QString programName = QStringLiteral("tarvendesk-service");
 
 int addUser(const QStringList& arguments)
 {
@@ -105,8 +107,10 @@ int CommandLine::run(const QStringList& arguments)
         std::fputs("tarvendesk-service " TARVENDESK_VERSION "\n", stdout);
         return 0;
     }
-    if (command.startsWith(u'-'))
-        return complain(badArgument, QStringLiteral("unknown option \"%1\" (see --help)").arg(command));
+    if (command.startsWith(u'-')) {
+        std::fputs(qPrintable(unknownOptionText(programName, command.section(u'=', 0, 0))), stderr);
+        return badArgument;
+    }
     if (command.isEmpty())
         return complain(badArgument, QStringLiteral("no command given (see --help)"));
     return complain(badArgument, QStringLiteral("unknown command \"%1\" (see --help)").arg(command));
@@ -144,8 +148,17 @@ bool CommandLine::parse(QCommandLineParser& parser, const QStringList& arguments
     // The command itself is dropped: what follows it is the command's own.
     QStringList own = arguments.mid(2);
     own.prepend(arguments.value(0));
-    if (!parser.parse(own)) {
-        *exitCode = complain(badArgument, QStringLiteral("%1: %2").arg(command, parser.errorText()));
+    const bool parsed = parser.parse(own);
+    if (!parsed && !parser.unknownOptionNames().isEmpty()) {
+        std::fputs(qPrintable(unknownOptionText(
+                       programName, typedOption(own, parser.unknownOptionNames().constFirst()))),
+            stderr);
+        *exitCode = badArgument;
+        return false;
+    }
+    if (!parsed) {
+        *exitCode
+            = complain(badArgument, QStringLiteral("%1: %2").arg(command, parser.errorText()));
         return false;
     }
     if (parser.isSet(QStringLiteral("help"))) {

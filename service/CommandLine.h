@@ -2,7 +2,8 @@
 
 // The commands of tarvendesk-service: serve, add-user, add-document and
 // make-cert. A bad argument ends the command with one line on stderr that
-// names the problem and exit code 2; a failure while working exits with 1.
+// names the problem (an unknown option with the suite's two, which point to
+// --help) and exit code 2; a failure while working exits with 1.
 
 #include <QDate>
 #include <QStringList>

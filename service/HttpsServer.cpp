@@ -4,7 +4,9 @@
 
 #include <openssl/ssl.h>
 
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -116,6 +118,44 @@ bool hasIpv6Loopback()
     return bound;
 }
 
+// Why a port could not be bound, in a person's terms: httplib says only that
+// it failed, so the bind is tried again here to learn the reason.
+QString bindFailure(const QHostAddress& address, int port)
+{
+    const QString place
+        = QStringLiteral("cannot listen on %1 port %2").arg(address.toString()).arg(port);
+    if (port == 0)
+        return place;
+    const bool v6 = address.protocol() == QAbstractSocket::IPv6Protocol;
+    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return place;
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in6 address6 {};
+    sockaddr_in address4 {};
+    int result = 0;
+    if (v6) {
+        address6.sin6_family = AF_INET6;
+        address6.sin6_port = htons(static_cast<quint16>(port));
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&address6.sin6_addr, &bytes, sizeof address6.sin6_addr);
+        result = ::bind(fd, reinterpret_cast<const sockaddr*>(&address6), sizeof address6);
+    } else {
+        address4.sin_family = AF_INET;
+        address4.sin_port = htons(static_cast<quint16>(port));
+        address4.sin_addr.s_addr = htonl(address.toIPv4Address());
+        result = ::bind(fd, reinterpret_cast<const sockaddr*>(&address4), sizeof address4);
+    }
+    const int reason = result == 0 ? 0 : errno;
+    ::close(fd);
+    if (reason == EADDRINUSE)
+        return place + QStringLiteral(": port %1 is in use by another program").arg(port);
+    if (reason == EACCES)
+        return place + QStringLiteral(": port %1 is reserved for administrators").arg(port);
+    return place;
+}
+
 } // namespace
 
 HttpsServer::HttpsServer(QString certificatePath, QString keyPath, Handler handler, AnswerLog log)
@@ -166,7 +206,7 @@ bool HttpsServer::listenOnce(const QList<QHostAddress>& addresses, quint16 port,
         if (!bound) {
             *portTaken = !m_servers.empty();
             if (why)
-                *why = QStringLiteral("cannot listen on %1 port %2").arg(address.toString()).arg(chosen);
+                *why = bindFailure(address, chosen);
             m_servers.clear();
             return false;
         }

@@ -12,6 +12,7 @@
 #include "support/RecordingAlertPresenter.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -149,9 +150,47 @@ private slots:
         QCOMPARE(listedPids(alone), QList<pid_t> { ::getpid() });
     }
 
-    // One parser serves all the programs, before any display or bus.
+    // One parser serves all the programs, before any display or bus; the
+    // service and the copy tool answer an unknown option in the same form,
+    // and every option a --help lists is in the program's manual page.
+    void theCommandLineIsAnsweredWithoutDisplayOrBus_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("output"); // how standard output starts
+        QTest::addColumn<QByteArray>("errors");
+        const auto unknown = [](const QByteArray& program, const QByteArray& option) {
+            return program + ": unknown option '" + option + "'\nTry '" + program
+                + " --help' for more information.\n";
+        };
+        const QByteArray version = " " TARVENDESK_VERSION "\n";
+        for (const char* program : { "TarvenDESK", "tarvenDESKStatusBar", "installer",
+                 "tarvendesk-service", "tarvendesk-duplicate" }) {
+            QTest::addRow("%s --help", program)
+                << program << QStringList { "--help" } << 0 << QByteArray("Usage:") << QByteArray();
+            QTest::addRow("%s --version", program)
+                << program << QStringList { "--version" } << 0 << program + version << QByteArray();
+            QTest::addRow("%s --bogus", program) << program << QStringList { "--bogus=1" } << 2
+                                                 << QByteArray() << unknown(program, "--bogus");
+        }
+        QTest::newRow("single dash") << "tarvenDESKStatusBar" << QStringList { "-frob" } << 2
+                                     << QByteArray() << unknown("tarvenDESKStatusBar", "-frob");
+        QTest::newRow("service command")
+            << "tarvendesk-service" << QStringList { "serve", "--bogus" } << 2 << QByteArray()
+            << unknown("tarvendesk-service", "--bogus");
+        QTest::newRow("copy tool, one item")
+            << "tarvendesk-duplicate" << QStringList { "/x" } << 2 << QByteArray()
+            << QByteArray("usage: tarvendesk-duplicate ITEM FOLDER (see --help)\n");
+    }
+
     void theCommandLineIsAnsweredWithoutDisplayOrBus()
     {
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, output);
+        QFETCH(QByteArray, errors);
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         // A program that went on to start would fail on either.
@@ -159,13 +198,21 @@ private slots:
         environment.insert("QT_QPA_PLATFORM", "xcb");
         environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
         process.setProcessEnvironment(environment);
-        process.start(TARVENDESK_BIN_DIR "/installer", { "--version" });
-        QVERIFY(process.waitForFinished(30000) && process.exitCode() == 0
-            && process.readAllStandardOutput() == "installer " TARVENDESK_VERSION "\n");
-        process.start(TARVENDESK_BIN_DIR "/TarvenDESK", { "--bogus" });
-        QVERIFY(process.waitForFinished(30000) && process.exitCode() == 2);
-        QVERIFY(process.readAllStandardOutput().isEmpty()
-            && process.readAllStandardError().contains("Unknown option 'bogus'"));
+        process.start(TARVENDESK_BIN_DIR "/" + program, arguments);
+        QVERIFY(process.waitForFinished(30000));
+        const QByteArray said = process.readAllStandardOutput();
+        QCOMPARE(process.readAllStandardError(), errors);
+        QVERIFY2(said.startsWith(output), said.constData());
+        QCOMPARE(process.exitCode(), exitCode);
+
+        QFile page(TARVENDESK_SOURCE_DIR "/man/" + program + ".1");
+        if (arguments != QStringList { "--help" } || !page.open(QIODevice::ReadOnly))
+            return;
+        const QByteArray manual = page.read(1024 * 1024).replace("\\-", "-");
+        static const QRegularExpression option(QStringLiteral("--[a-z][a-z-]*"));
+        for (const auto& match : option.globalMatch(QString::fromUtf8(said)))
+            QVERIFY2(manual.contains(match.captured().toUtf8()),
+                qPrintable(match.captured() + " is not in its page"));
     }
 
     void namesFindOnlyTheSuitesOwnEntriesAndTheirCommandsAreSplitWithoutAShell()

@@ -75,7 +75,7 @@ private slots:
         }
     }
 
-    void checksPastTheQueueAreTurnedAwayAsBusy()
+    void checksPastTheQueueAndAServiceOnATakenPortAreTurnedAway()
     {
         ReferenceService busy;
         QVERIFY(busy.addUser("ivan", "pw")
@@ -93,6 +93,15 @@ private slots:
         QVERIFY2(ends.contains("401 ") && ends.contains("503+ ")
                 && ends.count("401 ") + ends.count("503+ ") == 6,
             ends.constData());
+
+        // A second service on its port is told why it cannot listen.
+        const auto second = ReferenceService::run({ "serve", "--listen",
+            QStringLiteral("127.0.0.1:%1").arg(busy.port()), "--db", busy.databasePath(), "--cert",
+            busy.path("pki/cert.pem"), "--key", busy.path("pki/key.pem") });
+        QVERIFY2(second.exitCode == 1
+                && second.standardError.contains(
+                    ": port " + QByteArray::number(busy.port()) + " is in use by another program"),
+            second.standardError.constData());
     }
 };
 

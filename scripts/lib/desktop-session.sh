@@ -93,6 +93,23 @@ desktop_start_service() {
         || desktop_fail "the reference service did not start: $(cat "$dir/service.log")"
 }
 
+# desktop_start_service_for_session BUILD DIR: as desktop_start_service, on a
+# free port of the build's loopback host rather than the build's own (which
+# the demo, or another build's road, may hold), and names that service in the
+# private session's configuration file, which the programs and the ones the
+# bus starts read. Only inside scripts/in-test-session.sh, never a person's.
+desktop_start_service_for_session() {
+    local build=$1 dir=$2 address url port
+    [ -n "${TARVENDESK_IN_TEST_SESSION:-}" ] && [ -n "${XDG_CONFIG_HOME:-}" ] \
+        || desktop_fail "a configuration of its own is written only in a private session"
+    address=$(desktop_service_listen_address "$build")
+    desktop_start_service "$build/bin" "$dir" "${address%:*}:0"
+    port=$(sed -n 's|^listening on https://.*:\([0-9]*\)$|\1|p' "$dir/service.log")
+    url=$(sed -n 's|^TARVENDESK_SERVICE_URL:[A-Z]*=||p' "$build/CMakeCache.txt")
+    mkdir -p "$XDG_CONFIG_HOME/tarvenDESK"
+    printf '[Service]\nURL=%s\n' "${url/:${address##*:}\//:$port/}" >"$XDG_CONFIG_HOME/tarvenDESK/tarvenDESK.conf"
+}
+
 # desktop_add_demo_user BIN DB NAME PASSWORD: the user and documents whose
 # counts are 2 expiring, 1 critical and 3 expired.
 desktop_add_demo_user() {
@@ -131,6 +148,13 @@ desktop_notification_count() {
 # The service address the programs of BUILD were made to talk to, host:port.
 desktop_service_listen_address() {
     sed -n 's|^TARVENDESK_SERVICE_URL:[A-Z]*=https://\([^/]*\).*|\1|p' "$1/CMakeCache.txt"
+}
+
+# The process that holds NAME on the session bus; nothing when none does.
+desktop_bus_name_pid() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.GetConnectionUnixProcessID "string:$1" 2>/dev/null | awk '/uint32/ {print $2}' \
+        || true
 }
 
 desktop_bus_name_owned() {

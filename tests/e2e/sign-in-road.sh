@@ -20,9 +20,16 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/lib/desktop-session.sh"
 
 work=$(mktemp -d /tmp/tarvendesk-e2e.XXXXXX)
-# The programs go before the display they are on; the logs stay with the
-# screenshots.
-trap 'pkill -KILL -f "$build/bin/(TarvenDESK|tarvenDESKStatusBar)" 2>/dev/null || true; desktop_stop_all
+# The programs go before the display they are on: the sign-in programs this
+# road started, and the notifier the private bus started for it; copies a
+# person runs elsewhere are not this road's. The logs stay with the screenshots.
+signin_pids=()
+end_notifier() {
+    local pid
+    pid=$(desktop_bus_name_pid org.tarvendesk.tarvenDESKStatusBar)
+    [ -z "$pid" ] || kill "$@" "$pid" 2>/dev/null || true
+}
+trap 'kill -KILL "${signin_pids[@]}" 2>/dev/null || true; end_notifier -KILL; desktop_stop_all
     cp "$work"/*.log "$artifacts/" 2>/dev/null || true; rm -rf "$work"' EXIT
 rm -rf "$artifacts"; mkdir -p "$artifacts"
 step=0
@@ -46,8 +53,12 @@ desktop_start_tray
 service_dir=${demo_dir:-$work}
 [ "$demo" = --demo ] || { cp "$build/pki/cert.pem" "$build/pki/key.pem" "$work/"
     desktop_add_demo_user "$build/bin" "$work/service.db" "$user" "$password"; }
-# The programs of this build talk to one address on loopback.
-desktop_start_service "$build/bin" "$service_dir" "$(desktop_service_listen_address "$build")"
+if [ "$demo" = --demo ]; then
+    # The address the programs of this build were made for, as on a desktop.
+    desktop_start_service "$build/bin" "$service_dir" "$(desktop_service_listen_address "$build")"
+else
+    desktop_start_service_for_session "$build" "$service_dir"
+fi
 
 not() { ! "$@"; }
 signin_window() { xdotool search --onlyvisible --class '^TarvenDESK$' | head -1; }
@@ -100,6 +111,7 @@ expect_notification() {
 
 desktop_say "1. the sign-in window"
 "$build/bin/TarvenDESK" >"$work/signin.log" 2>&1 &
+signin_pids+=($!)
 desktop_wait 20 signin_window_open || desktop_fail "the sign-in window did not open"
 sleep 1
 if [ "$demo" = --demo ] && desktop_record_stored; then
@@ -168,11 +180,12 @@ choose_menu_entry sign-out $sign_out_entry
 desktop_wait 10 not desktop_record_stored \
     || desktop_fail "the record is still in the keyring after Sign Out"
 echo "   the record is gone"
-pkill -f "$build/bin/TarvenDESK" || true
+kill "${signin_pids[@]}" 2>/dev/null || true
 desktop_wait 10 not signin_window_open || true
-pkill -f "$build/bin/tarvenDESKStatusBar" || true
+end_notifier
 desktop_wait 10 not desktop_bus_name_owned org.tarvendesk.tarvenDESKStatusBar || true
 "$build/bin/TarvenDESK" >"$work/signin2.log" 2>&1 &
+signin_pids+=($!)
 desktop_wait 20 signin_window_open || desktop_fail "the restarted sign-in window did not open"
 sleep 2
 # With nothing stored the sign-in program starts in the signed-out view and
