@@ -68,7 +68,8 @@ private slots:
         for (const auto& [bytes, status] : QList<std::pair<QByteArray, int>> {
                  { post("username=old&password=pw"), 200 }, { post(full), 200 },
                  { post(full + 'x'), 413 }, { head + "Content-Length: 99999999999\r\n\r\n", 413 },
-                 { head + ("X: " + QByteArray(1000, 'a') + "\r\n").repeated(20) + "\r\n", 431 } }) {
+                 { head + ("X: " + QByteArray(1000, 'a') + "\r\n").repeated(20) + "\r\n", 431 },
+                 { post("username=old&password=pw%00"), 400 } }) {
             const QByteArray received = answer(sent(service, bytes));
             QCOMPARE(received.left(12), "HTTP/1.1 " + QByteArray::number(status));
             QVERIFY(received.endsWith(status == 200 ? "\"expired\":0}" : "\"}"));
