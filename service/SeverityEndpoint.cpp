@@ -58,7 +58,8 @@ void internalError(httplib::Response& response, const QString& why)
 
 } // namespace
 
-SeverityEndpoint::SeverityEndpoint(UserStore& store, PasswordChecker& checker, std::function<QDate()> today)
+SeverityEndpoint::SeverityEndpoint(
+    UserStore& store, PasswordChecker& checker, std::function<QDate()> today)
     : m_store(store)
     , m_checker(checker)
     , m_today(std::move(today))
@@ -77,7 +78,8 @@ void SeverityEndpoint::answer(const httplib::Request& request, httplib::Response
     if (headSize(request) > maxHeadSize)
         return refuse(431, QStringLiteral("The request head is larger than 16 KiB."));
     if (request.has_header("Transfer-Encoding"))
-        return refuse(501, QStringLiteral("Transfer codings are not accepted; send a Content-Length."));
+        return refuse(
+            501, QStringLiteral("Transfer codings are not accepted; send a Content-Length."));
     const std::optional<std::size_t> length = contentLength(request);
     if (!length)
         return refuse(400, QStringLiteral("The Content-Length header is invalid."));
@@ -106,19 +108,21 @@ void SeverityEndpoint::answer(const httplib::Request& request, httplib::Response
     }
     if (!isForm(request.get_header_value("Content-Type")))
         return refuse(415, QStringLiteral("Send the fields as application/x-www-form-urlencoded."));
-    answerForm(body, response);
+    answerForm(request.remote_addr, body, response);
 }
 
-void SeverityEndpoint::answerForm(const std::string& body, httplib::Response& response) const
+void SeverityEndpoint::answerForm(
+    const std::string& remoteAddress, const std::string& body, httplib::Response& response) const
 {
     QString why;
-    const auto fields = FormDecoder::decode(QByteArrayView(body.data(), qsizetype(body.size())), &why);
+    const auto fields
+        = FormDecoder::decode(QByteArrayView(body.data(), qsizetype(body.size())), &why);
     if (!fields)
         return JsonAnswer::setMessage(response, 400, why);
     for (const char* field : { "username", "password" }) {
         if (fields->value(QLatin1String(field)).isEmpty())
-            return JsonAnswer::setMessage(
-                response, 400, QStringLiteral("The field \"%1\" is missing.").arg(QLatin1String(field)));
+            return JsonAnswer::setMessage(response, 400,
+                QStringLiteral("The field \"%1\" is missing.").arg(QLatin1String(field)));
     }
 
     const QString userName = fields->value(QStringLiteral("username"));
@@ -126,7 +130,7 @@ void SeverityEndpoint::answerForm(const std::string& body, httplib::Response& re
     const auto stored = m_store.storedPassword(userName, &why);
     if (!stored)
         return internalError(response, why);
-    switch (m_checker.check(userName, password, *stored)) {
+    switch (m_checker.check(QString::fromStdString(remoteAddress), userName, password, *stored)) {
     case PasswordChecker::Result::Busy:
         JsonAnswer::setMessage(response, 503, JsonAnswer::refusalText(503));
         response.set_header("Retry-After", "1");

@@ -6,10 +6,8 @@
 // its own.
 
 #include <QDate>
-
-#include <httplib.h>
-
 #include <functional>
+#include <httplib.h>
 
 class PasswordChecker;
 class UserStore;
@@ -32,7 +30,8 @@ public:
         const httplib::ContentReader* reader) const;
 
 private:
-    void answerForm(const std::string& body, httplib::Response& response) const;
+    void answerForm(const std::string& remoteAddress, const std::string& body,
+        httplib::Response& response) const;
 
     UserStore& m_store;
     PasswordChecker& m_checker;
