@@ -24,14 +24,6 @@ bool isForm(const std::string& contentType)
     return type.trimmed().toLower() == "application/x-www-form-urlencoded";
 }
 
-std::size_t headSize(const httplib::Request& request)
-{
-    std::size_t size = request.method.size() + request.target.size() + request.version.size();
-    for (const auto& [name, value] : request.headers)
-        size += name.size() + value.size() + 4;
-    return size;
-}
-
 // The declared body length: 0 when none is declared, nothing when the
 // declarations are not one plain number. Two different lengths are a known
 // request-smuggling trick.
@@ -75,8 +67,6 @@ void SeverityEndpoint::answer(const httplib::Request& request, httplib::Response
     // The head is judged before any of the body is read.
     if (request.version == "HTTP/1.1" && !request.has_header("Host"))
         return refuse(400, QStringLiteral("The request has no Host header."));
-    if (headSize(request) > maxHeadSize)
-        return refuse(431, QStringLiteral("The request head is larger than 16 KiB."));
     if (request.has_header("Transfer-Encoding"))
         return refuse(
             501, QStringLiteral("Transfer codings are not accepted; send a Content-Length."));

@@ -19,7 +19,6 @@ public:
     // The same text for an unknown user and a wrong password, so that the
     // answer does not tell which user names exist.
     static inline const QString refusal = QStringLiteral("Invalid user name or password.");
-    static constexpr std::size_t maxHeadSize = 16 * 1024;
 
     // today is asked at every request, so a long-running service moves on
     // with the calendar.

@@ -4,6 +4,7 @@
 #include "service/UserStore.h"
 #include "support/ReferenceService.h"
 
+#include <QElapsedTimer>
 #include <QSslSocket>
 #include <QTest>
 #include <atomic>
@@ -14,9 +15,10 @@ namespace {
 const QByteArray head = "POST /ex-libs/get-severity-count HTTP/1.1\r\nHost: l\r\n";
 const QHostAddress otherClient(QStringLiteral("127.0.0.2"));
 
-QByteArray post(const QByteArray& body)
+QByteArray post(const QByteArray& body, const QByteArray& moreHeaders = {})
 {
-    return head + "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: "
+    return head + moreHeaders
+        + "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: "
         + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
@@ -44,6 +46,18 @@ std::unique_ptr<QSslSocket> sent(
     socket->write(bytes);
     socket->waitForBytesWritten(30000);
     return socket;
+}
+
+qint64 residentKiB(qint64 processId)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(processId));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.read(64 * 1024).split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
 }
 
 // All that comes back until the service closes the connection.
@@ -90,14 +104,86 @@ private slots:
         }
         const QByteArray full
             = "username=old&password=pw&padding=" + QByteArray(64 * 1024 - 33, 'x');
-        for (const auto& [bytes, status] : QList<std::pair<QByteArray, int>> {
-                 { post("username=old&password=pw"), 200 }, { post(full), 200 },
-                 { post(full + 'x'), 413 }, { head + "Content-Length: 99999999999\r\n\r\n", 413 },
-                 { head + ("X: " + QByteArray(1000, 'a') + "\r\n").repeated(20) + "\r\n", 431 },
-                 { post("username=old&password=pw%00"), 400 } }) {
+        for (const auto& [bytes, status] :
+            QList<std::pair<QByteArray, int>> { { post("username=old&password=pw"), 200 },
+                { post(full), 200 }, { post(full + 'x'), 413 },
+                { head + "Content-Length: 99999999999\r\n\r\n", 413 },
+                { head + ("X: " + QByteArray(1000, 'a') + "\r\n").repeated(20) + "\r\n", 431 },
+                { post("username=old&password=pw%00"), 400 },
+                { post("username=old&password=pw", "Transfer-Encoding : chunked\r\n"), 400 },
+                { post("username=old&password=pw", "Transfer-Encoding:\r\n chunked\r\n"), 400 } }) {
             const QByteArray received = answer(sent(service, bytes));
             QCOMPARE(received.left(12), "HTTP/1.1 " + QByteArray::number(status));
             QVERIFY(received.endsWith(status == 200 ? "\"expired\":0}" : "\"}"));
+        }
+
+        // A head of 20,000 lines of 8 KB is refused as it comes, not stored.
+        const qint64 before = residentKiB(service.processId());
+        auto huge = sent(service, head);
+        const QByteArray line = "X-Filler: " + QByteArray(8000, 'a') + "\r\n";
+        for (int i = 0; i < 20000 && huge->state() == QAbstractSocket::ConnectedState; ++i) {
+            huge->write(line);
+            while (huge->bytesToWrite() + huge->encryptedBytesToWrite() > 256 * 1024
+                && huge->waitForBytesWritten(10000)) { }
+        }
+        answer(std::move(huge));
+        const qint64 after = residentKiB(service.processId());
+        qInfo("service's memory before a huge head %lld KiB, after %lld KiB", before, after);
+        QVERIFY(before > 0 && after - before < 4096);
+    }
+
+    // A client of its own, from 127.0.0.2, sends its heads a byte a second on
+    // more connections than the service has workers.
+    void slowHeadsOfOneClientLeaveTheOthersServed()
+    {
+        ReferenceService service;
+        QVERIFY(service.addUser("ivan", "pw") && service.start());
+        const QByteArray request = post("username=ivan&password=pw");
+        QVERIFY(
+            answer(sent(service, request)).startsWith("HTTP/1.1 200")); // remembered from now on
+        std::vector<std::unique_ptr<QSslSocket>> slow;
+        for (int i = 0; i < 40; ++i)
+            slow.push_back(connected(service, otherClient));
+        const auto settled = [&slow] {
+            return std::all_of(slow.begin(), slow.end(), [](const auto& socket) {
+                return socket->isEncrypted()
+                    || socket->state() == QAbstractSocket::UnconnectedState;
+            });
+        };
+        QTest::qWaitFor(settled, 2000);
+        std::vector<bool> taken;
+        for (const auto& socket : slow)
+            taken.push_back(socket->isEncrypted());
+
+        QList<qint64> times; // of the answers to 127.0.0.1, in ms
+        for (int second = 0; second < 8; ++second) {
+            for (const auto& socket : slow) {
+                if (socket->isEncrypted())
+                    socket->write(request.mid(second, 1));
+            }
+            QElapsedTimer timer;
+            timer.start();
+            const QByteArray received
+                = answerWhileLogged(sent(service, request, QHostAddress::LocalHost));
+            times.append(timer.elapsed());
+            QVERIFY2(received.startsWith("HTTP/1.1 200") && times.last() < 1000,
+                qPrintable(
+                    QStringLiteral("after %1 ms: %2").arg(times.last()).arg(received.left(12))));
+            QTest::qWait(int(1000 - std::min<qint64>(times.last(), 1000)));
+        }
+        qInfo() << "answers to 127.0.0.1 under 40 slow connections, in ms:" << times;
+        // Those the service took were answered at the head's deadline.
+        QTest::qWaitFor(
+            [&slow] {
+                return std::all_of(slow.begin(), slow.end(), [](const auto& socket) {
+                    return socket->state() == QAbstractSocket::UnconnectedState;
+                });
+            },
+            3000);
+        for (std::size_t i = 0; i < slow.size(); ++i) {
+            QCOMPARE(slow[i]->state(), QAbstractSocket::UnconnectedState);
+            if (taken[i])
+                QCOMPARE(slow[i]->readAll().left(12), "HTTP/1.1 408");
         }
     }
 
