@@ -9,6 +9,7 @@
 #include <QTest>
 #include <atomic>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -73,9 +74,9 @@ QByteArray answer(std::unique_ptr<QSslSocket> socket)
 // on reading the service's log: a service whose log is not read stops.
 QByteArray answerWhileLogged(std::unique_ptr<QSslSocket> socket)
 {
-    QTest::qWaitFor(
+    const bool closed = QTest::qWaitFor(
         [&socket] { return socket->state() == QAbstractSocket::UnconnectedState; }, 30000);
-    return socket->readAll();
+    return closed ? socket->readAll() : QByteArray();
 }
 
 } // namespace
@@ -150,7 +151,8 @@ private slots:
                     || socket->state() == QAbstractSocket::UnconnectedState;
             });
         };
-        QTest::qWaitFor(settled, 2000);
+        // Any still connecting wait in the kernel's queue, unseen by the service.
+        std::ignore = QTest::qWaitFor(settled, 2000);
         std::vector<bool> taken;
         for (const auto& socket : slow)
             taken.push_back(socket->isEncrypted());
@@ -173,15 +175,14 @@ private slots:
         }
         qInfo() << "answers to 127.0.0.1 under 40 slow connections, in ms:" << times;
         // Those the service took were answered at the head's deadline.
-        QTest::qWaitFor(
+        QVERIFY(QTest::qWaitFor(
             [&slow] {
                 return std::all_of(slow.begin(), slow.end(), [](const auto& socket) {
                     return socket->state() == QAbstractSocket::UnconnectedState;
                 });
             },
-            3000);
+            3000));
         for (std::size_t i = 0; i < slow.size(); ++i) {
-            QCOMPARE(slow[i]->state(), QAbstractSocket::UnconnectedState);
             if (taken[i])
                 QCOMPARE(slow[i]->readAll().left(12), "HTTP/1.1 408");
         }
@@ -198,10 +199,10 @@ private slots:
         for (int i = 0; i < 10; ++i)
             QVERIFY(store.setUser(
                 QStringLiteral("user%1").arg(i), "pw" + QByteArray::number(i), nullptr, 100000));
-        QVERIFY(service.start({}, { "--concurrent-checks", "1", "--check-queue", "4" }));
+        QVERIFY(service.start({}, { "--concurrent-checks", "1", "--check-queue", "2" }));
         std::atomic_bool flooding = true;
         std::vector<std::thread> flood;
-        for (int i = 0; i < 6; ++i) {
+        for (int i = 0; i < 4; ++i) {
             flood.emplace_back([&service, &flooding] {
                 while (flooding)
                     answer(sent(service, post("username=nobody&password=wrong"), otherClient));
