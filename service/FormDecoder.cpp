@@ -36,7 +36,8 @@ std::optional<QString> FormDecoder::decodeComponent(QByteArrayView component)
         }
     }
     // A leading byte-order mark is kept: it is part of what was typed.
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder utf8(QStringDecoder::Utf8,
+        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = utf8.decode(bytes);
     if (utf8.hasError())
         return std::nullopt;
@@ -55,6 +56,13 @@ std::optional<QHash<QString, QString>> FormDecoder::decode(QByteArrayView body, 
         if (!name || !value) {
             if (why)
                 *why = QStringLiteral("The form is not UTF-8 text.");
+            return std::nullopt;
+        }
+        // HMAC pads a short key with NULs, so a password hash cannot tell
+        // "pw" from "pw\0": no field may hold one.
+        if (name->contains(QChar(0)) || value->contains(QChar(0))) {
+            if (why)
+                *why = QStringLiteral("The form holds a NUL character.");
             return std::nullopt;
         }
         if (fields.contains(*name)) {

@@ -7,16 +7,16 @@
 #include <QByteArrayView>
 #include <QHash>
 #include <QString>
-
 #include <optional>
 
 class FormDecoder
 {
 public:
     // Field names and values, or nothing (with the reason) when a name or value
-    // is not UTF-8 or a field appears twice: either is a client's mistake that
-    // the service should not paper over by guessing.
-    static std::optional<QHash<QString, QString>> decode(QByteArrayView body, QString* why = nullptr);
+    // is not UTF-8 or holds a NUL, or a field appears twice: each is a client's
+    // mistake that the service should not paper over by guessing.
+    static std::optional<QHash<QString, QString>> decode(
+        QByteArrayView body, QString* why = nullptr);
 
     // One name or value; nothing when its bytes are not UTF-8.
     static std::optional<QString> decodeComponent(QByteArrayView component);

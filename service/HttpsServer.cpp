@@ -1,19 +1,21 @@
 #include "service/HttpsServer.h"
 
 #include "service/JsonAnswer.h"
-
-#include <openssl/ssl.h>
+#include "service/TlsConnection.h"
 
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
-#include <thread>
-
+#include <netdb.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <optional>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
+#include <unordered_map>
 
 // The workers every listening socket hands its connections to. enqueue() is
 // called on a listening thread right after accept(), and waits while
@@ -87,7 +89,107 @@ private:
     std::vector<std::thread> m_threads;
 };
 
+// How many connections each client address has open, so that no one client
+// takes every worker: past its share, a connection is closed at once, before
+// its handshake, and holds a worker for no time at all.
+class ClientCount
+{
+public:
+    // Nothing when the address is unknown (the client has already gone) or
+    // has its share open.
+    std::optional<std::string> take(int socket)
+    {
+        sockaddr_storage address {};
+        socklen_t size = sizeof address;
+        char host[NI_MAXHOST] = {};
+        if (::getpeername(socket, reinterpret_cast<sockaddr*>(&address), &size) != 0
+            || ::getnameinfo(reinterpret_cast<sockaddr*>(&address), size, host, sizeof host,
+                   nullptr, 0, NI_NUMERICHOST)
+                != 0)
+            return std::nullopt;
+        const std::lock_guard lock(m_mutex);
+        int& open = m_open[host];
+        if (open >= HttpsServer::maxConnectionsPerClient)
+            return std::nullopt;
+        ++open;
+        return host;
+    }
+
+    void release(const std::string& client)
+    {
+        const std::lock_guard lock(m_mutex);
+        if (--m_open[client] <= 0)
+            m_open.erase(client);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::unordered_map<std::string, int> m_open;
+};
+
 namespace {
+
+// Reads each request's head itself, within its deadline and size, before
+// handing the connection to httplib for one request.
+class GuardedServer : public httplib::SSLServer
+{
+public:
+    GuardedServer(const std::function<bool(SSL_CTX&)>& setUp, ClientCount& clients,
+        const HttpsServer::AnswerLog& log)
+        : httplib::SSLServer(setUp)
+        , m_clients(clients)
+        , m_log(log)
+    {
+    }
+
+private:
+    bool process_and_close_socket(socket_t socket) override
+    {
+        bool served = false;
+        if (const std::optional<std::string> client = m_clients.take(socket)) {
+            TlsConnection connection(socket, ssl_context(), HttpsServer::readTimeout);
+            const auto deadline = TlsConnection::Clock::now() + HttpsServer::headTimeout;
+            const TlsConnection::Head head
+                = connection.readHead(deadline, HttpsServer::maxHeadSize);
+            if (head == TlsConnection::Head::Complete) {
+                bool closed = false;
+                served = process_request(connection, true, closed,
+                    [&connection](httplib::Request& request) { request.ssl = connection.ssl(); });
+            } else if (head != TlsConnection::Head::Lost) {
+                const int status = head == TlsConnection::Head::Late ? 408
+                    : head == TlsConnection::Head::TooLarge          ? 431
+                                                                     : 400;
+                connection.refuse(status,
+                    status == 400       ? QStringLiteral("A header line is malformed.")
+                        : status == 431 ? QStringLiteral("The request head is larger than 16 KiB.")
+                                        : JsonAnswer::refusalText(status));
+                log(connection.requestLine(), status);
+            }
+            connection.finish(served);
+            m_clients.release(*client);
+        }
+        ::shutdown(socket, SHUT_RDWR);
+        ::close(socket);
+        return served;
+    }
+
+    void log(const std::string& requestLine, int status) const
+    {
+        httplib::Request request;
+        const std::size_t space = requestLine.find(' ');
+        request.method = requestLine.substr(0, space);
+        if (space != std::string::npos)
+            request.path = requestLine.substr(
+                space + 1, requestLine.find_first_of(" ?", space + 1) - space - 1);
+        httplib::Response response;
+        response.status = status;
+        if (m_log)
+            m_log(request, response);
+    }
+
+    ClientCount& m_clients;
+    const HttpsServer::AnswerLog& m_log;
+};
 
 // httplib makes and deletes a task queue per listening socket; all of them
 // hand over to the one pool.
@@ -164,6 +266,7 @@ HttpsServer::HttpsServer(QString certificatePath, QString keyPath, Handler handl
     , m_handler(std::move(handler))
     , m_log(std::move(log))
     , m_pool(std::make_unique<ConnectionPool>(maxConnections))
+    , m_clients(std::make_unique<ClientCount>())
 {
 }
 
@@ -177,7 +280,8 @@ bool HttpsServer::listen(const QList<QHostAddress>& addresses, quint16 port, QSt
 {
     QList<QHostAddress> usable;
     for (const QHostAddress& address : addresses) {
-        if (address.protocol() != QAbstractSocket::IPv6Protocol || addresses.size() == 1 || hasIpv6Loopback())
+        if (address.protocol() != QAbstractSocket::IPv6Protocol || addresses.size() == 1
+            || hasIpv6Loopback())
             usable.append(address);
     }
     // With port 0 the first address picks the port; another program may hold
@@ -192,7 +296,8 @@ bool HttpsServer::listen(const QList<QHostAddress>& addresses, quint16 port, QSt
     return false;
 }
 
-bool HttpsServer::listenOnce(const QList<QHostAddress>& addresses, quint16 port, bool* portTaken, QString* why)
+bool HttpsServer::listenOnce(
+    const QList<QHostAddress>& addresses, quint16 port, bool* portTaken, QString* why)
 {
     m_servers.clear();
     int chosen = port;
@@ -220,12 +325,13 @@ std::unique_ptr<httplib::SSLServer> HttpsServer::makeServer(QString* why)
 {
     const QByteArray certificate = m_certificatePath.toLocal8Bit();
     const QByteArray key = m_keyPath.toLocal8Bit();
-    auto server = std::make_unique<httplib::SSLServer>([&](SSL_CTX& context) {
+    const auto setUp = [&](SSL_CTX& context) {
         return SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION) == 1
             && SSL_CTX_use_certificate_chain_file(&context, certificate.constData()) == 1
             && SSL_CTX_use_PrivateKey_file(&context, key.constData(), SSL_FILETYPE_PEM) == 1
             && SSL_CTX_check_private_key(&context) == 1;
-    });
+    };
+    auto server = std::make_unique<GuardedServer>(setUp, *m_clients, m_log);
     if (!server->is_valid()) {
         if (why)
             *why = QStringLiteral("cannot use %1 and %2 for TLS").arg(m_certificatePath, m_keyPath);
@@ -239,28 +345,30 @@ std::unique_ptr<httplib::SSLServer> HttpsServer::makeServer(QString* why)
     });
     ConnectionPool& pool = *m_pool;
     server->new_task_queue = [&pool] { return new PoolQueue(pool); };
-    server->set_read_timeout(readTimeout);
-    server->set_write_timeout(readTimeout);
-    // One request a connection: every answer closes it, so an idle client
-    // holds no worker.
-    server->set_keep_alive_max_count(1);
+    // GuardedServer serves one request a connection: every answer closes it,
+    // so an idle client holds no worker.
     server->set_payload_max_length(maxBodySize);
     server->set_default_headers({ { "Cache-Control", "no-store" } });
 
-    const auto withBody = [this](const httplib::Request& request, httplib::Response& response,
-                              const httplib::ContentReader& reader) { m_handler(request, response, &reader); };
+    const auto withBody
+        = [this](const httplib::Request& request, httplib::Response& response,
+              const httplib::ContentReader& reader) { m_handler(request, response, &reader); };
     const auto withoutBody = [this](const httplib::Request& request, httplib::Response& response) {
         m_handler(request, response, nullptr);
     };
     const std::string any = ".*";
-    server->Get(any, withoutBody).Post(any, withoutBody).Put(any, withoutBody).Patch(any, withoutBody);
+    server->Get(any, withoutBody)
+        .Post(any, withoutBody)
+        .Put(any, withoutBody)
+        .Patch(any, withoutBody);
     server->Delete(any, withoutBody).Options(any, withoutBody);
     server->Post(any, withBody).Put(any, withBody).Patch(any, withBody).Delete(any, withBody);
     // Requests httplib refuses itself (malformed, too large) reach no
     // handler; they get the same kind of answer through this one.
     server->set_error_handler([](const httplib::Request&, httplib::Response& response) {
         if (response.body.empty())
-            JsonAnswer::setMessage(response, response.status, JsonAnswer::refusalText(response.status));
+            JsonAnswer::setMessage(
+                response, response.status, JsonAnswer::refusalText(response.status));
     });
     server->set_logger(m_log);
     return server;

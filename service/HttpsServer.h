@@ -4,32 +4,39 @@
 // address, all on the same port, sharing one pool of connection workers. At
 // most maxConnections connections are taken at a time, counted from accept to
 // close whatever ends them (a failed handshake included); past that, new
-// ones wait in the kernel's queue until one ends.
+// ones wait in the kernel's queue until one ends. Each client address has a
+// share of them, and each request head a deadline and a size, so that slow or
+// many connections of one client leave the others served.
 
 #include <QHostAddress>
 #include <QList>
 #include <QString>
-
-#include <httplib.h>
-
 #include <chrono>
 #include <functional>
+#include <httplib.h>
 #include <memory>
 #include <vector>
 
+class ClientCount;
 class ConnectionPool;
 
 class HttpsServer
 {
 public:
     static constexpr int maxConnections = 32;
+    // A quarter of the workers: a client past it is not served, and others are.
+    static constexpr int maxConnectionsPerClient = 8;
+    // From the worker's start to the head's end, handshake included, however
+    // the bytes come; then each read and write of the body and the answer.
+    static constexpr std::chrono::seconds headTimeout { 5 };
     static constexpr std::chrono::seconds readTimeout { 10 };
+    static constexpr std::size_t maxHeadSize = 16 * 1024;
     static constexpr std::size_t maxBodySize = 64 * 1024;
 
     // Called on a connection's worker for every request. The reader is null
     // when the request declares no body; the handler decides whether to read it.
-    using Handler
-        = std::function<void(const httplib::Request&, httplib::Response&, const httplib::ContentReader*)>;
+    using Handler = std::function<void(
+        const httplib::Request&, httplib::Response&, const httplib::ContentReader*)>;
     // Once per answer, from a worker, after it has been sent.
     using AnswerLog = std::function<void(const httplib::Request&, const httplib::Response&)>;
 
@@ -47,7 +54,8 @@ public:
     void run();
 
 private:
-    bool listenOnce(const QList<QHostAddress>& addresses, quint16 port, bool* portTaken, QString* why);
+    bool listenOnce(
+        const QList<QHostAddress>& addresses, quint16 port, bool* portTaken, QString* why);
     std::unique_ptr<httplib::SSLServer> makeServer(QString* why);
 
     QString m_certificatePath;
@@ -55,6 +63,7 @@ private:
     Handler m_handler;
     AnswerLog m_log;
     std::unique_ptr<ConnectionPool> m_pool;
+    std::unique_ptr<ClientCount> m_clients;
     std::vector<std::unique_ptr<httplib::SSLServer>> m_servers;
     quint16 m_port = 0;
 };

@@ -24,14 +24,6 @@ bool isForm(const std::string& contentType)
     return type.trimmed().toLower() == "application/x-www-form-urlencoded";
 }
 
-std::size_t headSize(const httplib::Request& request)
-{
-    std::size_t size = request.method.size() + request.target.size() + request.version.size();
-    for (const auto& [name, value] : request.headers)
-        size += name.size() + value.size() + 4;
-    return size;
-}
-
 // The declared body length: 0 when none is declared, nothing when the
 // declarations are not one plain number. Two different lengths are a known
 // request-smuggling trick.
@@ -58,7 +50,8 @@ void internalError(httplib::Response& response, const QString& why)
 
 } // namespace
 
-SeverityEndpoint::SeverityEndpoint(UserStore& store, PasswordChecker& checker, std::function<QDate()> today)
+SeverityEndpoint::SeverityEndpoint(
+    UserStore& store, PasswordChecker& checker, std::function<QDate()> today)
     : m_store(store)
     , m_checker(checker)
     , m_today(std::move(today))
@@ -74,10 +67,9 @@ void SeverityEndpoint::answer(const httplib::Request& request, httplib::Response
     // The head is judged before any of the body is read.
     if (request.version == "HTTP/1.1" && !request.has_header("Host"))
         return refuse(400, QStringLiteral("The request has no Host header."));
-    if (headSize(request) > maxHeadSize)
-        return refuse(431, QStringLiteral("The request head is larger than 16 KiB."));
     if (request.has_header("Transfer-Encoding"))
-        return refuse(501, QStringLiteral("Transfer codings are not accepted; send a Content-Length."));
+        return refuse(
+            501, QStringLiteral("Transfer codings are not accepted; send a Content-Length."));
     const std::optional<std::size_t> length = contentLength(request);
     if (!length)
         return refuse(400, QStringLiteral("The Content-Length header is invalid."));
@@ -106,19 +98,21 @@ void SeverityEndpoint::answer(const httplib::Request& request, httplib::Response
     }
     if (!isForm(request.get_header_value("Content-Type")))
         return refuse(415, QStringLiteral("Send the fields as application/x-www-form-urlencoded."));
-    answerForm(body, response);
+    answerForm(request.remote_addr, body, response);
 }
 
-void SeverityEndpoint::answerForm(const std::string& body, httplib::Response& response) const
+void SeverityEndpoint::answerForm(
+    const std::string& remoteAddress, const std::string& body, httplib::Response& response) const
 {
     QString why;
-    const auto fields = FormDecoder::decode(QByteArrayView(body.data(), qsizetype(body.size())), &why);
+    const auto fields
+        = FormDecoder::decode(QByteArrayView(body.data(), qsizetype(body.size())), &why);
     if (!fields)
         return JsonAnswer::setMessage(response, 400, why);
     for (const char* field : { "username", "password" }) {
         if (fields->value(QLatin1String(field)).isEmpty())
-            return JsonAnswer::setMessage(
-                response, 400, QStringLiteral("The field \"%1\" is missing.").arg(QLatin1String(field)));
+            return JsonAnswer::setMessage(response, 400,
+                QStringLiteral("The field \"%1\" is missing.").arg(QLatin1String(field)));
     }
 
     const QString userName = fields->value(QStringLiteral("username"));
@@ -126,7 +120,7 @@ void SeverityEndpoint::answerForm(const std::string& body, httplib::Response& re
     const auto stored = m_store.storedPassword(userName, &why);
     if (!stored)
         return internalError(response, why);
-    switch (m_checker.check(userName, password, *stored)) {
+    switch (m_checker.check(QString::fromStdString(remoteAddress), userName, password, *stored)) {
     case PasswordChecker::Result::Busy:
         JsonAnswer::setMessage(response, 503, JsonAnswer::refusalText(503));
         response.set_header("Retry-After", "1");

@@ -6,10 +6,8 @@
 // its own.
 
 #include <QDate>
-
-#include <httplib.h>
-
 #include <functional>
+#include <httplib.h>
 
 class PasswordChecker;
 class UserStore;
@@ -21,7 +19,6 @@ public:
     // The same text for an unknown user and a wrong password, so that the
     // answer does not tell which user names exist.
     static inline const QString refusal = QStringLiteral("Invalid user name or password.");
-    static constexpr std::size_t maxHeadSize = 16 * 1024;
 
     // today is asked at every request, so a long-running service moves on
     // with the calendar.
@@ -32,7 +29,8 @@ public:
         const httplib::ContentReader* reader) const;
 
 private:
-    void answerForm(const std::string& body, httplib::Response& response) const;
+    void answerForm(const std::string& remoteAddress, const std::string& body,
+        httplib::Response& response) const;
 
     UserStore& m_store;
     PasswordChecker& m_checker;

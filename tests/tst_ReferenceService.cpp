@@ -4,30 +4,61 @@
 #include "service/UserStore.h"
 #include "support/ReferenceService.h"
 
+#include <QElapsedTimer>
 #include <QSslSocket>
 #include <QTest>
+#include <atomic>
+#include <thread>
+#include <tuple>
 
 namespace {
 
 const QByteArray head = "POST /ex-libs/get-severity-count HTTP/1.1\r\nHost: l\r\n";
+const QHostAddress otherClient(QStringLiteral("127.0.0.2"));
 
-QByteArray post(const QByteArray& body)
+QByteArray post(const QByteArray& body, const QByteArray& moreHeaders = {})
 {
-    return head + "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: "
+    return head + moreHeaders
+        + "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: "
         + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
-// A TLS connection to the service that has sent these bytes. The service's
-// own certificate is not what these tests are about.
-std::unique_ptr<QSslSocket> sent(const ReferenceService& service, const QByteArray& bytes)
+// A TLS connection to the service, from this loopback address when given,
+// that has started its handshake. The service's own certificate is not what
+// these tests are about.
+std::unique_ptr<QSslSocket> connected(
+    const ReferenceService& service, const QHostAddress& from = {})
 {
     auto socket = std::make_unique<QSslSocket>();
     socket->setPeerVerifyMode(QSslSocket::VerifyNone);
-    socket->connectToHostEncrypted(QStringLiteral("localhost"), service.port());
+    if (!from.isNull())
+        socket->bind(from);
+    socket->connectToHostEncrypted(
+        from.isNull() ? QStringLiteral("localhost") : QStringLiteral("127.0.0.1"), service.port());
+    return socket;
+}
+
+// ... that has sent these bytes.
+std::unique_ptr<QSslSocket> sent(
+    const ReferenceService& service, const QByteArray& bytes, const QHostAddress& from = {})
+{
+    auto socket = connected(service, from);
     socket->waitForEncrypted(30000);
     socket->write(bytes);
     socket->waitForBytesWritten(30000);
     return socket;
+}
+
+qint64 residentKiB(qint64 processId)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(processId));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.read(64 * 1024).split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
 }
 
 // All that comes back until the service closes the connection.
@@ -37,6 +68,15 @@ QByteArray answer(std::unique_ptr<QSslSocket> socket)
     while (socket->waitForReadyRead(30000))
         received += socket->readAll();
     return received + socket->readAll();
+}
+
+// The same, with the event loop running meanwhile, so that the fixture goes
+// on reading the service's log: a service whose log is not read stops.
+QByteArray answerWhileLogged(std::unique_ptr<QSslSocket> socket)
+{
+    const bool closed = QTest::qWaitFor(
+        [&socket] { return socket->state() == QAbstractSocket::UnconnectedState; }, 30000);
+    return closed ? socket->readAll() : QByteArray();
 }
 
 } // namespace
@@ -65,14 +105,123 @@ private slots:
         }
         const QByteArray full
             = "username=old&password=pw&padding=" + QByteArray(64 * 1024 - 33, 'x');
-        for (const auto& [bytes, status] : QList<std::pair<QByteArray, int>> {
-                 { post("username=old&password=pw"), 200 }, { post(full), 200 },
-                 { post(full + 'x'), 413 }, { head + "Content-Length: 99999999999\r\n\r\n", 413 },
-                 { head + ("X: " + QByteArray(1000, 'a') + "\r\n").repeated(20) + "\r\n", 431 } }) {
+        for (const auto& [bytes, status] :
+            QList<std::pair<QByteArray, int>> { { post("username=old&password=pw"), 200 },
+                { post(full), 200 }, { post(full + 'x'), 413 },
+                { head + "Content-Length: 99999999999\r\n\r\n", 413 },
+                { head + ("X: " + QByteArray(1000, 'a') + "\r\n").repeated(20) + "\r\n", 431 },
+                { post("username=old&password=pw%00"), 400 },
+                { post("username=old&password=pw", "Transfer-Encoding : chunked\r\n"), 400 },
+                { post("username=old&password=pw", "Transfer-Encoding:\r\n chunked\r\n"), 400 } }) {
             const QByteArray received = answer(sent(service, bytes));
             QCOMPARE(received.left(12), "HTTP/1.1 " + QByteArray::number(status));
             QVERIFY(received.endsWith(status == 200 ? "\"expired\":0}" : "\"}"));
         }
+
+        // A head of 20,000 lines of 8 KB is refused as it comes, not stored.
+        const qint64 before = residentKiB(service.processId());
+        auto huge = sent(service, head);
+        const QByteArray line = "X-Filler: " + QByteArray(8000, 'a') + "\r\n";
+        for (int i = 0; i < 20000 && huge->state() == QAbstractSocket::ConnectedState; ++i) {
+            huge->write(line);
+            while (huge->bytesToWrite() + huge->encryptedBytesToWrite() > 256 * 1024
+                && huge->waitForBytesWritten(10000)) { }
+        }
+        answer(std::move(huge));
+        const qint64 after = residentKiB(service.processId());
+        qInfo("service's memory before a huge head %lld KiB, after %lld KiB", before, after);
+        QVERIFY(before > 0 && after - before < 4096);
+    }
+
+    // A client of its own, from 127.0.0.2, sends its heads a byte a second on
+    // more connections than the service has workers.
+    void slowHeadsOfOneClientLeaveTheOthersServed()
+    {
+        ReferenceService service;
+        QVERIFY(service.addUser("ivan", "pw") && service.start());
+        const QByteArray request = post("username=ivan&password=pw");
+        QVERIFY(
+            answer(sent(service, request)).startsWith("HTTP/1.1 200")); // remembered from now on
+        std::vector<std::unique_ptr<QSslSocket>> slow;
+        for (int i = 0; i < 40; ++i)
+            slow.push_back(connected(service, otherClient));
+        const auto settled = [&slow] {
+            return std::all_of(slow.begin(), slow.end(), [](const auto& socket) {
+                return socket->isEncrypted()
+                    || socket->state() == QAbstractSocket::UnconnectedState;
+            });
+        };
+        // Any still connecting wait in the kernel's queue, unseen by the service.
+        std::ignore = QTest::qWaitFor(settled, 2000);
+        std::vector<bool> taken;
+        for (const auto& socket : slow)
+            taken.push_back(socket->isEncrypted());
+
+        QList<qint64> times; // of the answers to 127.0.0.1, in ms
+        for (int second = 0; second < 8; ++second) {
+            for (const auto& socket : slow) {
+                if (socket->isEncrypted())
+                    socket->write(request.mid(second, 1));
+            }
+            QElapsedTimer timer;
+            timer.start();
+            const QByteArray received
+                = answerWhileLogged(sent(service, request, QHostAddress::LocalHost));
+            times.append(timer.elapsed());
+            QVERIFY2(received.startsWith("HTTP/1.1 200") && times.last() < 1000,
+                qPrintable(
+                    QStringLiteral("after %1 ms: %2").arg(times.last()).arg(received.left(12))));
+            QTest::qWait(int(1000 - std::min<qint64>(times.last(), 1000)));
+        }
+        qInfo() << "answers to 127.0.0.1 under 40 slow connections, in ms:" << times;
+        // Those the service took were answered at the head's deadline.
+        QVERIFY(QTest::qWaitFor(
+            [&slow] {
+                return std::all_of(slow.begin(), slow.end(), [](const auto& socket) {
+                    return socket->state() == QAbstractSocket::UnconnectedState;
+                });
+            },
+            3000));
+        for (std::size_t i = 0; i < slow.size(); ++i) {
+            if (taken[i])
+                QCOMPARE(slow[i]->readAll().left(12), "HTTP/1.1 408");
+        }
+    }
+
+    // Wrong passwords from 127.0.0.2 on more threads than there are places
+    // for checks; a valid user from 127.0.0.1 whose password was never checked
+    // before, so that each try costs a hash.
+    void passwordFloodOfOneClientLeavesTheOthersServed()
+    {
+        ReferenceService service;
+        UserStore store;
+        QVERIFY(service.isValid() && store.open(service.databasePath()));
+        for (int i = 0; i < 10; ++i)
+            QVERIFY(store.setUser(
+                QStringLiteral("user%1").arg(i), "pw" + QByteArray::number(i), nullptr, 100000));
+        QVERIFY(service.start({}, { "--concurrent-checks", "1", "--check-queue", "2" }));
+        std::atomic_bool flooding = true;
+        std::vector<std::thread> flood;
+        for (int i = 0; i < 4; ++i) {
+            flood.emplace_back([&service, &flooding] {
+                while (flooding)
+                    answer(sent(service, post("username=nobody&password=wrong"), otherClient));
+            });
+        }
+        QTest::qWait(500);
+        QByteArray statuses;
+        for (int i = 0; i < 10; ++i) {
+            const QByteArray received = answerWhileLogged(sent(service,
+                post("username=user" + QByteArray::number(i) + "&password=pw"
+                    + QByteArray::number(i)),
+                QHostAddress::LocalHost));
+            statuses += received.mid(9, 3) + (received.endsWith("\"expired\":0}") ? "+ " : " ");
+        }
+        flooding = false;
+        for (std::thread& thread : flood)
+            thread.join();
+        qInfo("answers to 127.0.0.1 under the flood (+: with counts): %s", statuses.constData());
+        QVERIFY2(statuses.count("200+") >= 9, statuses.constData());
     }
 
     void checksPastTheQueueAndAServiceOnATakenPortAreTurnedAway()

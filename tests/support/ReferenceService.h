@@ -40,6 +40,7 @@ public:
     void stop();
 
     quint16 port() const { return m_port; }
+    qint64 processId() const { return m_process.processId(); }
     // https://localhost:PORT/ex-libs/get-severity-count
     QUrl url() const
     {
