@@ -27,11 +27,11 @@ public:
     // While set, an alert's answer waits until answerHeld(), as when a person
     // has not read it yet.
     bool holdAnswers = false;
-    void answerHeld()
+    void answerHeld(int pressed = 0)
     {
         for (const Completion& done : std::exchange(m_held, {}))
             if (done)
-                done(0);
+                done(pressed);
     }
 
     QList<Alert> alerts() const { return m_alerts; }
