@@ -292,6 +292,7 @@ private slots:
         QVERIFY(answered(2));
         const Alert shown = m_alerts.alerts().value(alerts() - 1);
         QCOMPARE(shown.messageText + " " + shown.informativeText, told);
+        QVERIFY2(m_delegate->checkTimer() && title() == "Sign Out", "the checks stopped");
         m_server->setAnswer(RawTlsServer::Answer::http(200, CountsAnswer));
         m_delegate->checkTimer()->fire();
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 1, 30000);
