@@ -109,6 +109,8 @@ class tst_SignIn : public QObject
         for (const char* name :
             { "userNameTxtField", "passwordTxtField", "lblUsername", "lblPassword", "btnSignIn" })
             QVERIFY2(element(name)->isHidden() == signedIn, name);
+        // No empty space below the view shown.
+        QTRY_COMPARE(window->height(), window->sizeHint().height());
     }
 
     // Takes the keyring away, locked or its daemon stopped, or brings it back.
