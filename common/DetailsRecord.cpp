@@ -100,6 +100,12 @@ QString text(const UserDetails& details)
         + QString::number(details.freequency) + QStringLiteral(";Status=") + QString::number(details.status);
 }
 
+bool isValueTooLong(const QString& value)
+{
+    // A UTF-16 unit is at most 3 UTF-8 bytes: most values need no count.
+    return value.size() * 3 > MaximumValueSize && value.toUtf8().size() > MaximumValueSize;
+}
+
 bool parse(const QString& text, UserDetails& details)
 {
     if (text.isEmpty() || text.size() > MaximumRecordLength)
@@ -117,11 +123,7 @@ bool parse(const QString& text, UserDetails& details)
         return false;
     const QString userName = decodedValue(*values[0]);
     const QString password = decodedValue(*values[1]);
-    // A UTF-16 unit is at most 3 UTF-8 bytes: most values need no count.
-    const auto tooLong = [](const QString& value) {
-        return value.size() * 3 > MaximumValueSize && value.toUtf8().size() > MaximumValueSize;
-    };
-    if (tooLong(userName) || tooLong(password))
+    if (isValueTooLong(userName) || isValueTooLong(password))
         return false;
     details.userName = userName;
     details.password = password;

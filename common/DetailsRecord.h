@@ -31,6 +31,9 @@ namespace DetailsRecord {
 // oversized item in the keyring costs neither program time or memory.
 inline constexpr qsizetype MaximumValueSize = 4 * 1024;
 
+// True for a user name or password over MaximumValueSize.
+bool isValueTooLong(const QString& value);
+
 QString text(const UserDetails& details);
 
 // Loads a record's text into the details; false, with the details untouched,

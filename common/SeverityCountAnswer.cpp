@@ -10,6 +10,7 @@
 ExchangeOutcome SeverityCount::classify(const QByteArray& answer, int statusCode)
 {
     ExchangeOutcome outcome;
+    outcome.statusCode = statusCode;
     const QJsonDocument document = QJsonDocument::fromJson(answer);
     if (!document.isObject())
         return outcome;
@@ -21,11 +22,19 @@ ExchangeOutcome SeverityCount::classify(const QByteArray& answer, int statusCode
     }
     if (statusCode < 200 || statusCode > 299)
         return outcome;
+    for (const char* count : { "expiring", "critical", "expired" })
+        if (!members.value(QLatin1String(count)).isDouble())
+            return outcome;
     outcome.kind = ExchangeOutcome::Kind::Counts;
     outcome.expiring = members.value(QLatin1String("expiring"));
     outcome.critical = members.value(QLatin1String("critical"));
     outcome.expired = members.value(QLatin1String("expired"));
     return outcome;
+}
+
+bool SeverityCount::isCredentialsRefusal(const ExchangeOutcome& outcome)
+{
+    return outcome.kind == ExchangeOutcome::Kind::Refused && outcome.statusCode < 500;
 }
 
 QString SeverityCount::textForm(const QJsonValue& value)

@@ -17,6 +17,10 @@ struct ExchangeOutcome
     };
 
     Kind kind = Kind::Unreadable;
+    // The answer's HTTP status, 0 when there was none: a refusal of the
+    // credentials and a busy service both carry a message, and only the
+    // status tells them apart.
+    int statusCode = 0;
     // An absent member is QJsonValue::Undefined; a JSON null is QJsonValue::Null.
     QJsonValue message { QJsonValue::Undefined };
     QJsonValue expiring { QJsonValue::Undefined };
@@ -27,10 +31,14 @@ struct ExchangeOutcome
 namespace SeverityCount {
 
 // Only a JSON object is an answer; a "message" member alone makes it a
-// refusal, whatever else it holds. An answer with an HTTP status outside 2xx
-// is never counts: it is a refusal when it holds "message", and unreadable
-// otherwise (an overloaded service's 503 must not sign anyone in).
+// refusal, whatever else it holds. Counts are a 2xx object holding all three
+// as numbers; anything else is unreadable: an overloaded service's 503, a
+// proxy's page, or an object such as {} or {"error":…} must not sign anyone in.
 ExchangeOutcome classify(const QByteArray& answer, int statusCode);
+
+// A refusal of the credentials themselves: the service's word on the request
+// (2xx, 4xx), not its own trouble (5xx, such as a 503 while it is busy).
+bool isCredentialsRefusal(const ExchangeOutcome& outcome);
 
 // A value as the texts show it: numbers in plain decimal, strings as they
 // are, "(null)" for a missing value, "<null>" for a JSON null, "1" and "0" for

@@ -1,6 +1,9 @@
 #include "common/SeverityCountExchange.h"
 
+#include "platform/Error.h"
 #include "platform/Logging.h"
+
+#include <QCoreApplication>
 
 void SeverityCountExchange::connectionDidReceiveResponse(
     URLConnection* connection, const URLResponse& response)
@@ -33,9 +36,11 @@ ExchangeOutcome SeverityCountExchange::connectionDidFinishLoading(URLConnection*
     const Answer answer = std::move(found->second);
     m_answers.erase(found);
     if (answer.overflowed) {
-        qCWarning(lcExchange) << "The service's answer was dropped: larger than" << MaximumAnswerSize
-                              << "bytes";
-        return {};
+        qCWarning(lcExchange) << "The service's answer was dropped: larger than"
+                              << MaximumAnswerSize << "bytes; HTTP status" << answer.statusCode;
+        ExchangeOutcome unreadable;
+        unreadable.statusCode = answer.statusCode;
+        return unreadable;
     }
     const ExchangeOutcome outcome = SeverityCount::classify(answer.data, answer.statusCode);
     if (outcome.kind == ExchangeOutcome::Kind::Unreadable)
@@ -47,6 +52,22 @@ ExchangeOutcome SeverityCountExchange::connectionDidFinishLoading(URLConnection*
 void SeverityCountExchange::connectionDidFailWithError(URLConnection* connection)
 {
     m_answers.erase(connection);
+}
+
+Alert SeverityCount::unreadableAnswerAlert(int statusCode)
+{
+    const auto tr
+        = [](const char* text) { return QCoreApplication::translate("SeverityCount", text); };
+    return { tr("The service's answer could not be read."),
+        statusCode > 0 ? tr("It answered with HTTP status %1.").arg(statusCode) : QString(),
+        { tr("OK") } };
+}
+
+Alert SeverityCount::unreachableServiceAlert(const Error& error)
+{
+    return { QCoreApplication::translate(
+                 "SeverityCount", "The document service could not be reached."),
+        error.localizedDescription(), { QCoreApplication::translate("SeverityCount", "OK") } };
 }
 
 qsizetype SeverityCountExchange::bufferedSize(const URLConnection* connection) const

@@ -4,6 +4,7 @@
 // per connection, so overlapping requests never read each other's bytes.
 
 #include "common/SeverityCountAnswer.h"
+#include "platform/Alert.h"
 #include "platform/URLConnection.h"
 
 #include <QByteArray>
@@ -38,6 +39,17 @@ private:
 
     std::unordered_map<const URLConnection*, Answer> m_answers;
 };
+
+namespace SeverityCount {
+
+// What both programs tell a person when an answer was neither counts nor a
+// refusal, with its HTTP status where it had one.
+Alert unreadableAnswerAlert(int statusCode);
+// A request that could not be carried out, in the person's terms; the
+// platform's text is the detail.
+Alert unreachableServiceAlert(const Error& error);
+
+} // namespace SeverityCount
 
 // The connection delegate of a program that posts severity-count requests:
 // the response and its bytes go to the one exchange, nothing is cached. How a

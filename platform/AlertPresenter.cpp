@@ -25,6 +25,21 @@ void AlertPresenter::runModal(const Alert& alert, Completion done)
     box->setInformativeText(alert.informativeText);
     if (auto* informative = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
         informative->setTextFormat(Qt::PlainText);
+    // The box sizes itself by its message: a short message would wrap a
+    // short detail ("No Valid User Name") over two lines. Each line of text
+    // gets its width, up to that of a comfortable paragraph.
+    for (const char* name : { "qt_msgbox_label", "qt_msgbox_informativelabel" }) {
+        auto* label = box->findChild<QLabel*>(QLatin1String(name));
+        if (!label)
+            continue;
+        const QFontMetrics metrics = label->fontMetrics();
+        int widest = 0;
+        for (const QString& line : label->text().split(u'\n'))
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+        // A character more than the advance: the layout wraps at the last pixel.
+        label->setMinimumWidth(
+            std::min(widest + metrics.averageCharWidth(), 40 * metrics.averageCharWidth()));
+    }
 
     // Like a desktop alert of the program itself: its icon when it has one.
     const QIcon programIcon = QApplication::windowIcon();

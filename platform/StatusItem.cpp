@@ -5,10 +5,11 @@
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusReply>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QMenu>
-
 #include <cstdlib>
 #include <memory>
 #include <xcb/xcb.h>
@@ -22,6 +23,24 @@ bool trayWatcherRegistered()
     const QDBusConnection bus = QDBusConnection::sessionBus();
     return bus.isConnected() && bus.interface()
         && bus.interface()->isServiceRegistered(watcherService).value();
+}
+
+// Qt sends every tray icon of the process to a StatusNotifierItem host when
+// one was registered with the watcher as it made its first icon, and to an
+// XEmbed tray otherwise; the answer is taken at the same moment, and kept.
+bool trayRecoloursSymbolicImages()
+{
+    static const bool recolours = [] {
+        if (!trayWatcherRegistered())
+            return false;
+        QDBusMessage get = QDBusMessage::createMethodCall(watcherService,
+            QStringLiteral("/StatusNotifierWatcher"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+        const QDBusReply<QDBusVariant> reply = QDBusConnection::sessionBus().call(get);
+        return reply.isValid() && reply.value().variant().toBool();
+    }();
+    return recolours;
 }
 
 template <typename Reply> using XcbReply = std::unique_ptr<Reply, decltype(&std::free)>;
@@ -90,7 +109,24 @@ void StatusItem::setImage(const QIcon& image)
 {
     m_image = image;
     if (m_trayIcon)
-        m_trayIcon->setIcon(image);
+        m_trayIcon->setIcon(imageForTray());
+}
+
+void StatusItem::setSymbolicImage(const QIcon& image)
+{
+    m_symbolicImage = image;
+    if (m_trayIcon)
+        m_trayIcon->setIcon(imageForTray());
+}
+
+QIcon StatusItem::shownImage() const
+{
+    return m_trayIcon ? m_trayIcon->icon() : QIcon();
+}
+
+QIcon StatusItem::imageForTray() const
+{
+    return !m_symbolicImage.isNull() && trayRecoloursSymbolicImages() ? m_symbolicImage : m_image;
 }
 
 bool StatusItem::isVisible() const
@@ -125,7 +161,7 @@ void StatusItem::putUp()
         m_toldNoHost = true;
         return;
     }
-    m_trayIcon = new QSystemTrayIcon(m_image, this);
+    m_trayIcon = new QSystemTrayIcon(imageForTray(), this);
     m_trayIcon->setToolTip(
         m_toolTip.isEmpty() ? QGuiApplication::applicationDisplayName() : m_toolTip);
     if (m_menu)

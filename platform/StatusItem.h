@@ -33,6 +33,12 @@ public:
 
     void setImage(const QIcon& image);
     QIcon image() const { return m_image; }
+    // Given instead of the image to a tray that draws it in its panel's
+    // colours (a StatusNotifierItem host); an XEmbed tray draws the pixels as
+    // they are, and a grey symbolic icon on its grey would not be seen.
+    void setSymbolicImage(const QIcon& image);
+    // The image the tray was given; null while the item is not up.
+    QIcon shownImage() const;
 
     // Shown by the host when the pointer rests on the item; the program's
     // name until one is set.
@@ -55,9 +61,11 @@ private:
     void putUp();
     void putUpAgain();
     void onTrayIconActivated(QSystemTrayIcon::ActivationReason reason);
+    QIcon imageForTray() const;
 
     QPointer<QMenu> m_menu;
     QIcon m_image;
+    QIcon m_symbolicImage;
     QString m_toolTip;
     bool m_highlightMode = false;
     bool m_toldNoHost = false;

@@ -37,6 +37,12 @@ bool isTransportFailure(const QNetworkReply& reply)
         || !reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
 }
 
+Error timedOutError()
+{
+    return Error::errorWithDomain(URLConnectionErrorDomain, QNetworkReply::TimeoutError,
+        { { Error::LocalizedDescriptionKey, QStringLiteral("The request timed out.") } });
+}
+
 } // namespace
 
 URLConnection* URLConnection::initWithRequest(
@@ -100,8 +106,12 @@ void URLConnection::onReadyRead()
 void URLConnection::onFinished()
 {
     if (isTransportFailure(*m_reply)) {
-        const Error error = Error::errorWithDomain(URLConnectionErrorDomain, m_reply->error(),
-            { { Error::LocalizedDescriptionKey, m_reply->errorString() } });
+        // Nothing here aborts a reply it still listens to, so a cancel is
+        // the manager's transfer time-out, which Qt reports as one.
+        const Error error = m_reply->error() == QNetworkReply::OperationCanceledError
+            ? timedOutError()
+            : Error::errorWithDomain(URLConnectionErrorDomain, m_reply->error(),
+                { { Error::LocalizedDescriptionKey, m_reply->errorString() } });
         m_delegate->connectionDidFailWithError(this, error);
         end();
         return;
@@ -122,10 +132,7 @@ void URLConnection::onTimeLimitReached()
         return; // stopped: its finishing is already on its way
     m_reply->disconnect(this);
     m_reply->abort();
-    const Error error = Error::errorWithDomain(URLConnectionErrorDomain,
-        QNetworkReply::TimeoutError,
-        { { Error::LocalizedDescriptionKey, QStringLiteral("The request timed out.") } });
-    m_delegate->connectionDidFailWithError(this, error);
+    m_delegate->connectionDidFailWithError(this, timedOutError());
     end();
 }
 

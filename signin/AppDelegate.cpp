@@ -12,10 +12,15 @@
 #include "platform/Logging.h"
 #include "signin/SignInWindow.h"
 
+#include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace {
+
+// How long a closing program waits for the hand-over to the notifier to answer.
+constexpr std::chrono::seconds HandOverAnswerLimit(10);
 
 // The white-space-and-newline set a blank field is judged by: the Unicode
 // separators (Zs, Zl, Zp), the tab, line feed to carriage return and the
@@ -135,10 +140,25 @@ void AppDelegate::applicationWillTerminate(const Notification&)
 {
 }
 
-bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed(QObject*)
+// The program ends once the hand-over has answered, and after its alert if
+// it failed: ended at once, it would never hear the bus say it cannot start
+// the notifier, so neither the start from the desktop entry nor the alert of
+// its failure would run. An answer that does not come in time ends it anyway.
+bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed(QObject* sender)
 {
-    launchApplication(StatusBarApplicationName);
-    return true;
+    if (m_terminating)
+        return false; // the hand-over's alert closing
+    m_terminating = true;
+    QPointer<QObject> asked(sender);
+    const auto terminate = [this, asked] {
+        m_terminationLimit.stop();
+        Application::terminate(asked);
+    };
+    m_terminationLimit.setSingleShot(true);
+    connect(&m_terminationLimit, &QTimer::timeout, this, terminate);
+    m_terminationLimit.start(HandOverAnswerLimit);
+    launchApplication(StatusBarApplicationName, terminate, [this] { m_terminationLimit.stop(); });
+    return false;
 }
 
 bool AppDelegate::applicationShouldHandleReopen(QObject*, bool)
@@ -285,11 +305,28 @@ void AppDelegate::killAllOtherInstance()
 // would otherwise silently never come.
 void AppDelegate::launchApplication(const QString& name)
 {
-    ProcessHelpers::launchApplication(
-        name, [presenter = QPointer<AlertPresenter>(&m_alertPresenter)](const Error& failure) {
-            if (!failure.isNull() && presenter)
-                presenter->runModal({ tr("The notifier could not be started."),
-                    failure.localizedDescription(), { tr("OK") } });
+    launchApplication(name, {}, {});
+}
+
+void AppDelegate::launchApplication(
+    const QString& name, std::function<void()> then, std::function<void()> answered)
+{
+    ProcessHelpers::launchApplication(name,
+        [presenter = QPointer<AlertPresenter>(&m_alertPresenter), then = std::move(then),
+            answered = std::move(answered)](const Error& failure) {
+            if (answered)
+                answered();
+            if (failure.isNull() || !presenter) {
+                if (then)
+                    then();
+                return;
+            }
+            presenter->runModal({ tr("The notifier could not be started."),
+                                    failure.localizedDescription(), { tr("OK") } },
+                [then](int) {
+                    if (then)
+                        then();
+                });
         });
 }
 
@@ -312,6 +349,15 @@ void AppDelegate::onSignInAction(QObject*)
         alertMissingField(tr("Please enter your password."), SignInField::Password);
         return;
     }
+    // The record reader takes a longer value for no user: accepted, it would
+    // look signed in, and the notifier and the next start would find no one.
+    for (const auto& [text, field] : { std::pair { typed.userName, SignInField::UserName },
+             std::pair { typed.password, SignInField::Password } }) {
+        if (DetailsRecord::isValueTooLong(text)) {
+            alertValueTooLong(field);
+            return;
+        }
+    }
     // A press while the same credentials are already on their way, to the
     // service or into the keyring, asks nothing new: their one answer serves
     // it. Presses in a row would otherwise post the password once each and
@@ -329,6 +375,20 @@ void AppDelegate::alertMissingField(const QString& text, SignInField field)
 {
     stopProgressIndicator();
     m_alertPresenter.runModal({ text, QString(), { tr("OK") } },
+        [window = QPointer<SignInWindow>(&m_window), field](int) {
+            if (window)
+                window->focus(field);
+        });
+}
+
+void AppDelegate::alertValueTooLong(SignInField field)
+{
+    stopProgressIndicator();
+    const QString detail
+        = tr("It may be at most %1 bytes long.").arg(DetailsRecord::MaximumValueSize);
+    m_alertPresenter.runModal({ field == SignInField::UserName ? tr("Your user name is too long.")
+                                                               : tr("Your password is too long."),
+                                  detail, { tr("OK") } },
         [window = QPointer<SignInWindow>(&m_window), field](int) {
             if (window)
                 window->focus(field);
@@ -364,6 +424,9 @@ void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
         m_window.emptyTextFields();
         break;
     case ExchangeOutcome::Kind::Unreadable:
+        // Not an acceptance, and not the service's refusal either: the
+        // fields keep their text for another try.
+        m_alertPresenter.runModal(SeverityCount::unreadableAnswerAlert(outcome.statusCode));
         break;
     }
     stopProgressIndicator();
@@ -399,7 +462,7 @@ void AppDelegate::connectionDidFailWithError(URLConnection* connection, const Er
     _responseData.connectionDidFailWithError(connection);
     if (m_pendingSignIns.erase(connection) == 0)
         return;
-    m_alertPresenter.runModal(Alert::alertWithError(error));
+    m_alertPresenter.runModal(SeverityCount::unreachableServiceAlert(error));
     stopProgressIndicator();
     m_window.emptyTextFields();
 }

@@ -12,6 +12,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 #include <functional>
 #include <unordered_map>
@@ -95,6 +96,11 @@ private:
     void forgetCredentials();
     void alertKeyringUnavailable(const QString& messageText);
     void alertMissingField(const QString& text, SignInField field);
+    void alertValueTooLong(SignInField field);
+    // then runs once the activation has answered, after the alert of its
+    // failure; answered as soon as it has.
+    void launchApplication(
+        const QString& name, std::function<void()> then, std::function<void()> answered);
     // Stops the busy bar once no sign-in request or store is under way.
     void stopProgressIndicator();
 
@@ -120,4 +126,7 @@ private:
     std::unordered_map<const URLConnection*, PendingSignIn> m_pendingSignIns;
     // Accepted sign-ins the keyring has not yet answered for.
     std::vector<Credentials> m_signInsBeingStored;
+    // Closing: the program ends once the hand-over has answered, or at this limit.
+    bool m_terminating = false;
+    QTimer m_terminationLimit;
 };

@@ -99,6 +99,17 @@ void SignInWindow::showSettings(qint32 frequency, std::optional<bool> notificati
         ui->showNotifactionCheckBox->setChecked(*notification);
 }
 
+// The window is as tall as what it shows, once its layout has taken in a
+// change: a view's hidden elements or a busy bar gone leave no empty space
+// below. Its width stays the person's.
+bool SignInWindow::event(QEvent* event)
+{
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::LayoutRequest && height() != sizeHint().height())
+        resize(width(), sizeHint().height());
+    return handled;
+}
+
 void SignInWindow::setBusy(bool busy)
 {
     // A busy bar moves by itself over an empty range.

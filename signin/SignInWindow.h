@@ -47,6 +47,9 @@ public:
     // The busy bar, running or hidden.
     void setBusy(bool busy);
 
+protected:
+    bool event(QEvent* event) override;
+
 signals:
     // Only a user's own choices; the program setting the elements sends none.
     void signInAction();

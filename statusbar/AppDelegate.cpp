@@ -13,7 +13,9 @@
 #include "statusbar/StatusMenu.h"
 
 #include <QNetworkAccessManager>
+#include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -91,8 +93,8 @@ AppDelegate::~AppDelegate()
 {
     // A request still under way would call back into a delegate that is gone;
     // deleting a connection ends it without a call.
-    for (const QPointer<URLConnection>& connection : m_requests)
-        delete connection.data();
+    for (const CheckRequest& request : m_requests)
+        delete request.connection.data();
 }
 
 void AppDelegate::applicationDidFinishLaunching(const Notification&)
@@ -168,6 +170,11 @@ void AppDelegate::applyReadDetails(bool loaded, const Error& error)
     if (loaded) {
         m_storeWatcher.stop();
         const QString record = DetailsRecord::text(details());
+        if (record == m_refusedRecord) {
+            setDetails({});
+            return;
+        }
+        m_refusedRecord = QString();
         if (record == m_recordInForce)
             return;
         m_recordInForce = record;
@@ -176,15 +183,19 @@ void AppDelegate::applyReadDetails(bool loaded, const Error& error)
         return;
     }
     forgetUser();
-    if (KeychainStore::isStoreUnavailableError(error))
+    if (KeychainStore::isStoreUnavailableError(error)) {
         m_storeWatcher.start();
-    else
+    } else {
         m_storeWatcher.stop();
+        m_refusedRecord = QString();
+    }
 }
 
 void AppDelegate::onCheckNotificationMenuItemClick(QObject*)
 {
+    m_checkAskedByPerson = true;
     checkDocumentsDetails();
+    m_checkAskedByPerson = false;
 }
 
 void AppDelegate::onGoToApplicationMenuItemClick(QObject*)
@@ -224,8 +235,37 @@ void AppDelegate::forgetUser()
 {
     m_statusMenu.showSignInTitle();
     stopChecks();
+    abandonRequests();
     setDetails({});
     m_recordInForce = QString();
+}
+
+// Nothing of a user who has left reaches the screen: deleting a connection
+// ends it without a call, so its counts, refusal or failure never come.
+void AppDelegate::abandonRequests()
+{
+    for (const CheckRequest& request : std::exchange(m_requests, {})) {
+        if (!request.connection)
+            continue;
+        _responseData.connectionDidFailWithError(request.connection);
+        delete request.connection.data();
+    }
+}
+
+// Posting refused credentials on every check, start of the sign-in program
+// and record change would lock the account on a service that counts failed
+// attempts. The user is shown signed out until the record changes.
+void AppDelegate::holdRefusedRecord(URLConnection* refused)
+{
+    const auto found = std::find_if(m_requests.begin(), m_requests.end(),
+        [refused](const CheckRequest& request) { return request.connection == refused; });
+    if (found == m_requests.end() || found->record != m_recordInForce)
+        return; // sent for a record no longer in force
+    // Ending on its own; only the others are abandoned.
+    m_requests.erase(found);
+    const QString record = m_recordInForce;
+    forgetUser();
+    m_refusedRecord = record;
 }
 
 void AppDelegate::configureNotification()
@@ -278,20 +318,19 @@ void AppDelegate::onReachabilityChanged(bool reachable)
 void AppDelegate::checkDocumentsDetails()
 {
     if (userName.isEmpty()) {
-        runAlert(alertWithText(tr("No Valid User Name")));
+        alertMissingCredentials(tr("No Valid User Name"));
         return;
     }
     if (password.isEmpty()) {
-        runAlert(alertWithText(tr("No Valid User Name and Password")));
+        alertMissingCredentials(tr("No Valid User Name and Password"));
         return;
     }
-    std::erase_if(
-        m_requests, [](const QPointer<URLConnection>& connection) { return !connection; });
+    std::erase_if(m_requests, [](const CheckRequest& request) { return !request.connection; });
     URLRequest request = severityCountRequest(userName, password, m_serviceURL);
     if (m_requestTimeLimit.count() > 0)
         request.timeLimit = m_requestTimeLimit;
     URLConnection* connection = URLConnection::initWithRequest(request, this, m_networkAccessManager);
-    m_requests.emplace_back(connection);
+    m_requests.push_back({ connection, m_recordInForce, m_checkAskedByPerson });
     connect(connection, &QObject::destroyed, this, &AppDelegate::releaseIdleConnections,
         Qt::QueuedConnection);
 }
@@ -302,8 +341,7 @@ void AppDelegate::checkDocumentsDetails()
 // connections and thread gives it all back; the next check starts afresh.
 void AppDelegate::releaseIdleConnections()
 {
-    std::erase_if(
-        m_requests, [](const QPointer<URLConnection>& connection) { return !connection; });
+    std::erase_if(m_requests, [](const CheckRequest& request) { return !request.connection; });
     if (m_requests.empty())
         m_networkAccessManager.clearConnectionCache();
 }
@@ -317,6 +355,17 @@ void AppDelegate::showNotification(const QString& text, bool anyExpired)
     notification.defaultActionTitle = tr("Open tarvenDESK");
     m_notificationCenter.deliverNotification(notification);
     m_statusMenu.showCheckResult(text);
+}
+
+// With the way to sign in beside it: the sign-in window.
+void AppDelegate::alertMissingCredentials(const QString& informativeText)
+{
+    Alert alert = alertWithText(informativeText);
+    alert.buttons.append(tr("Sign In…"));
+    m_alertPresenter.runModal(alert, [this](int pressed) {
+        if (pressed == 1)
+            onGoToApplicationMenuItemClick(&m_alertPresenter);
+    });
 }
 
 void AppDelegate::runAlert(const Alert& alert)
@@ -344,14 +393,25 @@ void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
     case ExchangeOutcome::Kind::Refused:
         runAlert(
             alertWithText(shownText(SeverityCount::textForm(outcome.message), ShownMessageLength)));
+        if (SeverityCount::isCredentialsRefusal(outcome))
+            holdRefusedRecord(connection);
         break;
-    case ExchangeOutcome::Kind::Unreadable:
+    case ExchangeOutcome::Kind::Unreadable: {
+        // A scheduled check's is only logged (by the exchange): a person may
+        // be away, and the next check may do better.
+        const bool askedByPerson = std::any_of(
+            m_requests.cbegin(), m_requests.cend(), [connection](const CheckRequest& request) {
+                return request.connection == connection && request.askedByPerson;
+            });
+        if (askedByPerson)
+            runAlert(SeverityCount::unreadableAnswerAlert(outcome.statusCode));
         break;
+    }
     }
 }
 
 void AppDelegate::connectionDidFailWithError(URLConnection* connection, const Error& error)
 {
     _responseData.connectionDidFailWithError(connection);
-    runAlert(Alert::alertWithError(error));
+    runAlert(SeverityCount::unreachableServiceAlert(error));
 }

@@ -83,10 +83,13 @@ private:
     void applyReadDetails(bool loaded, const Error& error);
     bool isReadAwaited() const { return m_readAwaited != 0 && m_readAwaited == m_storeRequests; }
     void forgetUser();
+    void abandonRequests();
+    void holdRefusedRecord(URLConnection* refused);
     void stopChecks();
     void scheduledCheck();
     void onReachabilityChanged(bool reachable);
     void runAlert(const Alert& alert);
+    void alertMissingCredentials(const QString& informativeText);
     void releaseIdleConnections();
 
     StatusMenu& m_statusMenu;
@@ -115,7 +118,19 @@ private:
     // is due once it has answered.
     quint64 m_readAwaited = 0;
     bool m_readAgain = false;
+    // The text of a record whose password the service refused: it is not
+    // posted again until the record changes. Null for none.
+    QString m_refusedRecord;
     // Requests under way; each connection deletes itself when it is done.
-    std::vector<QPointer<URLConnection>> m_requests;
+    struct CheckRequest
+    {
+        QPointer<URLConnection> connection;
+        // The record it was sent for.
+        QString record;
+        // From the menu: a person waits for its answer, whatever it is.
+        bool askedByPerson = false;
+    };
+    std::vector<CheckRequest> m_requests;
+    bool m_checkAskedByPerson = false;
     bool m_checkWaitingForNetwork = false;
 };

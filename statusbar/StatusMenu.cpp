@@ -49,7 +49,9 @@ void StatusMenu::showStatusItem()
 {
     m_statusItem = StatusItem::statusItemWithLength(StatusItem::VariableStatusItemLength);
     m_statusItem->setMenu(m_menu.get());
-    m_statusItem->setImage(statusImage());
+    // In colour for an XEmbed tray; the symbolic one where the host recolours it.
+    m_statusItem->setImage(Bundle::imageNamed(QStringLiteral("tarvendesk-status.svg")));
+    m_statusItem->setSymbolicImage(statusImage());
     m_statusItem->setHighlightMode(true);
     m_statusItem->setVisible(true);
 }

@@ -41,7 +41,16 @@ private slots:
         QCOMPARE(box->defaultButton()->text(), "Retry");
         QTest::keyClick(box, Qt::Key_Escape);
         QTRY_COMPARE(pressed, 1);
-        QCOMPARE(running, (QList<QVariantList> { { true }, { false } }));
+
+        // A short detail under a short message stays on one line.
+        presenter.runModal({ " tarvenDESK", "No Valid User Name", { "OK" } });
+        QTRY_VERIFY((box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())));
+        const QLabel* detail = box->findChild<QLabel*>("qt_msgbox_informativelabel");
+        QTRY_VERIFY(detail->isVisible());
+        QVERIFY2(detail->contentsRect().height() < 2 * detail->fontMetrics().lineSpacing(),
+            "the detail wraps");
+        box->accept();
+        QTRY_COMPARE(running, (QList<QVariantList> { { true }, { false }, { true }, { false } }));
     }
 };
 

@@ -17,10 +17,12 @@ namespace {
 QString summary(const ExchangeOutcome& outcome)
 {
     using Kind = ExchangeOutcome::Kind;
+    const QString status = QString::number(outcome.statusCode);
     return outcome.kind == Kind::Counts ? "counts: " + SeverityCount::notificationText(outcome)
         : outcome.kind == Kind::Refused
-        ? "refused: " + shownText(SeverityCount::textForm(outcome.message), ShownMessageLength)
-        : QStringLiteral("unreadable");
+        ? "refused " + status + ": "
+            + shownText(SeverityCount::textForm(outcome.message), ShownMessageLength)
+        : "unreadable " + status;
 }
 
 // Ends requests as each program's AppDelegate does, and records how each ended.
@@ -82,24 +84,24 @@ private slots:
     void answersAreClassified()
     {
         const std::tuple<QByteArray, int, QString> rows[] = {
-            { " \n{\"expiring\":2.0,\"critical\":1e20}\r\n", 204,
-                "counts: Expiring : 2, Critical :100000000000000000000, Expired : (null)" },
-            { R"({"expiring":"%1%3","critical":[1, "%2"],"expired":true})", 200,
-                R"(counts: Expiring : %1%3, Critical :[1,"%2"], Expired : 1)" },
-            { R"({"expiring":1,"message":"Invalid user"})", 200, "refused: Invalid user" },
-            { R"({"message":null})", 503, "refused: <null>" },
-            { R"({"expiring":1})", 404, "unreadable" },
-            { R"([{"expiring":1}])", 200, "unreadable" },
+            { " \n{\"expiring\":2.0,\"critical\":1e20,\"expired\":7}\r\n", 204,
+                "counts: Expiring : 2, Critical :100000000000000000000, Expired : 7" },
+            { "{\"expiring\":1,\"message\":\"Invalid user\"}", 200, "refused 200: Invalid user" },
+            { "{\"message\":null}", 503, "refused 503: <null>" },
+            { "{\"expiring\":1,\"critical\":2,\"expired\":3}", 404, "unreadable 404" },
+            { "[{\"expiring\":1}]", 200, "unreadable 200" },
+            { "{}", 200, "unreadable 200" },
+            { "{\"error\":\"x\"}", 200, "unreadable 200" },
+            { "{\"expiring\":1,\"critical\":\"2\",\"expired\":3}", 200, "unreadable 200" },
+            { "{\"expiring\":1,\"critical\":2,\"expired\":null}", 200, "unreadable 200" },
             // Shown without what would reorder, cut or flood the text around them.
-            { "{\"expiring\":\"\\u202e12\",\"expired\":\"\\u05e9\\u05dc\\u05d5\\u05dd\"}", 200,
-                "counts: Expiring : 12, Critical :(null), Expired : \u2068שלום\u2069" },
-            { "{\"critical\":\"1\\u00002\"}", 200,
-                "counts: Expiring : (null), Critical :12, Expired : (null)" },
-            { "{\"expiring\":\"" + QByteArray(1000000, '7') + "\"}", 200,
-                "counts: Expiring : " + QString(31, u'7')
-                    + "…, Critical :(null), Expired : (null)" },
+            { "{\"expiring\":\"\\u202e12\",\"critical\":1,\"expired\":2}", 200, "unreadable 200" },
+            { "{\"expiring\":1e308,\"critical\":1,\"expired\":2}", 200,
+                "counts: Expiring : 1" + QString(30, u'0') + "…, Critical :1, Expired : 2" },
+            { "{\"message\":\"\\u202e\\u05e9\\u05dc\\u05d5\\u05dd\\u0000!\"}", 401,
+                "refused 401: \u2068שלום!\u2069" },
             { "{\"message\":\"Invalid\\nuser " + QByteArray(300000, 'x') + "\"}", 401,
-                "refused: Invalid user " + QString(486, u'x') + "…" },
+                "refused 401: Invalid user " + QString(486, u'x') + "…" },
         };
         for (const auto& [answer, status, outcome] : rows)
             QCOMPARE(summary(SeverityCount::classify(answer, status)), outcome);
@@ -108,13 +110,14 @@ private slots:
     void eachRequestHasABufferOfItsOwnThatEachResponseRestartsAndTheCapEnds()
     {
         // Two requests at once, their answers a few bytes at a time.
-        const QByteArray answer = "{\"expiring\":1," + QByteArray(200, ' ') + "\"critical\":11}";
+        const QByteArray answer
+            = "{\"expiring\":1," + QByteArray(200, ' ') + "\"critical\":11,\"expired\":3}";
         server->setAnswer({ RawTlsServer::Answer::http(200, answer).bytes, 4 });
         ExchangeDelegate delegate;
         send(delegate, server->url(), "first");
         send(delegate, server->url(), "second");
         QTRY_COMPARE_WITH_TIMEOUT(delegate.ended,
-            QStringList(2, "counts: Expiring : 1, Critical :11, Expired : (null)"), 60000);
+            QStringList(2, "counts: Expiring : 1, Critical :11, Expired : 3"), 60000);
 
         server->setAnswer({ {}, 0, {}, false, true }); // never answers: only a stop ends it
         URLConnection* connection = send(delegate, server->url(), "held");
@@ -126,7 +129,7 @@ private slots:
         QCOMPARE(exchange.bufferedSize(connection), exchange.MaximumAnswerSize);
         exchange.connectionDidReceiveData(connection, "]"); // past the cap: dropped, and stopped
         QCOMPARE(exchange.bufferedSize(connection), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(delegate.ended.value(2), QString("unreadable"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(delegate.ended.value(2), QString("unreadable 200"), 30000);
         QCOMPARE(exchange.requestsInFlight(), 0);
     }
 };

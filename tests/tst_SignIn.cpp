@@ -6,11 +6,13 @@
 #include "common/DetailsRecord.h"
 #include "common/KeychainStore.h"
 #include "common/ProcessHelpers.h"
+#include "platform/Application.h"
 #include "platform/ApplicationActivation.h"
 #include "platform/NetworkTrust.h"
 #include "signin/AppDelegate.h"
 #include "signin/SignInWindow.h"
 #include "support/BusPrograms.h"
+#include "support/RawTlsServer.h"
 #include "support/RecordingAlertPresenter.h"
 #include "support/ReferenceService.h"
 #include "support/SecretServiceControl.h"
@@ -32,6 +34,7 @@ class tst_SignIn : public QObject
     Q_OBJECT
 
     ReferenceService service;
+    std::unique_ptr<RawTlsServer> server;
     QNetworkAccessManager network;
     RecordingAlertPresenter alerts;
     // Every hand-over to the notifier. It is started only when handOver is
@@ -45,11 +48,12 @@ class tst_SignIn : public QObject
     inline static const QString Ada = "UserName=ada;Password=p&ss w+rd%;Freequency=";
 
     // Started, with the keyring's first answer in.
-    void launch()
+    void launch(const QUrl& url = {})
     {
         window = std::make_unique<SignInWindow>();
         window->show();
-        app = std::make_unique<AppDelegate>(*window, alerts, network, service.url());
+        app = std::make_unique<AppDelegate>(
+            *window, alerts, network, url.isEmpty() ? service.url() : url);
         app->applicationDidFinishLaunching({});
         settle();
     }
@@ -105,6 +109,8 @@ class tst_SignIn : public QObject
         for (const char* name :
             { "userNameTxtField", "passwordTxtField", "lblUsername", "lblPassword", "btnSignIn" })
             QVERIFY2(element(name)->isHidden() == signedIn, name);
+        // No empty space below the view shown.
+        QTRY_COMPARE(window->height(), window->sizeHint().height());
     }
 
     // Takes the keyring away, locked or its daemon stopped, or brings it back.
@@ -121,7 +127,11 @@ private slots:
         QVERIFY2(service.isValid() && service.addUser("ada", "p&ss w+rd%")
                 && service.addUser("ada ", "trailing") && service.start(),
             qPrintable(service.errorString()));
-        NetworkTrust::addTrustedCertificates(service.caCertificates());
+        const std::optional<TestCertificates> certificates = TestCertificates::make(&why);
+        QVERIFY2(certificates, qPrintable(why));
+        server = std::make_unique<RawTlsServer>(certificates->server, certificates->serverKey);
+        QVERIFY(server->listen());
+        NetworkTrust::addTrustedCertificates(service.caCertificates() << certificates->authority);
         QApplication::setQuitOnLastWindowClosed(false);
         QVERIFY(BusPrograms::useOffscreenDisplay());
         ProcessHelpers::setLauncher([this](const QString& name, Error* error) {
@@ -204,13 +214,96 @@ private slots:
         signIn("ada", "p&ss w+rd%");
         QCOMPARE(alerts.alerts().size(), 7);
         QVERIFY2(service.start(), qPrintable(service.errorString()));
+        // Closed, it ends once the hand-over has answered, after its failure's alert.
+        int terminations = 0;
+        Application::setTerminateHandler([&](QObject*) { ++terminations; });
+        handOverFailure = "Application “tarvenDESKStatusBar.app” has no command to start it.";
+        QTest::ignoreMessage(QtWarningMsg,
+            qPrintable("Activating tarvenDESKStatusBar.app failed: " + handOverFailure));
+        alerts.holdAnswers = true;
         window->close();
-        QVERIFY(app->applicationShouldTerminateAfterLastWindowClosed(qApp));
+        QVERIFY(!app->applicationShouldTerminateAfterLastWindowClosed(qApp));
+        QCOMPARE(alerts.alerts().value(7).messageText, "The notifier could not be started.");
+        QCOMPARE(terminations, 0);
+        alerts.answerHeld();
+        alerts.holdAnswers = false;
+        handOverFailure.clear();
+        Application::setTerminateHandler({});
+        QCOMPARE(terminations, 1);
         // Told on the sign-in, the change, the sign-out and the close.
         QCOMPARE(activations, QStringList(4, StatusBarApplicationName));
         WAIT(BusPrograms::isNameOwned(StatusBarBundleIdentifier));
         ProcessHelpers::launchApplication("TarvenDESK.app");
         WAIT(BusPrograms::isNameOwned(SignInBundleIdentifier));
+    }
+
+    // Only counts sign in; anything else is told, keeps the typed text when
+    // it may be tried again, and stores nothing. Values the record could not
+    // hold are refused before anything is posted.
+    void whatIsNotAnAcceptanceIsToldAndStoresNothing_data()
+    {
+        QTest::addColumn<QString>("userName");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("told"); // the alert's message and detail
+        QTest::addColumn<bool>("posted");
+        const QString unreadable = "The service's answer could not be read. ";
+        const auto http = [](int status, const QByteArray& body) {
+            return RawTlsServer::Answer::http(status, body).bytes;
+        };
+        QTest::newRow("{}") << "ada"
+                            << "pw" << http(200, "{}")
+                            << unreadable + "It answered with HTTP status 200." << true;
+        QTest::newRow("error") << "ada"
+                               << "pw" << http(200, R"({"error":"x"})")
+                               << unreadable + "It answered with HTTP status 200." << true;
+        QTest::newRow("502 with HTML")
+            << "ada"
+            << "pw" << http(502, "<html><body>Bad Gateway</body></html>").replace("json", "html")
+            << unreadable + "It answered with HTTP status 502." << true;
+        QTest::newRow("404") << "ada"
+                             << "pw" << http(404, "Not Found")
+                             << unreadable + "It answered with HTTP status 404." << true;
+        QTest::newRow("redirect") << "ada"
+                                  << "pw"
+                                  << QByteArray("HTTP/1.1 307 Temporary Redirect\r\nLocation: "
+                                                "https://localhost/\r\nContent-Length: 0\r\n"
+                                                "Connection: close\r\n\r\n")
+                                  << unreadable + "It answered with HTTP status 307." << true;
+        QTest::newRow("oversized") << "ada"
+                                   << "pw" << http(200, QByteArray(2 * 1024 * 1024, ' '))
+                                   << unreadable + "It answered with HTTP status 200." << true;
+        QTest::newRow("cut short") << "ada"
+                                   << "pw"
+                                   << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n"
+                                                 "Connection: close\r\n\r\n{")
+                                   << "The document service could not be reached. " << true;
+        QTest::newRow("user name over 4 KiB")
+            << QString(4097, u'a') << "pw" << QByteArray()
+            << "Your user name is too long. It may be at most 4096 bytes long." << false;
+        QTest::newRow("password over 4 KiB") // 4098 bytes of UTF-8
+            << "ada" << QString(1366, u'€') << QByteArray()
+            << "Your password is too long. It may be at most 4096 bytes long." << false;
+    }
+
+    void whatIsNotAnAcceptanceIsToldAndStoresNothing()
+    {
+        QFETCH(QString, userName);
+        QFETCH(QString, password);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, told);
+        QFETCH(bool, posted);
+        server->setAnswer({ answer });
+        launch(server->url());
+        const qsizetype before = server->requests().size();
+        signIn(userName, password);
+        QCOMPARE(alerts.alerts().size(), 1);
+        const Alert alert = alerts.alerts().first();
+        QVERIFY2((alert.messageText + " " + alert.informativeText).startsWith(told),
+            qPrintable(alert.messageText + " " + alert.informativeText));
+        verifySignedIn(false);
+        QVERIFY(storedRecord().isNull() && activations.isEmpty());
+        QCOMPARE(server->requests().size() - before, posted ? 1 : 0);
     }
 
     void aStoredRecordIsFollowedAndAKeyringAwayLosesNothing_data()

@@ -199,6 +199,15 @@ private slots:
         QVERIFY(reopen());
         QTRY_COMPARE_WITH_TIMEOUT(alerts(), 2, 30000);
         QCOMPARE(lastAlert(), QString("Invalid user name or password."));
+        // Refused: signed out here and never posted again, until the record changes.
+        QVERIFY2(
+            title() == "Sign In" && !delegate.checkTimer(), "a refused password is still checked");
+        QVERIFY(reopen());
+        QCOMPARE(m_service.requestCount(), requests + 7);
+        DetailsRecord::addDetailsToKeyChain({ "ada", "s3cret", 1, 1 });
+        QVERIFY(reopen());
+        QTRY_COMPARE_WITH_TIMEOUT(notifications(), 7, 30000);
+        QCOMPARE(title(), QString("Sign Out"));
 
         DetailsRecord::addDetailsToKeyChain({ "ada", "", 1, 1 }); // read, overtaken by the sign-out
         delegate.applicationShouldHandleReopen(qApp, false);
@@ -206,39 +215,100 @@ private slots:
         QVERIFY(settled() && title() == "Sign In");
         QVERIFY2(!DetailsRecord::getDetailsFromKeyChain(stored), "the record is still stored");
         QVERIFY2(!delegate.checkTimer(), "the checks go on after sign-out");
+        // Its alert offers the way to sign in.
+        QStringList opened;
+        ProcessHelpers::setLauncher(
+            [&](const QString& name, Error*) { return opened << name, true; });
+        m_alerts.holdAnswers = true;
         click("checkNotificationMenuItem");
+        m_alerts.answerHeld(1);
+        m_alerts.holdAnswers = false;
+        ProcessHelpers::setLauncher({});
         QCOMPARE(m_alerts.alerts().value(2).informativeText, QString("No Valid User Name"));
-        QCOMPARE(m_service.requestCount(), requests + 7);
-        QCOMPARE(notifications(), 6);
+        QCOMPARE(opened, QStringList { "TarvenDESK.app" });
+        QCOMPARE(m_service.requestCount(), requests + 8);
+        QCOMPARE(notifications(), 7);
     }
 
-    // A check takes five seconds at most here: an answer that dribbles ends in an alert. A
-    // redirect is not followed, so the credentials go nowhere else; it ends in silence. The
-    // next check notifies.
+    // A check takes five seconds at most here: an answer that dribbles ends in an alert, on a
+    // schedule too. An answer that is neither counts nor a refusal is only logged on a schedule,
+    // and told when a person asked; a busy service's refusal keeps the schedule. A redirect is
+    // not followed, so the credentials go nowhere else. The next check notifies, and a sign-out
+    // abandons a check still under way.
+    void oddAnswersEndAndTheNextCheckNotifies_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("told"); // the alert of a check from the menu
+        QTest::addColumn<bool>("scheduledTold");
+        const QString unreadable
+            = "The service's answer could not be read. It answered with HTTP status ";
+        const auto http = [](int status, const QByteArray& body) {
+            return RawTlsServer::Answer::http(status, body).bytes;
+        };
+        QTest::newRow("{}") << http(200, "{}") << unreadable + "200." << false;
+        QTest::newRow("error") << http(200, R"({"error":"x"})") << unreadable + "200." << false;
+        QTest::newRow("502 with HTML")
+            << http(502, "<html>Bad Gateway</html>").replace("json", "html") << unreadable + "502."
+            << false;
+        QTest::newRow("404") << http(404, "Not Found") << unreadable + "404." << false;
+        QTest::newRow("oversized")
+            << http(200, QByteArray(2 * 1024 * 1024, ' ')) << unreadable + "200." << false;
+        QTest::newRow("redirect") << "HTTP/1.1 307 Temporary Redirect\r\nLocation: "
+                + m_service.url().toEncoded() + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"
+                                  << unreadable + "307." << false;
+        QTest::newRow("busy") << http(503, R"({"message":"Busy."})") << " tarvenDESK Busy." << true;
+        QTest::newRow("time-out")
+            << QByteArray() << "The document service could not be reached. The request timed out."
+            << true;
+    }
+
     void oddAnswersEndAndTheNextCheckNotifies()
     {
-        RawTlsServer::Answer dribble = RawTlsServer::Answer::http(200, CountsAnswer);
-        dribble.chunkSize = 1;
-        dribble.interval = 1s;
-        m_server->setAnswer(dribble);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, told);
+        QFETCH(bool, scheduledTold);
+        RawTlsServer::Answer odd { answer };
+        if (answer.isEmpty()) {
+            odd = RawTlsServer::Answer::http(200, CountsAnswer);
+            odd.chunkSize = 1;
+            odd.interval = 1s;
+        }
+        m_server->setAnswer(odd);
+        const qsizetype before = m_server->requests().size();
+        const int elsewhere = m_service.requestCount();
         DetailsRecord::addDetailsToKeyChain(Ada);
         launch(m_server->url(), 5s);
-        QTRY_COMPARE_WITH_TIMEOUT(alerts(), 1, 30000);
-        QCOMPARE(m_alerts.alerts().first().messageText, QString("The request timed out."));
-        const int elsewhere = m_service.requestCount();
-        m_server->setAnswer({ "HTTP/1.1 307 Temporary Redirect\r\nLocation: "
-            + m_service.url().toEncoded() + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n" });
-        m_delegate->checkTimer()->fire();
-        QTRY_VERIFY_WITH_TIMEOUT(m_network.findChildren<URLConnection*>().isEmpty(), 30000);
+        const auto answered = [&](qsizetype requests) {
+            return QTest::qWaitFor(
+                [&] {
+                    return m_server->requests().size() - before == requests
+                        && m_network.findChildren<URLConnection*>().isEmpty();
+                },
+                30000);
+        };
+        QVERIFY(answered(1));
+        QCOMPARE(alerts(), scheduledTold ? 1 : 0);
+        click("checkNotificationMenuItem");
+        QVERIFY(answered(2));
+        const Alert shown = m_alerts.alerts().value(alerts() - 1);
+        QCOMPARE(shown.messageText + " " + shown.informativeText, told);
+        QVERIFY2(m_delegate->checkTimer() && title() == "Sign Out", "the checks stopped");
         m_server->setAnswer(RawTlsServer::Answer::http(200, CountsAnswer));
         m_delegate->checkTimer()->fire();
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 1, 30000);
-        const RecordedNotification shown = m_recorder->notifications.last();
-        QCOMPARE(shown.body, QString("Expiring : 1, Critical :2, Expired : 0"));
-        QCOMPARE(shown.hints.value("urgency"), QVariant::fromValue(uchar(1))); // nothing expired
+        const RecordedNotification notified = m_recorder->notifications.last();
+        QCOMPARE(notified.body, QString("Expiring : 1, Critical :2, Expired : 0"));
+        QCOMPARE(notified.hints.value("urgency"), QVariant::fromValue(uchar(1))); // nothing expired
         QVERIFY2(m_service.requestCount() == elsewhere, "the credentials were posted elsewhere");
-        QCOMPARE(m_server->requests().size(), 3);
-        QCOMPARE(alerts(), 1);
+
+        m_server->setAnswer({ {}, 0, {}, false, true }); // never answers
+        m_delegate->checkTimer()->fire();
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size() - before, 4, 30000);
+        click("signOutMenuItem");
+        QVERIFY(settled() && title() == "Sign In");
+        QVERIFY2(m_network.findChildren<URLConnection*>().isEmpty(),
+            "a check of a user who has left is still under way");
+        QCOMPARE(alerts(), scheduledTold ? 2 : 1);
     }
 };
 

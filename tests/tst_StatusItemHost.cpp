@@ -1,11 +1,14 @@
 // The notifier's tray item on an X display without any tray, and a StatusNotifierItem host
 // (the benchmarks' own) coming up later in the session: the item must then register with it.
+// An XEmbed tray, which draws icons as they are, gets the coloured image.
 
 #include "../bench/TrayHost.h"
+#include "platform/StatusItem.h"
 
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+#include <xcb/xcb.h>
 
 class tst_StatusItemHost : public QObject
 {
@@ -27,6 +30,40 @@ private slots:
         QCOMPARE(registered.first().at(1).toLongLong(), notifier.processId());
         notifier.kill();
         notifier.waitForFinished();
+    }
+
+    // This process's first tray item, with the tray selection held by a window of the test's
+    // own, as an XEmbed tray holds it, and no StatusNotifierItem host on the bus.
+    void anXEmbedTrayIsGivenTheColouredImage()
+    {
+        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        QVERIFY(x11);
+        xcb_connection_t* connection = x11->connection();
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+        const xcb_window_t tray = xcb_generate_id(connection);
+        xcb_create_window(connection, XCB_COPY_FROM_PARENT, tray, screen->root, 0, 0, 1, 1, 0,
+            XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        const char selection[] = "_NET_SYSTEM_TRAY_S0";
+        xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(connection,
+            xcb_intern_atom(connection, false, sizeof selection - 1, selection), nullptr);
+        QVERIFY(atom);
+        xcb_set_selection_owner(connection, tray, atom->atom, XCB_CURRENT_TIME);
+        std::free(atom);
+        xcb_flush(connection);
+
+        QPixmap coloured(16, 16), symbolic(16, 16);
+        coloured.fill(Qt::darkCyan);
+        symbolic.fill(Qt::gray);
+        const std::unique_ptr<StatusItem> item
+            = StatusItem::statusItemWithLength(StatusItem::VariableStatusItemLength);
+        item->setImage(QIcon(coloured));
+        item->setSymbolicImage(QIcon(symbolic));
+        item->setVisible(true);
+        QCOMPARE(
+            item->shownImage().pixmap(16, 16).toImage().pixelColor(8, 8), QColor(Qt::darkCyan));
+        item->setVisible(false);
+        xcb_destroy_window(connection, tray);
+        xcb_flush(connection);
     }
 };
 

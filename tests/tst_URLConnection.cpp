@@ -18,6 +18,7 @@ namespace {
 struct RecordingDelegate : URLConnectionDelegate
 {
     QStringList calls;
+    QString description;
 
     void connectionDidReceiveResponse(URLConnection*, const URLResponse& response) override
     {
@@ -39,6 +40,7 @@ struct RecordingDelegate : URLConnectionDelegate
         const bool described = error.domain == URLConnectionErrorDomain
             && error.userInfo.contains(Error::LocalizedDescriptionKey);
         calls << QStringLiteral("fail %1").arg(described ? error.code : 0);
+        description = error.localizedDescription();
     }
 };
 
@@ -85,7 +87,7 @@ private slots:
             = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n{";
         for (const auto& [url, timeoutMs, code] : QList<std::tuple<QUrl, int, int>> {
                  { stranger->url(), 60000, QNetworkReply::SslHandshakeFailedError },
-                 { server->url(), 500, QNetworkReply::OperationCanceledError }, // silent
+                 { server->url(), 500, QNetworkReply::TimeoutError }, // silent
                  { server->url(), 60000, QNetworkReply::RemoteHostClosedError },
                  { QUrl("gopher://127.0.0.1/"), 60000, QNetworkReply::ProtocolUnknownError } }) {
             server->setAnswer({ cutShort, 0, {}, false, timeoutMs == 500 });
@@ -93,6 +95,8 @@ private slots:
             run(delegate, url, timeoutMs);
             QCOMPARE(delegate.calls.filter(QRegularExpression("^f")),
                 QStringList { QStringLiteral("fail %1").arg(code) });
+            if (code == QNetworkReply::TimeoutError)
+                QCOMPARE(delegate.description, QString("The request timed out."));
         }
     }
 

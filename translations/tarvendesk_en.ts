@@ -76,15 +76,15 @@ Try &apos;%1 --help&apos; for more information.
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Every 24 hours, first check after 30 seconds</source>
+        <source>At once and after 30 seconds, then every 24 hours</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Every 12 hours, first check after 30 seconds</source>
+        <source>At once and after 30 seconds, then every 12 hours</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Every 24 hours, first check after 24 hours</source>
+        <source>At once, then every 24 hours</source>
         <translation type="unfinished"></translation>
     </message>
     <message>

@@ -6,6 +6,7 @@
 
 #include "platform/AlertPresenter.h"
 
+#include <algorithm>
 #include <utility>
 
 class RecordingAlertPresenter : public AlertPresenter
@@ -19,19 +20,19 @@ public:
         m_alerts.append(alert);
         endModalAlert();
         if (holdAnswers)
-            m_held.append(std::move(done));
+            m_held.append({ alert, std::move(done) });
         else if (done)
             done(0);
     }
 
     // While set, an alert's answer waits until answerHeld(), as when a person
-    // has not read it yet.
+    // has not read it yet. An alert without that button is closed without one.
     bool holdAnswers = false;
-    void answerHeld()
+    void answerHeld(int pressed = 0)
     {
-        for (const Completion& done : std::exchange(m_held, {}))
+        for (const auto& [alert, done] : std::exchange(m_held, {}))
             if (done)
-                done(0);
+                done(pressed < std::max<qsizetype>(alert.buttons.size(), 1) ? pressed : -1);
     }
 
     QList<Alert> alerts() const { return m_alerts; }
@@ -43,5 +44,5 @@ public:
 
 private:
     QList<Alert> m_alerts;
-    QList<Completion> m_held;
+    QList<std::pair<Alert, Completion>> m_held;
 };
