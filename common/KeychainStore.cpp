@@ -25,8 +25,10 @@ const char* const lookupName = "+[KeychainStore _itemAttributesAndDataForKey:for
 // The login keyring by its alias, as libsecret's own store addresses it.
 const char* const defaultCollectionPath = "/org/freedesktop/secrets/aliases/default";
 
-// The schema name keeps other programs' items with similar attributes out of
-// every search.
+// The schema name is written with every item, but searches go by the item's
+// own attributes alone: a keyring that gnome-keyring loads locked from disk
+// answers a search that includes the schema attribute with nothing, and its
+// locked items would look missing.
 const SecretSchema itemSchema = {
     "org.tarvendesk.GenericPassword",
     SECRET_SCHEMA_NONE,
@@ -146,7 +148,7 @@ bool search(SecretService* service, GHashTable* attributes, Paths& paths, GError
     gchar** unlocked = nullptr;
     gchar** locked = nullptr;
     const bool searched = secret_service_search_for_dbus_paths_sync(
-        service, &itemSchema, attributes, nullptr, &unlocked, &locked, error);
+        service, nullptr, attributes, nullptr, &unlocked, &locked, error);
     paths.unlocked.reset(unlocked);
     paths.locked.reset(locked);
     return searched;
@@ -210,7 +212,8 @@ struct PendingSave
         // own blocking calls, never on the program's event loop.
         GMainContext* context = g_main_context_new();
         g_main_context_push_thread_default(context);
-        secret_service_search_for_dbus_paths(service, &itemSchema, pair, nullptr, &PendingSave::searched, this);
+        secret_service_search_for_dbus_paths(
+            service, nullptr, pair, nullptr, &PendingSave::searched, this);
         secret_service_create_item_dbus_path(service, defaultCollectionPath, properties, secret,
             SECRET_ITEM_CREATE_REPLACE, nullptr, &PendingSave::stored, this);
         while (pending > 0)
@@ -374,8 +377,30 @@ bool KeychainStore::deleteItemForKey(const QString& key, const QString& service,
 
 bool KeychainStore::isStoreUnavailableError(const Error& error)
 {
-    return error.domain == KeychainErrorDomain
-        && (error.code == KeychainStatus::InteractionNotAllowed || error.code == KeychainStatus::NotAvailable);
+    return !error.isNull()
+        && !(error.domain == KeychainErrorDomain && error.code == KeychainStatus::ItemNotFound);
+}
+
+QString KeychainStore::unavailableReason(const Error& error)
+{
+    if (error.domain == KeychainErrorDomain) {
+        switch (error.code) {
+        case KeychainStatus::InteractionNotAllowed:
+            return QStringLiteral("the keyring is locked");
+        case KeychainStatus::NotAvailable:
+            return QStringLiteral("no keyring service on the session bus");
+        case KeychainStatus::NoDefaultKeychain:
+            return QStringLiteral("the keyring has no default collection");
+        case UnarchiveFailedErrorCode:
+            return QStringLiteral("the stored item does not decode: ")
+                + error.localizedFailureReason();
+        case KeychainStatus::InternalComponent:
+            return QStringLiteral("the keyring service did not answer or refused the request");
+        default:
+            break;
+        }
+    }
+    return QStringLiteral("the keyring failed with %1 %2").arg(error.domain).arg(error.code);
 }
 
 Error KeychainStore::_errorForResultCode(qint32 resultCode, const QString& key, const QString& service)

@@ -99,10 +99,21 @@ private slots:
             && error.code == UnarchiveFailedErrorCode && !error.localizedFailureReason().isEmpty());
     }
 
+    void aLockedKeyringIsNotAllowedRatherThanEmpty_data()
+    {
+        QTest::addColumn<bool>("onDisk");
+        QTest::newRow("locked through the service") << false;
+        QTest::newRow("locked on disk at the daemon's start") << true;
+    }
+
     void aLockedKeyringIsNotAllowedRatherThanEmpty()
     {
+        QFETCH(bool, onDisk);
+        QString why;
         QVERIFY(save(QStringLiteral("secret")));
-        QVERIFY(SecretServiceControl::lockDefaultCollection());
+        QVERIFY2(onDisk ? KeyringDaemon::stop(&why) && KeyringDaemon::start(&why, false)
+                        : SecretServiceControl::lockDefaultCollection(&why),
+            qPrintable(why));
         Error readError, saveError, deleteError;
         const bool failed = !KeychainStore::itemForKey(m_key, service, &readError).isValid()
             && !KeychainStore::saveItem(QStringLiteral("other"), m_key, service, &saveError)

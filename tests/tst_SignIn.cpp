@@ -107,12 +107,26 @@ class tst_SignIn : public QObject
             QVERIFY2(element(name)->isHidden() == signedIn, name);
     }
 
-    // Takes the keyring away, locked or its daemon stopped, or brings it back.
-    bool keyring(bool up, bool locked)
+    enum Away
+    {
+        Locked,
+        NotRunning,
+        LockedOnDisk // the daemon started again without the password
+    };
+    // Takes the keyring away, or brings it back.
+    bool keyring(bool up, Away away)
     {
         using namespace SecretServiceControl;
-        return locked ? (up ? unlockDefaultCollection(&why) : lockDefaultCollection(&why))
-                      : (up ? KeyringDaemon::start(&why) : KeyringDaemon::stop(&why));
+        switch (away) {
+        case Locked:
+            return up ? unlockDefaultCollection(&why) : lockDefaultCollection(&why);
+        case NotRunning:
+            return up ? KeyringDaemon::start(&why) : KeyringDaemon::stop(&why);
+        case LockedOnDisk:
+            return up ? unlockDefaultCollection(&why)
+                      : KeyringDaemon::stop(&why) && KeyringDaemon::start(&why, false);
+        }
+        return false;
     }
 
 private slots:
@@ -137,8 +151,8 @@ private slots:
 
     void cleanup()
     {
-        QVERIFY2((KeyringDaemon::isRunning() || keyring(true, false))
-                && (!SecretServiceControl::isDefaultCollectionLocked() || keyring(true, true)),
+        QVERIFY2((KeyringDaemon::isRunning() || keyring(true, NotRunning))
+                && (!SecretServiceControl::isDefaultCollectionLocked() || keyring(true, Locked)),
             qPrintable(why));
         app.reset();
         window.reset();
@@ -215,14 +229,16 @@ private slots:
 
     void aStoredRecordIsFollowedAndAKeyringAwayLosesNothing_data()
     {
-        QTest::addColumn<bool>("locked");
-        QTest::newRow("locked") << true;
-        QTest::newRow("not running") << false;
+        QTest::addColumn<int>("away");
+        QTest::newRow("locked") << int(Locked);
+        QTest::newRow("not running") << int(NotRunning);
+        QTest::newRow("locked on disk") << int(LockedOnDisk);
     }
 
     void aStoredRecordIsFollowedAndAKeyringAwayLosesNothing()
     {
-        QFETCH(bool, locked);
+        QFETCH(int, away);
+        const auto locked = Away(away);
         handOver = false;
         DetailsRecord::addDetailsToKeyChain({ "ada", "p&ss w+rd%", 2, 0 });
         QVERIFY2(keyring(false, locked), qPrintable(why));

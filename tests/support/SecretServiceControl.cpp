@@ -134,23 +134,28 @@ bool stop(QString* why)
         && (QTest::qWaitFor([] { return !isRunning(); }, 60000) || fail(why, "the keyring daemon kept its name"));
 }
 
-bool start(QString* why)
+bool start(QString* why, bool withPassword)
 {
     QProcess daemon;
     daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     daemon.setStandardOutputFile(QProcess::nullDevice());
-    daemon.start("gnome-keyring-daemon", { "--unlock", "--components=secrets", "--daemonize" });
+    daemon.start("gnome-keyring-daemon",
+        { withPassword ? "--unlock" : "--start", "--components=secrets", "--daemonize" });
     if (!daemon.waitForStarted(30000))
         return fail(why, "gnome-keyring-daemon did not start");
-    daemon.write(TARVENDESK_TEST_KEYRING_PASSWORD);
+    if (withPassword)
+        daemon.write(TARVENDESK_TEST_KEYRING_PASSWORD);
     daemon.closeWriteChannel();
     // The process started hands over to the daemon it forks, and ends.
     if (!daemon.waitForFinished(30000) || daemon.exitCode() != 0)
         return fail(why, "gnome-keyring-daemon did not daemonize");
     // The daemon takes its name before it has loaded and unlocked the login
     // keyring; until then a search finds nothing.
-    const auto unlocked = [] { return property(defaultPath, collectionInterface, "Locked") == QVariant(false); };
-    return QTest::qWaitFor(unlocked, 60000) || fail(why, "the new keyring daemon did not unlock its keyring");
+    const auto loaded = [withPassword] {
+        return property(defaultPath, collectionInterface, "Locked") == QVariant(!withPassword);
+    };
+    return QTest::qWaitFor(loaded, 60000)
+        || fail(why, "the new keyring daemon did not load its keyring");
 }
 
 } // namespace KeyringDaemon

@@ -37,7 +37,8 @@ bool isRunning();
 // Ends the daemon that owns the Secret Service name and waits for the name to go.
 bool stop(QString* why = nullptr);
 // Starts one with the test keyring's password on its standard input and waits
-// until the name is owned again.
-bool start(QString* why = nullptr);
+// until the name is owned again. Without the password (as after an autologin)
+// the login keyring stays locked as it was loaded from disk.
+bool start(QString* why = nullptr, bool withPassword = true);
 
 } // namespace KeyringDaemon
