@@ -168,11 +168,10 @@ bool getDetailsFromKeyChain(UserDetails& details, Error* error)
 {
     Error readError;
     const QVariant item = KeychainStore::itemForKey(DetailsRecordKey, DetailsRecordService, &readError);
+    // A read that failed is logged by the program that waits on it, once
+    // for each state the keyring goes through, not once for each read.
     if (error)
         *error = readError;
-    if (KeychainStore::isStoreUnavailableError(readError)
-        || (readError.domain == KeychainErrorDomain && readError.code == UnarchiveFailedErrorCode))
-        qCWarning(lcKeyring) << "The details record could not be read:" << readError.localizedDescription();
     if (item.metaType().id() != QMetaType::QString)
         return false;
     const QString text = item.toString();

@@ -104,7 +104,7 @@ void AppDelegate::applyStoredDetails(bool loaded, const Error& error)
         // Only a start-up has no view yet; a later one stays as it is.
         if (m_launchWhenSignedIn)
             showKeyringUnavailable();
-        m_storeWatcher.start();
+        m_storeWatcher.start(KeychainStore::unavailableReason(error));
         return;
     }
     m_storeWatcher.stop();

@@ -176,7 +176,7 @@ void AppDelegate::applyReadDetails(bool loaded, const Error& error)
     }
     forgetUser();
     if (KeychainStore::isStoreUnavailableError(error))
-        m_storeWatcher.start();
+        m_storeWatcher.start(KeychainStore::unavailableReason(error));
     else
         m_storeWatcher.stop();
 }

@@ -116,6 +116,22 @@ QList<QMap<QString, QString>> itemAttributes(const QString& account, const QStri
     return items;
 }
 
+int serviceCallsDuring(int milliseconds)
+{
+    QProcess monitor;
+    monitor.start(
+        "dbus-monitor", { "--session", "type='method_call',interface='" + serviceInterface + "'" });
+    // It tells of its own name first, once its rules are in place.
+    if (!monitor.waitForStarted(30000)
+        || !QTest::qWaitFor([&] { return monitor.bytesAvailable() > 0; }, 30000))
+        return -1;
+    monitor.readAll();
+    QTest::qWait(milliseconds);
+    monitor.terminate();
+    monitor.waitForFinished(30000);
+    return int(monitor.readAll().count("method call "));
+}
+
 } // namespace SecretServiceControl
 
 namespace KeyringDaemon {

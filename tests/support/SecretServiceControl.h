@@ -29,6 +29,10 @@ bool plantItem(QMap<QString, QString> attributes, const QByteArray& value, const
 // holds them.
 QList<QMap<QString, QString>> itemAttributes(const QString& account, const QString& service);
 
+// The calls made to the Secret Service's own interface, by anyone, while the
+// event loop runs for so long; -1 when they could not be watched.
+int serviceCallsDuring(int milliseconds);
+
 } // namespace SecretServiceControl
 
 namespace KeyringDaemon {
