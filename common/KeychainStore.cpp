@@ -14,12 +14,14 @@
 #include <memory>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 namespace {
 
 const char* const saveName
     = "+[KeychainStore saveItem:forKey:forService:inAccessGroup:withAccessibility:error:]";
 const char* const deleteName = "+[KeychainStore deleteItemForKey:forService:inAccessGroup:error:]";
+const char* const unlockName = "+[KeychainStore unlockItemForKey:forService:error:]";
 const char* const lookupName = "+[KeychainStore _itemAttributesAndDataForKey:forService:inAccessGroup:error:]";
 
 // The login keyring by its alias, as libsecret's own store addresses it.
@@ -373,6 +375,35 @@ bool KeychainStore::deleteItemForKey(const QString& key, const QString& service,
 bool KeychainStore::deleteItemForKey(const QString& key, const QString& service, Error* error)
 {
     return deleteItemForKey(key, service, QString(), error);
+}
+
+bool KeychainStore::unlockItemForKey(const QString& key, const QString& service, Error* error)
+{
+    checkArguments(unlockName, key, service);
+    const Owned<GHashTable> attributes = attributesFor(key, service, QString());
+    const qint32 status = withService(false, [&](SecretService* store, GError** failure) -> qint32 {
+        Paths paths;
+        if (!search(store, attributes.get(), paths, failure))
+            return 0;
+        // The locked items' collections, and the one a save goes to.
+        std::vector<const gchar*> locked { defaultCollectionPath };
+        for (gchar** path = paths.locked.get(); path && *path; ++path)
+            locked.push_back(*path);
+        locked.push_back(nullptr);
+        gchar** unlocked = nullptr;
+        // libsecret answers the service's prompt path with Prompt on it, and
+        // waits for its Completed signal.
+        const gint count = secret_service_unlock_dbus_paths_sync(
+            store, locked.data(), nullptr, &unlocked, failure);
+        const Owned<gchar*> unlockedPaths(unlocked);
+        if (count < 0)
+            return 0;
+        return count > 0 ? 0 : KeychainStatus::InteractionNotAllowed;
+    });
+    if (status == 0)
+        return true;
+    reportError(error, _errorForResultCode(status, key, service));
+    return false;
 }
 
 bool KeychainStore::isStoreUnavailableError(const Error& error)

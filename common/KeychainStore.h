@@ -54,6 +54,11 @@ public:
     static bool deleteItemForKey(const QString& key, const QString& service, const QString& accessGroup, Error* error);
     static bool deleteItemForKey(const QString& key, const QString& service, Error* error);
 
+    // Asks the keyring to unlock what holds the pair's items, and the default
+    // collection, through the desktop's prompt; waits until the prompt is
+    // answered. False with InteractionNotAllowed when it was dismissed.
+    static bool unlockItemForKey(const QString& key, const QString& service, Error* error);
+
     // True for every error but a missing item: the keyring is locked, not
     // running, did not answer or refused, or holds an item that does not
     // decode. A record may well be stored, unlike after a read that found

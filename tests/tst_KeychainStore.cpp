@@ -124,6 +124,20 @@ private slots:
             QCOMPARE(error.code, qint64(KeychainStatus::InteractionNotAllowed));
         QCOMPARE(read(), QVariant(QStringLiteral("secret")));
     }
+
+    void aLockedKeyringIsUnlockedThroughTheDesktopsPrompt()
+    {
+        KeyringPrompter prompter;
+        QVERIFY(prompter.isValid());
+        QVERIFY(save(QStringLiteral("secret")) && SecretServiceControl::lockDefaultCollection());
+        prompter.answerNextPrompt();
+        Error error;
+        QVERIFY(!KeychainStore::unlockItemForKey(m_key, service, &error) && prompter.answered());
+        QCOMPARE(error.code, qint64(KeychainStatus::InteractionNotAllowed));
+        QVERIFY(SecretServiceControl::unlockDefaultCollection());
+        QVERIFY(KeychainStore::unlockItemForKey(m_key, service, &error)); // no prompt needed
+        QCOMPARE(read(), QVariant(QStringLiteral("secret")));
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_KeychainStore)

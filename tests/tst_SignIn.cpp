@@ -246,6 +246,14 @@ private slots:
         QVERIFY2(element("btnSignIn")->isHidden() && element("btnSingout")->isHidden()
                 && activations.isEmpty(),
             "a keyring that cannot be asked was taken for a sign-in or a sign-out");
+        // The unlock asked at the opening fails here, with no display for the
+        // prompt, and the waiting view offers to ask again.
+        if (locked != NotRunning) {
+            WAIT(!element("btnUnlockKeyring")->isHidden());
+            QTest::mouseClick(element("btnUnlockKeyring"), Qt::LeftButton);
+            QVERIFY(element("btnUnlockKeyring")->isHidden());
+            WAIT(!element("btnUnlockKeyring")->isHidden());
+        }
         QVERIFY2(keyring(true, locked), qPrintable(why));
         WAIT(!element("btnSingout")->isHidden());
         verifySignedIn(true);
@@ -259,6 +267,7 @@ private slots:
         QVERIFY2(keyring(false, locked), qPrintable(why));
         QVERIFY(app->applicationShouldHandleReopen(qApp, true));
         choose("frequencyComboBox", Qt::Key_Up);
+        WAIT(alerts.alerts().size() == 1); // once the keyring was asked to unlock
         QCOMPARE(element<QComboBox>("frequencyComboBox")->currentIndex(), 2);
         signOut();
         verifySignedIn(true);

@@ -134,6 +134,64 @@ int serviceCallsDuring(int milliseconds)
 
 } // namespace SecretServiceControl
 
+namespace {
+
+bool setPromptDisplay(const QString& display)
+{
+    qDBusRegisterMetaType<QMap<QString, QString>>();
+    const QMap<QString, QString> environment { { "DISPLAY", display } };
+    return QDBusConnection::sessionBus()
+               .interface()
+               ->call("UpdateActivationEnvironment", QVariant::fromValue(environment))
+               .type()
+        == QDBusMessage::ReplyMessage;
+}
+
+} // namespace
+
+KeyringPrompter::KeyringPrompter()
+{
+    // The server writes the display it chose to its standard output.
+    m_server.start("Xvfb", { "-displayfd", "1", "-nolisten", "tcp" });
+    if (!m_server.waitForStarted(30000)
+        || !QTest::qWaitFor([&] { return m_server.canReadLine(); }, 30000))
+        return;
+    const QString display = ':' + QString::fromLatin1(m_server.readLine()).trimmed();
+    if (setPromptDisplay(display))
+        m_display = display;
+}
+
+KeyringPrompter::~KeyringPrompter()
+{
+    // Prompts asked later fail at once, as on a desktop with no display.
+    setPromptDisplay({});
+    m_answer.kill();
+    m_answer.waitForFinished();
+    m_server.terminate();
+    m_server.waitForFinished();
+}
+
+void KeyringPrompter::answerNextPrompt()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", m_display);
+    m_answer.setProcessEnvironment(environment);
+    // Escape is sent to the prompt's window itself: the display has no window
+    // manager to give it the keyboard. The prompt closes on the key press, so
+    // the key's release fails, and so does xdotool; whether the prompt was
+    // shown and dismissed is told by its caller.
+    m_answer.setStandardErrorFile(QProcess::nullDevice());
+    m_answer.start("xdotool",
+        { "search", "--sync", "--onlyvisible", "--class", "gcr-prompter", "windowfocus", "%1",
+            "sleep", "0.3", "key", "Escape" });
+    m_answer.waitForStarted(30000);
+}
+
+bool KeyringPrompter::answered()
+{
+    return QTest::qWaitFor([&] { return m_answer.state() == QProcess::NotRunning; }, 60000);
+}
+
 namespace KeyringDaemon {
 
 bool isRunning()

@@ -7,6 +7,7 @@
 // programs left them.
 
 #include <QMap>
+#include <QProcess>
 #include <QString>
 
 namespace SecretServiceControl {
@@ -34,6 +35,26 @@ QList<QMap<QString, QString>> itemAttributes(const QString& account, const QStri
 int serviceCallsDuring(int milliseconds);
 
 } // namespace SecretServiceControl
+
+// The desktop's own prompter (gcr's), which the keyring daemon has the bus
+// start, on a virtual display of its own; its prompts are dismissed with the
+// Escape key, as a person would.
+class KeyringPrompter
+{
+public:
+    KeyringPrompter();
+    ~KeyringPrompter();
+    bool isValid() const { return !m_display.isEmpty(); }
+    // The next prompt shown is dismissed. Returns at once.
+    void answerNextPrompt();
+    // Waits until that prompt has been dismissed.
+    bool answered();
+
+private:
+    QProcess m_server;
+    QProcess m_answer;
+    QString m_display;
+};
 
 namespace KeyringDaemon {
 
