@@ -7,6 +7,7 @@
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <utility>
 
 namespace {
 
@@ -88,6 +89,29 @@ void SecretServiceWatcher::watchBus()
             if (!owned.isError() && owned.value())
                 emitIfWatching();
         });
+}
+
+void SecretServiceWatcher::watchItems()
+{
+    if (std::exchange(m_watchingItems, true))
+        return;
+    for (const char* member : { "ItemCreated", "ItemDeleted", "ItemChanged" })
+        m_connection.connect(secretsService, QString(), collectionInterface,
+            QString::fromLatin1(member), this, SLOT(onItemSignal(QDBusObjectPath)));
+}
+
+// A save or a clear is a few such signals in a row: they make one.
+void SecretServiceWatcher::onItemSignal(const QDBusObjectPath&)
+{
+    if (std::exchange(m_itemsChangedQueued, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_itemsChangedQueued = false;
+            emit itemsChanged();
+        },
+        Qt::QueuedConnection);
 }
 
 void SecretServiceWatcher::onServiceOwnerChanged(

@@ -34,15 +34,20 @@ public:
     // May be called from a slot of storeReady.
     void stop();
     bool isWatching() const { return m_watching; }
+    // From now on itemsChanged follows, once for each turn of the event
+    // loop, whenever an item of any collection is created, deleted or changed.
+    void watchItems();
 
 signals:
     void storeReady();
+    void itemsChanged();
 
 private slots:
     void onServiceOwnerChanged(
         const QString& name, const QString& oldOwner, const QString& newOwner);
     void onCollectionCreated(const QDBusObjectPath& collection);
     void onCollectionChanged(const QDBusObjectPath& collection);
+    void onItemSignal(const QDBusObjectPath& item);
     void onCollectionPropertiesChanged(
         const QString& interface, const QVariantMap& changed, const QStringList& invalidated);
 
@@ -54,4 +59,6 @@ private:
     std::unique_ptr<QDBusServiceWatcher> m_serviceWatcher;
     QString m_reason;
     bool m_watching = false;
+    bool m_watchingItems = false;
+    bool m_itemsChangedQueued = false;
 };

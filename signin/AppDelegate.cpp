@@ -55,6 +55,10 @@ AppDelegate::AppDelegate(SignInWindow& window, AlertPresenter& alertPresenter,
         [this] { onUnlockKeyringAction(&m_window); });
     connect(&m_storeWatcher, &SecretServiceWatcher::storeReady, this,
         qOverload<>(&AppDelegate::applyStoredDetails));
+    // The window follows the record wherever it is changed: a sign-out from
+    // the notifier's menu shows the sign-in form at once.
+    connect(&m_storeWatcher, &SecretServiceWatcher::itemsChanged, this,
+        qOverload<>(&AppDelegate::applyStoredDetails));
 }
 
 AppDelegate::~AppDelegate()
@@ -73,6 +77,7 @@ void AppDelegate::applicationDidFinishLaunching(const Notification&)
     freequency = -1;
     status = -1;
     m_launchWhenSignedIn = true;
+    m_storeWatcher.watchItems();
     // Nothing to sign in or out with until the keyring has answered.
     m_window.setStatusText(QString());
     m_window.showStatus(false);

@@ -276,8 +276,10 @@ private slots:
         QVERIFY2(keyring(true, locked), qPrintable(why));
         QCOMPARE(storedRecord(), Ada + "2;Status=1");
 
-        // Signed out from the notifier's menu while this window stays open.
+        // Signed out from the notifier's menu while this window stays open:
+        // it follows at once.
         DetailsRecord::clearDetailsInKeyChain();
+        WAIT(!element("btnSignIn")->isHidden());
         choose("frequencyComboBox", Qt::Key_Up);
         QVERIFY2(storedRecord().isNull(), "a user signed out elsewhere was stored again");
         verifySignedIn(false);
