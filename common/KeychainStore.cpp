@@ -316,15 +316,37 @@ bool KeychainStore::saveItem(const QVariant& item, const QString& key, const QSt
     const Owned<GHashTable> properties = itemProperties(attributes.get(), service + QStringLiteral(" (") + key + u')');
     const qint32 status = withService(true, [&](SecretService* store, GError** failure) -> qint32 {
         const Owned<SecretValue> secret(secret_value_new(data.constData(), data.size(), "application/octet-stream"));
-        PendingSave save;
-        save.run(store, pair.get(), properties.get(), secret.get());
-        if (save.storeError || save.searchError) {
-            GError*& first = save.storeError ? save.storeError : save.searchError;
+        auto save = std::make_unique<PendingSave>();
+        save->run(store, pair.get(), properties.get(), secret.get());
+        // No default collection (a fresh account, or a daemon started without
+        // a login keyring): it is made, through the prompt that asks for its
+        // password, and the save goes there, as libsecret's own store does.
+        // gnome-keyring answers for the missing alias as for any missing object.
+        const GError* storeError = save->storeError;
+        if (storeError
+            && (g_error_matches(storeError, SECRET_ERROR, SECRET_ERROR_NO_SUCH_OBJECT)
+                || g_error_matches(storeError, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD)
+                || g_error_matches(storeError, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_OBJECT))) {
+            GError* createError = nullptr;
+            SecretCollection* created = secret_collection_create_sync(
+                store, "Login", "default", SECRET_COLLECTION_CREATE_NONE, nullptr, &createError);
+            if (!created) {
+                if (!createError)
+                    return KeychainStatus::InteractionNotAllowed; // the prompt was dismissed
+                g_propagate_error(failure, createError);
+                return 0;
+            }
+            g_object_unref(created);
+            save = std::make_unique<PendingSave>();
+            save->run(store, pair.get(), properties.get(), secret.get());
+        }
+        if (save->storeError || save->searchError) {
+            GError*& first = save->storeError ? save->storeError : save->searchError;
             g_propagate_error(failure, std::exchange(first, nullptr));
             return 0;
         }
         // A copy that cannot be removed fails the save: a read might meet it.
-        removeAllBut(store, save.existing, save.path.get(), failure);
+        removeAllBut(store, save->existing, save->path.get(), failure);
         return 0;
     });
     if (status == 0)

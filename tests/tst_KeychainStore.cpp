@@ -137,6 +137,15 @@ private slots:
         QVERIFY(SecretServiceControl::unlockDefaultCollection());
         QVERIFY(KeychainStore::unlockItemForKey(m_key, service, &error)); // no prompt needed
         QCOMPARE(read(), QVariant(QStringLiteral("secret")));
+
+        // With no default collection a save asks for one to be made, through
+        // the prompt that asks for its password.
+        QVERIFY(SecretServiceControl::setDefaultAlias("/"));
+        prompter.answerNextPrompt();
+        const bool saved = save(QStringLiteral("other"));
+        QVERIFY(SecretServiceControl::setDefaultAlias("/org/freedesktop/secrets/collection/login"));
+        QVERIFY2(prompter.answered(), "no prompt was shown");
+        QVERIFY(!saved && read() == QStringLiteral("secret"));
     }
 };
 

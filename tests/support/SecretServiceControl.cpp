@@ -83,6 +83,12 @@ bool isDefaultCollectionLocked()
     return property(defaultPath, collectionInterface, "Locked").toBool();
 }
 
+bool setDefaultAlias(const QString& collection)
+{
+    return succeeded(
+        call("SetAlias", { "default", QVariant::fromValue(QDBusObjectPath(collection)) }));
+}
+
 QString createCollection(const QString& label)
 {
     const QVariantList arguments { QVariantMap { { collectionInterface + ".Label", label } }, secretOf(TARVENDESK_TEST_KEYRING_PASSWORD) };

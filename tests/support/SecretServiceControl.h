@@ -18,6 +18,9 @@ bool unlockDefaultCollection(QString* why = nullptr);
 bool isDefaultCollectionLocked();
 bool lockCollection(const QString& path, QString* why = nullptr);
 
+// Points the default alias at the collection; "/" leaves no default one.
+bool setDefaultAlias(const QString& collection);
+
 // A second keyring, made without a prompt; its path, or empty on failure.
 QString createCollection(const QString& label);
 bool deleteCollection(const QString& path);
