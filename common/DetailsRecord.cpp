@@ -63,13 +63,22 @@ QThreadPool& storeWorker()
     return worker;
 }
 
+// The unlock's own, never waited for: a program that quits with the prompt
+// still up ends without its answer.
+QThreadPool& unlockWorker()
+{
+    static QThreadPool* const worker = new QThreadPool;
+    return *worker;
+}
+
 // Runs work on the store's worker and hands its result to completion on the
 // main thread while context lives.
 template <typename Result>
-void runOnStoreWorker(QObject* context, std::function<Result()> work, std::function<void(const Result&)> completion)
+void runOnStoreWorker(QObject* context, std::function<Result()> work,
+    std::function<void(const Result&)> completion, QThreadPool& worker = storeWorker())
 {
-    storeWorker().start([guard = QPointer<QObject>(context), work = std::move(work),
-                            completion = std::move(completion)] {
+    worker.start([guard = QPointer<QObject>(context), work = std::move(work),
+                     completion = std::move(completion)] {
         Result result = work();
         QCoreApplication* application = QCoreApplication::instance();
         if (!application)
@@ -170,11 +179,10 @@ bool getDetailsFromKeyChain(UserDetails& details, Error* error)
 {
     Error readError;
     const QVariant item = KeychainStore::itemForKey(DetailsRecordKey, DetailsRecordService, &readError);
+    // A read that failed is logged by the program that waits on it, once
+    // for each state the keyring goes through, not once for each read.
     if (error)
         *error = readError;
-    if (KeychainStore::isStoreUnavailableError(readError)
-        || (readError.domain == KeychainErrorDomain && readError.code == UnarchiveFailedErrorCode))
-        qCWarning(lcKeyring) << "The details record could not be read:" << readError.localizedDescription();
     if (item.metaType().id() != QMetaType::QString)
         return false;
     const QString text = item.toString();
@@ -206,11 +214,12 @@ bool clearDetailsInKeyChain(Error* error)
     if (!getDetailsFromKeyChain(left, &readError) && !KeychainStore::isStoreUnavailableError(readError)) {
         // Read without an error: the emptied item is still there.
         if (readError.isNull())
-            qCWarning(lcKeyring) << "The emptied details record could not be deleted:"
-                                 << deleteError.localizedDescription();
+            qCWarning(lcKeyring).noquote() << "The emptied details record could not be deleted:"
+                                           << KeychainStore::unavailableReason(deleteError);
         return true;
     }
-    qCWarning(lcKeyring) << "The details record could not be cleared:" << deleteError.localizedDescription();
+    qCWarning(lcKeyring).noquote() << "The details record could not be cleared:"
+                                   << KeychainStore::unavailableReason(deleteError);
     if (error)
         *error = deleteError;
     return false;
@@ -241,6 +250,18 @@ void clearDetailsInKeyChain(QObject* context, std::function<void(const Error&)> 
         clearDetailsInKeyChain(&error);
         return error;
     }, std::move(completion));
+}
+
+void unlockKeyChain(QObject* context, std::function<void(const Error&)> completion)
+{
+    runOnStoreWorker<Error>(
+        context,
+        [] {
+            Error error;
+            KeychainStore::unlockItemForKey(DetailsRecordKey, DetailsRecordService, &error);
+            return error;
+        },
+        std::move(completion), unlockWorker());
 }
 
 void updateSettingsInKeyChain(const QString& userName, qint32 freequency, qint32 status,

@@ -74,6 +74,11 @@ struct StoredDetails
 void getDetailsFromKeyChain(QObject* context, std::function<void(const StoredDetails&)> completion);
 void addDetailsToKeyChain(const UserDetails& details, QObject* context, std::function<void(const Error&)> completion);
 void clearDetailsInKeyChain(QObject* context, std::function<void(const Error&)> completion);
+// Asks the keyring, through the desktop's prompt, to unlock what holds the
+// record. Not on the store's worker: a prompt may stay up for minutes, and
+// the reads and writes asked meanwhile do not wait for it. The completion
+// gets InteractionNotAllowed when the prompt was dismissed.
+void unlockKeyChain(QObject* context, std::function<void(const Error&)> completion);
 // A settings change in one step of the worker, so that a sign-out asked
 // before it cannot be undone by it: the stored record keeps its credentials
 // and takes the two settings, but only while it holds userName. The details

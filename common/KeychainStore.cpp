@@ -14,19 +14,23 @@
 #include <memory>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 namespace {
 
 const char* const saveName
     = "+[KeychainStore saveItem:forKey:forService:inAccessGroup:withAccessibility:error:]";
 const char* const deleteName = "+[KeychainStore deleteItemForKey:forService:inAccessGroup:error:]";
+const char* const unlockName = "+[KeychainStore unlockItemForKey:forService:error:]";
 const char* const lookupName = "+[KeychainStore _itemAttributesAndDataForKey:forService:inAccessGroup:error:]";
 
 // The login keyring by its alias, as libsecret's own store addresses it.
 const char* const defaultCollectionPath = "/org/freedesktop/secrets/aliases/default";
 
-// The schema name keeps other programs' items with similar attributes out of
-// every search.
+// The schema name is written with every item, but searches go by the item's
+// own attributes alone: a keyring that gnome-keyring loads locked from disk
+// answers a search that includes the schema attribute with nothing, and its
+// locked items would look missing.
 const SecretSchema itemSchema = {
     "org.tarvendesk.GenericPassword",
     SECRET_SCHEMA_NONE,
@@ -146,7 +150,7 @@ bool search(SecretService* service, GHashTable* attributes, Paths& paths, GError
     gchar** unlocked = nullptr;
     gchar** locked = nullptr;
     const bool searched = secret_service_search_for_dbus_paths_sync(
-        service, &itemSchema, attributes, nullptr, &unlocked, &locked, error);
+        service, nullptr, attributes, nullptr, &unlocked, &locked, error);
     paths.unlocked.reset(unlocked);
     paths.locked.reset(locked);
     return searched;
@@ -210,7 +214,8 @@ struct PendingSave
         // own blocking calls, never on the program's event loop.
         GMainContext* context = g_main_context_new();
         g_main_context_push_thread_default(context);
-        secret_service_search_for_dbus_paths(service, &itemSchema, pair, nullptr, &PendingSave::searched, this);
+        secret_service_search_for_dbus_paths(
+            service, nullptr, pair, nullptr, &PendingSave::searched, this);
         secret_service_create_item_dbus_path(service, defaultCollectionPath, properties, secret,
             SECRET_ITEM_CREATE_REPLACE, nullptr, &PendingSave::stored, this);
         while (pending > 0)
@@ -311,15 +316,37 @@ bool KeychainStore::saveItem(const QVariant& item, const QString& key, const QSt
     const Owned<GHashTable> properties = itemProperties(attributes.get(), service + QStringLiteral(" (") + key + u')');
     const qint32 status = withService(true, [&](SecretService* store, GError** failure) -> qint32 {
         const Owned<SecretValue> secret(secret_value_new(data.constData(), data.size(), "application/octet-stream"));
-        PendingSave save;
-        save.run(store, pair.get(), properties.get(), secret.get());
-        if (save.storeError || save.searchError) {
-            GError*& first = save.storeError ? save.storeError : save.searchError;
+        auto save = std::make_unique<PendingSave>();
+        save->run(store, pair.get(), properties.get(), secret.get());
+        // No default collection (a fresh account, or a daemon started without
+        // a login keyring): it is made, through the prompt that asks for its
+        // password, and the save goes there, as libsecret's own store does.
+        // gnome-keyring answers for the missing alias as for any missing object.
+        const GError* storeError = save->storeError;
+        if (storeError
+            && (g_error_matches(storeError, SECRET_ERROR, SECRET_ERROR_NO_SUCH_OBJECT)
+                || g_error_matches(storeError, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD)
+                || g_error_matches(storeError, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_OBJECT))) {
+            GError* createError = nullptr;
+            SecretCollection* created = secret_collection_create_sync(
+                store, "Login", "default", SECRET_COLLECTION_CREATE_NONE, nullptr, &createError);
+            if (!created) {
+                if (!createError)
+                    return KeychainStatus::InteractionNotAllowed; // the prompt was dismissed
+                g_propagate_error(failure, createError);
+                return 0;
+            }
+            g_object_unref(created);
+            save = std::make_unique<PendingSave>();
+            save->run(store, pair.get(), properties.get(), secret.get());
+        }
+        if (save->storeError || save->searchError) {
+            GError*& first = save->storeError ? save->storeError : save->searchError;
             g_propagate_error(failure, std::exchange(first, nullptr));
             return 0;
         }
         // A copy that cannot be removed fails the save: a read might meet it.
-        removeAllBut(store, save.existing, save.path.get(), failure);
+        removeAllBut(store, save->existing, save->path.get(), failure);
         return 0;
     });
     if (status == 0)
@@ -372,10 +399,61 @@ bool KeychainStore::deleteItemForKey(const QString& key, const QString& service,
     return deleteItemForKey(key, service, QString(), error);
 }
 
+bool KeychainStore::unlockItemForKey(const QString& key, const QString& service, Error* error)
+{
+    checkArguments(unlockName, key, service);
+    const Owned<GHashTable> attributes = attributesFor(key, service, QString());
+    const qint32 status = withService(false, [&](SecretService* store, GError** failure) -> qint32 {
+        Paths paths;
+        if (!search(store, attributes.get(), paths, failure))
+            return 0;
+        // The locked items' collections, and the one a save goes to.
+        std::vector<const gchar*> locked { defaultCollectionPath };
+        for (gchar** path = paths.locked.get(); path && *path; ++path)
+            locked.push_back(*path);
+        locked.push_back(nullptr);
+        gchar** unlocked = nullptr;
+        // libsecret answers the service's prompt path with Prompt on it, and
+        // waits for its Completed signal.
+        const gint count = secret_service_unlock_dbus_paths_sync(
+            store, locked.data(), nullptr, &unlocked, failure);
+        const Owned<gchar*> unlockedPaths(unlocked);
+        if (count < 0)
+            return 0;
+        return count > 0 ? 0 : KeychainStatus::InteractionNotAllowed;
+    });
+    if (status == 0)
+        return true;
+    reportError(error, _errorForResultCode(status, key, service));
+    return false;
+}
+
 bool KeychainStore::isStoreUnavailableError(const Error& error)
 {
-    return error.domain == KeychainErrorDomain
-        && (error.code == KeychainStatus::InteractionNotAllowed || error.code == KeychainStatus::NotAvailable);
+    return !error.isNull()
+        && !(error.domain == KeychainErrorDomain && error.code == KeychainStatus::ItemNotFound);
+}
+
+QString KeychainStore::unavailableReason(const Error& error)
+{
+    if (error.domain == KeychainErrorDomain) {
+        switch (error.code) {
+        case KeychainStatus::InteractionNotAllowed:
+            return QStringLiteral("the keyring is locked");
+        case KeychainStatus::NotAvailable:
+            return QStringLiteral("no keyring service on the session bus");
+        case KeychainStatus::NoDefaultKeychain:
+            return QStringLiteral("the keyring has no default collection");
+        case UnarchiveFailedErrorCode:
+            return QStringLiteral("the stored item does not decode: ")
+                + error.localizedFailureReason();
+        case KeychainStatus::InternalComponent:
+            return QStringLiteral("the keyring service did not answer or refused the request");
+        default:
+            break;
+        }
+    }
+    return QStringLiteral("the keyring failed with %1 %2").arg(error.domain).arg(error.code);
 }
 
 Error KeychainStore::_errorForResultCode(qint32 resultCode, const QString& key, const QString& service)

@@ -54,10 +54,19 @@ public:
     static bool deleteItemForKey(const QString& key, const QString& service, const QString& accessGroup, Error* error);
     static bool deleteItemForKey(const QString& key, const QString& service, Error* error);
 
-    // True for an error that says the keyring could not be asked at all
-    // (locked with no prompt possible, or not running): a record may well be
-    // stored, unlike after a read that found nothing.
+    // Asks the keyring to unlock what holds the pair's items, and the default
+    // collection, through the desktop's prompt; waits until the prompt is
+    // answered. False with InteractionNotAllowed when it was dismissed.
+    static bool unlockItemForKey(const QString& key, const QString& service, Error* error);
+
+    // True for every error but a missing item: the keyring is locked, not
+    // running, did not answer or refused, or holds an item that does not
+    // decode. A record may well be stored, unlike after a read that found
+    // nothing, and only that read tells that no one is signed in.
     static bool isStoreUnavailableError(const Error& error);
+    // What such an error means on this system, for the log: "the keyring is
+    // locked", "no keyring service on the session bus", and so on.
+    static QString unavailableReason(const Error& error);
 
     static Error _errorForResultCode(qint32 resultCode, const QString& key, const QString& service);
 };

@@ -2,67 +2,51 @@
 
 #include "platform/Logging.h"
 
-#include <QDBusAbstractInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <utility>
 
 namespace {
 
 const QString secretsService = QStringLiteral("org.freedesktop.secrets");
 const QString secretsPath = QStringLiteral("/org/freedesktop/secrets");
+const QString serviceInterface = QStringLiteral("org.freedesktop.Secret.Service");
 const QString collectionInterface = QStringLiteral("org.freedesktop.Secret.Collection");
+const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 
 } // namespace
-
-// The service object's signals as Qt signals: QtDBus relays a remote signal to
-// the proxy's signal of the same name and arguments once it is connected, and
-// keeps following the name to whichever daemon owns it.
-class SecretServiceSignals : public QDBusAbstractInterface
-{
-    Q_OBJECT
-
-public:
-    explicit SecretServiceSignals(const QDBusConnection& connection)
-        : QDBusAbstractInterface(
-            secretsService, secretsPath, "org.freedesktop.Secret.Service", connection, nullptr)
-    {
-    }
-
-signals:
-    // A collection was locked, unlocked or otherwise changed.
-    void CollectionChanged(const QDBusObjectPath& collection);
-};
 
 SecretServiceWatcher::SecretServiceWatcher(const QDBusConnection& connection, QObject* parent)
     : QObject(parent)
     , m_connection(connection)
 {
-    m_retry.setInterval(RetryInterval);
-    connect(&m_retry, &QTimer::timeout, this, &SecretServiceWatcher::emitIfWatching);
 }
 
 SecretServiceWatcher::~SecretServiceWatcher() = default;
 
-void SecretServiceWatcher::start()
+void SecretServiceWatcher::start(const QString& reason)
 {
+    if (reason != m_reason) {
+        qCWarning(lcKeyring).noquote() << "Waiting for the keyring:" << reason;
+        m_reason = reason;
+    }
     if (m_watching)
         return;
-    qCWarning(lcKeyring) << "The keyring is locked or not running; waiting for it";
     m_watching = true;
     if (!m_serviceWatcher)
         watchBus();
-    QMetaObject::invokeMethod(
-        this, &SecretServiceWatcher::emitIfWatching, Qt::QueuedConnection);
-    m_retry.start();
+    QMetaObject::invokeMethod(this, &SecretServiceWatcher::emitIfWatching, Qt::QueuedConnection);
 }
 
 void SecretServiceWatcher::stop()
 {
+    if (m_watching)
+        qCInfo(lcKeyring) << "The keyring answers again";
     m_watching = false;
-    m_retry.stop();
+    m_reason.clear();
 }
 
 void SecretServiceWatcher::emitIfWatching()
@@ -72,16 +56,22 @@ void SecretServiceWatcher::emitIfWatching()
 }
 
 // Set up on the first wait only, and kept: a program whose store answers at
-// once never asks the bus for any of it.
+// once never asks the bus for any of it. QtDBus follows the service's name to
+// whichever daemon owns it, so the rules hold across a restarted daemon.
 void SecretServiceWatcher::watchBus()
 {
     m_serviceWatcher = std::make_unique<QDBusServiceWatcher>(
-        secretsService, m_connection, QDBusServiceWatcher::WatchForRegistration);
-    m_signals = std::make_unique<SecretServiceSignals>(m_connection);
-    connect(m_serviceWatcher.get(), &QDBusServiceWatcher::serviceRegistered, this,
-        &SecretServiceWatcher::emitIfWatching);
-    connect(m_signals.get(), &SecretServiceSignals::CollectionChanged, this,
-        &SecretServiceWatcher::onCollectionChanged);
+        secretsService, m_connection, QDBusServiceWatcher::WatchForOwnerChange);
+    connect(m_serviceWatcher.get(), &QDBusServiceWatcher::serviceOwnerChanged, this,
+        &SecretServiceWatcher::onServiceOwnerChanged);
+    m_connection.connect(secretsService, secretsPath, serviceInterface,
+        QStringLiteral("CollectionCreated"), this, SLOT(onCollectionCreated(QDBusObjectPath)));
+    m_connection.connect(secretsService, secretsPath, serviceInterface,
+        QStringLiteral("CollectionChanged"), this, SLOT(onCollectionChanged(QDBusObjectPath)));
+    // Every collection's, whatever its path: the record may be in any of them.
+    m_connection.connect(secretsService, QString(), propertiesInterface,
+        QStringLiteral("PropertiesChanged"), { collectionInterface }, QString(), this,
+        SLOT(onCollectionPropertiesChanged(QString, QVariantMap, QStringList)));
     // The match rules go out on this connection ahead of this call, so once it
     // is answered they are in force: a daemon that came up before then is
     // seen in the answer, one that comes up later by the watcher.
@@ -92,8 +82,8 @@ void SecretServiceWatcher::watchBus()
         QStringLiteral("NameHasOwner"));
     hasOwner << secretsService;
     auto* call = new QDBusPendingCallWatcher(m_connection.asyncCall(hasOwner), this);
-    connect(call, &QDBusPendingCallWatcher::finished, this,
-        [this](QDBusPendingCallWatcher* finished) {
+    connect(
+        call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
             finished->deleteLater();
             const QDBusPendingReply<bool> owned = *finished;
             if (!owned.isError() && owned.value())
@@ -101,16 +91,53 @@ void SecretServiceWatcher::watchBus()
         });
 }
 
+void SecretServiceWatcher::watchItems()
+{
+    if (std::exchange(m_watchingItems, true))
+        return;
+    for (const char* member : { "ItemCreated", "ItemDeleted", "ItemChanged" })
+        m_connection.connect(secretsService, QString(), collectionInterface,
+            QString::fromLatin1(member), this, SLOT(onItemSignal(QDBusObjectPath)));
+}
+
+// A save or a clear is a few such signals in a row: they make one.
+void SecretServiceWatcher::onItemSignal(const QDBusObjectPath&)
+{
+    if (std::exchange(m_itemsChangedQueued, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_itemsChangedQueued = false;
+            emit itemsChanged();
+        },
+        Qt::QueuedConnection);
+}
+
+void SecretServiceWatcher::onServiceOwnerChanged(
+    const QString&, const QString&, const QString& newOwner)
+{
+    // A daemon that left is no news: the reads already fail.
+    if (!newOwner.isEmpty())
+        emitIfWatching();
+}
+
+void SecretServiceWatcher::onCollectionCreated(const QDBusObjectPath&)
+{
+    emitIfWatching();
+}
+
+// The signal does not say what changed; only an unlock is of interest.
 void SecretServiceWatcher::onCollectionChanged(const QDBusObjectPath& collection)
 {
     if (!m_watching)
         return;
-    QDBusMessage get = QDBusMessage::createMethodCall(secretsService, collection.path(),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        secretsService, collection.path(), propertiesInterface, QStringLiteral("Get"));
     get << collectionInterface << QStringLiteral("Locked");
     auto* call = new QDBusPendingCallWatcher(m_connection.asyncCall(get), this);
-    connect(call, &QDBusPendingCallWatcher::finished, this,
-        [this](QDBusPendingCallWatcher* finished) {
+    connect(
+        call, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
             finished->deleteLater();
             const QDBusPendingReply<QDBusVariant> locked = *finished;
             if (!locked.isError() && !locked.value().variant().toBool())
@@ -118,4 +145,10 @@ void SecretServiceWatcher::onCollectionChanged(const QDBusObjectPath& collection
         });
 }
 
-#include "SecretServiceWatcher.moc"
+void SecretServiceWatcher::onCollectionPropertiesChanged(
+    const QString&, const QVariantMap& changed, const QStringList&)
+{
+    const auto locked = changed.constFind(QStringLiteral("Locked"));
+    if (locked != changed.constEnd() && !locked->toBool())
+        emitIfWatching();
+}

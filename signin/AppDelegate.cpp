@@ -57,7 +57,13 @@ AppDelegate::AppDelegate(SignInWindow& window, AlertPresenter& alertPresenter,
         &window, &SignInWindow::frequencyChange, this, [this] { onFrequencyChange(&m_window); });
     connect(&window, &SignInWindow::notificationChange, this,
         [this] { onNotificationChange(&m_window); });
+    connect(&window, &SignInWindow::unlockKeyringAction, this,
+        [this] { onUnlockKeyringAction(&m_window); });
     connect(&m_storeWatcher, &SecretServiceWatcher::storeReady, this,
+        qOverload<>(&AppDelegate::applyStoredDetails));
+    // The window follows the record wherever it is changed: a sign-out from
+    // the notifier's menu shows the sign-in form at once.
+    connect(&m_storeWatcher, &SecretServiceWatcher::itemsChanged, this,
         qOverload<>(&AppDelegate::applyStoredDetails));
 }
 
@@ -77,6 +83,7 @@ void AppDelegate::applicationDidFinishLaunching(const Notification&)
     freequency = -1;
     status = -1;
     m_launchWhenSignedIn = true;
+    m_storeWatcher.watchItems();
     // Nothing to sign in or out with until the keyring has answered.
     m_window.setStatusText(QString());
     m_window.showStatus(false);
@@ -110,7 +117,12 @@ void AppDelegate::applyStoredDetails(bool loaded, const Error& error)
         // Only a start-up has no view yet; a later one stays as it is.
         if (m_launchWhenSignedIn)
             showKeyringUnavailable();
-        m_storeWatcher.start();
+        m_storeWatcher.start(KeychainStore::unavailableReason(error));
+        // The person who opened the window is asked once; the waiting view
+        // offers to ask again.
+        if (error.code == KeychainStatus::InteractionNotAllowed
+            && !std::exchange(m_unlockAsked, true))
+            unlockKeyring([](bool) {});
         return;
     }
     m_storeWatcher.stop();
@@ -171,18 +183,49 @@ bool AppDelegate::applicationShouldHandleReopen(QObject*, bool)
 
 void AppDelegate::showSignIn()
 {
+    m_showingKeyringWait = false;
     m_window.showSignIn();
 }
 
 void AppDelegate::showKeyringUnavailable()
 {
+    m_showingKeyringWait = true;
     m_window.setStatusText(tr("Waiting for the keyring: it is locked or not running."));
     m_window.showStatus(false);
 }
 
 void AppDelegate::showloggedIn()
 {
+    m_showingKeyringWait = false;
     m_window.showStatus(true);
+}
+
+void AppDelegate::onUnlockKeyringAction(QObject*)
+{
+    unlockKeyring([](bool) {});
+}
+
+// One prompt at a time; the record is read again once the keyring unlocks,
+// as the watcher would on its signal.
+void AppDelegate::unlockKeyring(std::function<void(bool unlocked)> completion)
+{
+    if (m_unlocking)
+        return;
+    m_unlocking = true;
+    m_window.showUnlockKeyring(false);
+    DetailsRecord::unlockKeyChain(
+        this, [this, completion = std::move(completion)](const Error& error) {
+            m_unlocking = false;
+            if (!error.isNull()) {
+                qCInfo(lcKeyring).noquote()
+                    << "The keyring stays locked:" << KeychainStore::unavailableReason(error);
+                if (m_showingKeyringWait)
+                    m_window.showUnlockKeyring(true);
+            } else if (m_storeWatcher.isWatching()) {
+                applyStoredDetails();
+            }
+            completion(error.isNull());
+        });
 }
 
 void AppDelegate::setSignLabelStatus()
@@ -255,13 +298,18 @@ void AppDelegate::onNotificationChange(QObject*)
 // The user may have signed out from the notifier's menu meanwhile: the
 // record takes the change only while it still holds the user shown here, or
 // the change would sign them in again with the old credentials.
-void AppDelegate::storeSettings()
+void AppDelegate::storeSettings(bool unlockAsked)
 {
     if (userName.isEmpty())
         return;
     DetailsRecord::updateSettingsInKeyChain(userName, m_window.selectedFrequency(),
         m_window.isNotificationChecked() ? 1 : 0, this,
-        [this](const DetailsRecord::StoredDetails& stored) {
+        [this, unlockAsked](const DetailsRecord::StoredDetails& stored) {
+            if (stored.error.code == KeychainStatus::InteractionNotAllowed && !unlockAsked
+                && !m_unlocking) {
+                unlockKeyring([this](bool) { storeSettings(true); });
+                return;
+            }
             if (stored.loaded && stored.error.isNull()) {
                 password = stored.details.password;
                 freequency = stored.details.freequency;
@@ -275,8 +323,8 @@ void AppDelegate::storeSettings()
                 showStoredSettings();
                 return;
             }
-            qCWarning(lcKeyring) << "A settings change could not be stored:"
-                                 << stored.error.localizedDescription();
+            qCWarning(lcKeyring).noquote() << "A settings change could not be stored:"
+                                           << KeychainStore::unavailableReason(stored.error);
             showStoredSettings();
             alertKeyringUnavailable(tr("Your change could not be saved."));
         });
@@ -435,15 +483,26 @@ void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
 // The accepted user is held, shown and handed over once the keyring has kept
 // them: a signed-in view of a user the keyring lost would be undone by the
 // next start, and the notifier would have no one to check for.
-void AppDelegate::storeAcceptedSignIn(const Credentials& accepted)
+void AppDelegate::storeAcceptedSignIn(const Credentials& accepted, bool unlockAsked)
 {
     m_signInsBeingStored.push_back(accepted);
     addDetailsToKeyChain(
-        accepted.userName, accepted.password, [this, accepted](const Error& error) {
+        accepted.userName, accepted.password, [this, accepted, unlockAsked](const Error& error) {
             std::erase(m_signInsBeingStored, accepted);
+            // Asked once, and stored again when the keyring unlocks; the busy
+            // bar runs on meanwhile.
+            if (error.code == KeychainStatus::InteractionNotAllowed && !unlockAsked
+                && !m_unlocking) {
+                m_signInsBeingStored.push_back(accepted);
+                unlockKeyring([this, accepted](bool) {
+                    std::erase(m_signInsBeingStored, accepted);
+                    storeAcceptedSignIn(accepted, true);
+                });
+                return;
+            }
             if (!error.isNull()) {
-                qCWarning(lcKeyring)
-                    << "An accepted sign-in could not be stored:" << error.localizedDescription();
+                qCWarning(lcKeyring).noquote() << "An accepted sign-in could not be stored:"
+                                               << KeychainStore::unavailableReason(error);
                 alertKeyringUnavailable(tr("You could not be signed in."));
             } else {
                 userName = accepted.userName;

@@ -61,6 +61,9 @@ public:
     void onSignOutAction(QObject* sender);
     void onFrequencyChange(QObject* sender);
     void onNotificationChange(QObject* sender);
+    // Asks the keyring to unlock through the desktop's prompt; the waiting
+    // view offers to ask again when the prompt is dismissed.
+    void onUnlockKeyringAction(QObject* sender);
 
     // True when the text is empty or only white space and line breaks.
     static bool checkEmpty(const QString& text);
@@ -90,8 +93,10 @@ private:
 
     void applyStoredDetails();
     void applyStoredDetails(bool loaded, const Error& error);
-    void storeSettings();
-    void storeAcceptedSignIn(const Credentials& accepted);
+    void storeSettings(bool unlockAsked = false);
+    void storeAcceptedSignIn(const Credentials& accepted, bool unlockAsked = false);
+    // Asks for the unlock; the completion tells whether the keyring unlocked.
+    void unlockKeyring(std::function<void(bool unlocked)> completion);
     void showStoredSettings();
     void forgetCredentials();
     void alertKeyringUnavailable(const QString& messageText);
@@ -121,6 +126,10 @@ private:
     // The start-up's hand-over to the notifier, held back until the keyring
     // has told whether anyone is signed in.
     bool m_launchWhenSignedIn = false;
+    // The window's opening asks for an unlock once; the button asks again.
+    bool m_unlockAsked = false;
+    bool m_unlocking = false;
+    bool m_showingKeyringWait = false;
     // What each running sign-in request sent, so that an acceptance stores
     // exactly the credentials the service accepted.
     std::unordered_map<const URLConnection*, PendingSignIn> m_pendingSignIns;

@@ -21,6 +21,7 @@ SignInWindow::SignInWindow(QWidget* parent)
     ui->setupUi(this);
     connect(ui->btnSignIn, &QPushButton::clicked, this, &SignInWindow::signInAction);
     connect(ui->btnSingout, &QPushButton::clicked, this, &SignInWindow::signOutAction);
+    connect(ui->btnUnlockKeyring, &QPushButton::clicked, this, &SignInWindow::unlockKeyringAction);
     // Enter in either field presses the sign-in button, as a dialog's default
     // button would be pressed.
     for (QLineEdit* field : { ui->userNameTxtField, ui->passwordTxtField })
@@ -35,6 +36,7 @@ SignInWindow::~SignInWindow() = default;
 void SignInWindow::showSignIn()
 {
     ui->btnSingout->hide();
+    ui->btnUnlockKeyring->hide();
     ui->signInstatusLbl->hide();
     setSignInElementsVisible(*ui, true);
     ui->containerBox->setTitle(tr("Sign In"));
@@ -52,8 +54,16 @@ void SignInWindow::showStatus(bool canSignOut)
     setSignInElementsVisible(*ui, false);
     ui->containerBox->setTitle(QString());
     ui->btnSingout->setVisible(canSignOut);
+    ui->btnUnlockKeyring->hide();
     if (canSignOut)
         ui->btnSingout->setFocus();
+}
+
+void SignInWindow::showUnlockKeyring(bool shown)
+{
+    ui->btnUnlockKeyring->setVisible(shown);
+    if (shown)
+        ui->btnUnlockKeyring->setFocus();
 }
 
 bool SignInWindow::isShowingSignIn() const

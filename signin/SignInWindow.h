@@ -31,6 +31,9 @@ public:
     // The status line alone, with the sign-out button or without it.
     void showStatus(bool canSignOut);
     void setStatusText(const QString& text);
+    // The button that asks the keyring to unlock, under the status line; the
+    // other views hide it.
+    void showUnlockKeyring(bool shown);
     bool isShowingSignIn() const;
 
     QString typedText(SignInField field) const;
@@ -56,6 +59,7 @@ signals:
     void signOutAction();
     void frequencyChange();
     void notificationChange();
+    void unlockKeyringAction();
 
 private:
     std::unique_ptr<Ui::SignInWindow> ui;

@@ -6,6 +6,7 @@
 #include "common/ShownText.h"
 #include "platform/Alert.h"
 #include "platform/AlertPresenter.h"
+#include "platform/Logging.h"
 #include "platform/NetworkReachability.h"
 #include "platform/SecretServiceWatcher.h"
 #include "platform/Timer.h"
@@ -74,6 +75,8 @@ AppDelegate::AppDelegate(StatusMenu& statusMenu, AlertPresenter& alertPresenter,
         &AppDelegate::onGoToApplicationMenuItemClick);
     connect(&m_statusMenu, &StatusMenu::signOutMenuItemClicked, this,
         &AppDelegate::onSignOutMenuItemClick);
+    connect(&m_statusMenu, &StatusMenu::unlockKeyringMenuItemClicked, this,
+        &AppDelegate::onUnlockKeyringMenuItemClick);
     connect(&m_networkReachability, &NetworkReachability::reachabilityChanged, this,
         &AppDelegate::onReachabilityChanged);
     connect(&m_storeWatcher, &SecretServiceWatcher::storeReady, this,
@@ -167,6 +170,11 @@ void AppDelegate::applyStoredDetails()
 
 void AppDelegate::applyReadDetails(bool loaded, const Error& error)
 {
+    const bool firstAnswer = !std::exchange(m_storeAnswered, true);
+    m_keyringLocked = !loaded && error.code == KeychainStatus::InteractionNotAllowed;
+    m_statusMenu.showKeyringLocked(m_keyringLocked);
+    if (m_keyringLocked && firstAnswer)
+        onUnlockKeyringMenuItemClick(this);
     if (loaded) {
         m_storeWatcher.stop();
         const QString record = DetailsRecord::text(details());
@@ -184,7 +192,7 @@ void AppDelegate::applyReadDetails(bool loaded, const Error& error)
     }
     forgetUser();
     if (KeychainStore::isStoreUnavailableError(error)) {
-        m_storeWatcher.start();
+        m_storeWatcher.start(KeychainStore::unavailableReason(error));
     } else {
         m_storeWatcher.stop();
         m_refusedRecord = QString();
@@ -196,6 +204,20 @@ void AppDelegate::onCheckNotificationMenuItemClick(QObject*)
     m_checkAskedByPerson = true;
     checkDocumentsDetails();
     m_checkAskedByPerson = false;
+}
+
+void AppDelegate::onUnlockKeyringMenuItemClick(QObject*)
+{
+    if (std::exchange(m_unlocking, true))
+        return;
+    DetailsRecord::unlockKeyChain(this, [this](const Error& error) {
+        m_unlocking = false;
+        if (!error.isNull())
+            qCInfo(lcKeyring).noquote()
+                << "The keyring stays locked:" << KeychainStore::unavailableReason(error);
+        else if (m_storeWatcher.isWatching())
+            applyStoredDetails();
+    });
 }
 
 void AppDelegate::onGoToApplicationMenuItemClick(QObject*)
@@ -317,6 +339,10 @@ void AppDelegate::onReachabilityChanged(bool reachable)
 
 void AppDelegate::checkDocumentsDetails()
 {
+    if (userName.isEmpty() && m_keyringLocked) {
+        runAlert(alertWithText(tr("The keyring is locked. Unlock it to check your documents.")));
+        return;
+    }
     if (userName.isEmpty()) {
         alertMissingCredentials(tr("No Valid User Name"));
         return;

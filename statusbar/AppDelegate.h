@@ -55,6 +55,8 @@ public:
     void onCheckNotificationMenuItemClick(QObject* sender);
     void onGoToApplicationMenuItemClick(QObject* sender);
     void onSignOutMenuItemClick(QObject* sender);
+    // Asks the keyring to unlock through the desktop's prompt.
+    void onUnlockKeyringMenuItemClick(QObject* sender);
 
     void configureNotification();
     void configureTimer();
@@ -72,6 +74,8 @@ public:
     bool isCheckWaitingForNetwork() const { return m_checkWaitingForNetwork; }
     // True while the stored record is waited for: the store was locked or absent.
     bool isWaitingForStore() const { return m_storeWatcher.isWatching(); }
+    // True while the last read met a locked keyring.
+    bool isKeyringLocked() const { return m_keyringLocked; }
     // The scheduled checks' timer, null while none is set up: its schedule
     // is read, and it is fired without waiting out its delay, by the tests.
     Timer* checkTimer() const { return notificationTImer.get(); }
@@ -133,4 +137,9 @@ private:
     std::vector<CheckRequest> m_requests;
     bool m_checkAskedByPerson = false;
     bool m_checkWaitingForNetwork = false;
+    // The start-up's read asks for an unlock once, when it meets a locked
+    // keyring; the menu's entry asks again.
+    bool m_storeAnswered = false;
+    bool m_keyringLocked = false;
+    bool m_unlocking = false;
 };

@@ -17,6 +17,7 @@ StatusMenu::StatusMenu()
     Ui::StatusMenu form;
     form.setupUi(m_menu.get());
     m_signOutMenuItem = form.signOutMenuItem;
+    m_unlockKeyringMenuItem = form.unlockKeyringMenuItem;
 
     const auto report = [this](QAction* item, void (StatusMenu::*clicked)(QObject*)) {
         connect(item, &QAction::triggered, this, [this, item, clicked] { (this->*clicked)(item); });
@@ -24,6 +25,7 @@ StatusMenu::StatusMenu()
     report(form.checkNotificationMenuItem, &StatusMenu::checkNotificationMenuItemClicked);
     report(form.goToApplicationMenuItem, &StatusMenu::goToApplicationMenuItemClicked);
     report(form.signOutMenuItem, &StatusMenu::signOutMenuItemClicked);
+    report(form.unlockKeyringMenuItem, &StatusMenu::unlockKeyringMenuItemClicked);
     QAction* quit = form.quitMenuItem;
     connect(quit, &QAction::triggered, this, [quit] { Application::terminate(quit); });
 }
@@ -71,6 +73,15 @@ void StatusMenu::showSignInTitle()
 bool StatusMenu::isSignOutTitleShown() const
 {
     return m_signOutMenuItem && m_signOutMenuItem->text() == tr("Sign Out");
+}
+
+void StatusMenu::showKeyringLocked(bool locked)
+{
+    if (m_unlockKeyringMenuItem)
+        m_unlockKeyringMenuItem->setVisible(locked);
+    if (m_statusItem && locked)
+        m_statusItem->setToolTip(
+            tr("%1\nThe keyring is locked").arg(QGuiApplication::applicationDisplayName()));
 }
 
 void StatusMenu::showCheckResult(const QString& text)

@@ -29,6 +29,9 @@ public:
     void showSignOutTitle();
     void showSignInTitle();
     bool isSignOutTitleShown() const;
+    // While the keyring is locked: said in the item's tool tip, and the menu
+    // offers to unlock it.
+    void showKeyringLocked(bool locked);
     // The item's tool tip names the last check's result and when it came.
     void showCheckResult(const QString& text);
 
@@ -42,11 +45,13 @@ signals:
     void checkNotificationMenuItemClicked(QObject* sender);
     void goToApplicationMenuItemClicked(QObject* sender);
     void signOutMenuItemClicked(QObject* sender);
+    void unlockKeyringMenuItemClicked(QObject* sender);
 
 private:
     static QIcon statusImage();
 
     std::unique_ptr<QMenu> m_menu;
     QPointer<QAction> m_signOutMenuItem;
+    QPointer<QAction> m_unlockKeyringMenuItem;
     std::unique_ptr<StatusItem> m_statusItem;
 };

@@ -68,6 +68,18 @@ private slots:
         QVERIFY(SecretServiceControl::deleteCollection(other));
         QVERIFY(cleared && !DetailsRecord::getDetailsFromKeyChain(details));
         DetailsRecord::clearDetailsInKeyChain();
+
+        // Only a missing record is no one: one that does not decode may be
+        // a newer build's, and is waited on; a clear still removes it.
+        Error error;
+        QVERIFY(!DetailsRecord::getDetailsFromKeyChain(details, &error)
+            && !KeychainStore::isStoreUnavailableError(error));
+        QVERIFY(SecretServiceControl::plantItem(copy, "not an archive"));
+        QVERIFY(!DetailsRecord::getDetailsFromKeyChain(details, &error)
+            && KeychainStore::isStoreUnavailableError(error));
+        QVERIFY(DetailsRecord::clearDetailsInKeyChain(nullptr)
+            && SecretServiceControl::itemAttributes(DetailsRecordKey, DetailsRecordService)
+                   .isEmpty());
     }
 };
 

@@ -99,10 +99,21 @@ private slots:
             && error.code == UnarchiveFailedErrorCode && !error.localizedFailureReason().isEmpty());
     }
 
+    void aLockedKeyringIsNotAllowedRatherThanEmpty_data()
+    {
+        QTest::addColumn<bool>("onDisk");
+        QTest::newRow("locked through the service") << false;
+        QTest::newRow("locked on disk at the daemon's start") << true;
+    }
+
     void aLockedKeyringIsNotAllowedRatherThanEmpty()
     {
+        QFETCH(bool, onDisk);
+        QString why;
         QVERIFY(save(QStringLiteral("secret")));
-        QVERIFY(SecretServiceControl::lockDefaultCollection());
+        QVERIFY2(onDisk ? KeyringDaemon::stop(&why) && KeyringDaemon::start(&why, false)
+                        : SecretServiceControl::lockDefaultCollection(&why),
+            qPrintable(why));
         Error readError, saveError, deleteError;
         const bool failed = !KeychainStore::itemForKey(m_key, service, &readError).isValid()
             && !KeychainStore::saveItem(QStringLiteral("other"), m_key, service, &saveError)
@@ -112,6 +123,29 @@ private slots:
         for (const Error& error : { readError, saveError, deleteError })
             QCOMPARE(error.code, qint64(KeychainStatus::InteractionNotAllowed));
         QCOMPARE(read(), QVariant(QStringLiteral("secret")));
+    }
+
+    void aLockedKeyringIsUnlockedThroughTheDesktopsPrompt()
+    {
+        KeyringPrompter prompter;
+        QVERIFY(prompter.isValid());
+        QVERIFY(save(QStringLiteral("secret")) && SecretServiceControl::lockDefaultCollection());
+        prompter.answerNextPrompt();
+        Error error;
+        QVERIFY(!KeychainStore::unlockItemForKey(m_key, service, &error) && prompter.answered());
+        QCOMPARE(error.code, qint64(KeychainStatus::InteractionNotAllowed));
+        QVERIFY(SecretServiceControl::unlockDefaultCollection());
+        QVERIFY(KeychainStore::unlockItemForKey(m_key, service, &error)); // no prompt needed
+        QCOMPARE(read(), QVariant(QStringLiteral("secret")));
+
+        // With no default collection a save asks for one to be made, through
+        // the prompt that asks for its password.
+        QVERIFY(SecretServiceControl::setDefaultAlias("/"));
+        prompter.answerNextPrompt();
+        const bool saved = save(QStringLiteral("other"));
+        QVERIFY(SecretServiceControl::setDefaultAlias("/org/freedesktop/secrets/collection/login"));
+        QVERIFY2(prompter.answered(), "no prompt was shown");
+        QVERIFY(!saved && read() == QStringLiteral("secret"));
     }
 };
 

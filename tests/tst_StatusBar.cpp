@@ -188,8 +188,17 @@ private slots:
         QVERIFY(settled());
         QVERIFY2(lastAlert().startsWith("You could not be signed out"), qPrintable(lastAlert()));
         QVERIFY(title() == "Sign Out" && delegate.checkTimer()); // still signed in
+        const QString waiting = QStringLiteral("Waiting for the keyring: ")
+            + (locked ? "the keyring is locked" : "no keyring service on the session bus");
+        QTest::ignoreMessage(QtWarningMsg, qPrintable(waiting));
+        QTest::failOnWarning(
+            QRegularExpression("^Waiting for the keyring")); // once, not once a read
         QVERIFY(reopen());
         QVERIFY(delegate.isWaitingForStore() && title() == "Sign In"); // away, not empty
+        QTest::qWait(200); // the one read again that a wait begins with
+        QVERIFY(settled());
+        QCOMPARE(
+            SecretServiceControl::serviceCallsDuring(2500), 0); // woken by the service, not a timer
         QVERIFY(locked ? SecretServiceControl::unlockDefaultCollection() : KeyringDaemon::start());
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 6, 30000);
         UserDetails stored;
@@ -228,6 +237,36 @@ private slots:
         QCOMPARE(opened, QStringList { "TarvenDESK.app" });
         QCOMPARE(m_service.requestCount(), requests + 8);
         QCOMPARE(notifications(), 7);
+    }
+
+    // The login road with a keyring loaded locked from disk: the notifier asks for the unlock once
+    // through the desktop's prompt, and when it is dismissed waits quietly, says so, and offers to
+    // ask again. Once the keyring unlocks, the stored user is checked for.
+    void aKeyringLockedAtStartIsAskedToUnlockAndWaitedFor()
+    {
+        QString why;
+        DetailsRecord::addDetailsToKeyChain(Ada);
+        QVERIFY2(KeyringDaemon::stop(&why) && KeyringDaemon::start(&why, false), qPrintable(why));
+        KeyringPrompter prompter;
+        QVERIFY(prompter.isValid());
+        prompter.answerNextPrompt();
+        const int requests = m_service.requestCount();
+        AppDelegate& delegate = launch(m_service.url());
+        QVERIFY2(prompter.answered(), "no prompt was shown");
+        QVERIFY(settled() && delegate.isKeyringLocked() && delegate.isWaitingForStore());
+        QVERIFY(item("unlockKeyringMenuItem")->isVisible() && title() == "Sign In");
+        QVERIFY(m_menu->statusItem()->toolTip().contains("The keyring is locked"));
+        click("checkNotificationMenuItem");
+        QCOMPARE(lastAlert(), QString("The keyring is locked. Unlock it to check your documents."));
+
+        prompter.answerNextPrompt();
+        click("unlockKeyringMenuItem");
+        QVERIFY2(prompter.answered(), "asking again showed no prompt");
+        QVERIFY(settled() && delegate.isKeyringLocked() && m_service.requestCount() == requests);
+        QVERIFY(SecretServiceControl::unlockDefaultCollection());
+        QTRY_COMPARE_WITH_TIMEOUT(notifications(), 1, 30000);
+        QVERIFY(!delegate.isKeyringLocked() && !item("unlockKeyringMenuItem")->isVisible()
+            && title() == "Sign Out");
     }
 
     // A check takes five seconds at most here: an answer that dribbles ends in an alert, on a

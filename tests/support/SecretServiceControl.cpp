@@ -83,6 +83,12 @@ bool isDefaultCollectionLocked()
     return property(defaultPath, collectionInterface, "Locked").toBool();
 }
 
+bool setDefaultAlias(const QString& collection)
+{
+    return succeeded(
+        call("SetAlias", { "default", QVariant::fromValue(QDBusObjectPath(collection)) }));
+}
+
 QString createCollection(const QString& label)
 {
     const QVariantList arguments { QVariantMap { { collectionInterface + ".Label", label } }, secretOf(TARVENDESK_TEST_KEYRING_PASSWORD) };
@@ -116,7 +122,81 @@ QList<QMap<QString, QString>> itemAttributes(const QString& account, const QStri
     return items;
 }
 
+int serviceCallsDuring(int milliseconds)
+{
+    QProcess monitor;
+    monitor.start(
+        "dbus-monitor", { "--session", "type='method_call',interface='" + serviceInterface + "'" });
+    // It tells of its own name first, once its rules are in place.
+    if (!monitor.waitForStarted(30000)
+        || !QTest::qWaitFor([&] { return monitor.bytesAvailable() > 0; }, 30000))
+        return -1;
+    monitor.readAll();
+    QTest::qWait(milliseconds);
+    monitor.terminate();
+    monitor.waitForFinished(30000);
+    return int(monitor.readAll().count("method call "));
+}
+
 } // namespace SecretServiceControl
+
+namespace {
+
+bool setPromptDisplay(const QString& display)
+{
+    qDBusRegisterMetaType<QMap<QString, QString>>();
+    const QMap<QString, QString> environment { { "DISPLAY", display } };
+    return QDBusConnection::sessionBus()
+               .interface()
+               ->call("UpdateActivationEnvironment", QVariant::fromValue(environment))
+               .type()
+        == QDBusMessage::ReplyMessage;
+}
+
+} // namespace
+
+KeyringPrompter::KeyringPrompter()
+{
+    // The server writes the display it chose to its standard output.
+    m_server.start("Xvfb", { "-displayfd", "1", "-nolisten", "tcp" });
+    if (!m_server.waitForStarted(30000)
+        || !QTest::qWaitFor([&] { return m_server.canReadLine(); }, 30000))
+        return;
+    const QString display = ':' + QString::fromLatin1(m_server.readLine()).trimmed();
+    if (setPromptDisplay(display))
+        m_display = display;
+}
+
+KeyringPrompter::~KeyringPrompter()
+{
+    // Prompts asked later fail at once, as on a desktop with no display.
+    setPromptDisplay({});
+    m_answer.kill();
+    m_answer.waitForFinished();
+    m_server.terminate();
+    m_server.waitForFinished();
+}
+
+void KeyringPrompter::answerNextPrompt()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", m_display);
+    m_answer.setProcessEnvironment(environment);
+    // Escape is sent to the prompt's window itself: the display has no window
+    // manager to give it the keyboard. The prompt closes on the key press, so
+    // the key's release fails, and so does xdotool; whether the prompt was
+    // shown and dismissed is told by its caller.
+    m_answer.setStandardErrorFile(QProcess::nullDevice());
+    m_answer.start("xdotool",
+        { "search", "--sync", "--onlyvisible", "--class", "gcr-prompter", "windowfocus", "%1",
+            "sleep", "0.3", "key", "Escape" });
+    m_answer.waitForStarted(30000);
+}
+
+bool KeyringPrompter::answered()
+{
+    return QTest::qWaitFor([&] { return m_answer.state() == QProcess::NotRunning; }, 60000);
+}
 
 namespace KeyringDaemon {
 
@@ -134,23 +214,28 @@ bool stop(QString* why)
         && (QTest::qWaitFor([] { return !isRunning(); }, 60000) || fail(why, "the keyring daemon kept its name"));
 }
 
-bool start(QString* why)
+bool start(QString* why, bool withPassword)
 {
     QProcess daemon;
     daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     daemon.setStandardOutputFile(QProcess::nullDevice());
-    daemon.start("gnome-keyring-daemon", { "--unlock", "--components=secrets", "--daemonize" });
+    daemon.start("gnome-keyring-daemon",
+        { withPassword ? "--unlock" : "--start", "--components=secrets", "--daemonize" });
     if (!daemon.waitForStarted(30000))
         return fail(why, "gnome-keyring-daemon did not start");
-    daemon.write(TARVENDESK_TEST_KEYRING_PASSWORD);
+    if (withPassword)
+        daemon.write(TARVENDESK_TEST_KEYRING_PASSWORD);
     daemon.closeWriteChannel();
     // The process started hands over to the daemon it forks, and ends.
     if (!daemon.waitForFinished(30000) || daemon.exitCode() != 0)
         return fail(why, "gnome-keyring-daemon did not daemonize");
     // The daemon takes its name before it has loaded and unlocked the login
     // keyring; until then a search finds nothing.
-    const auto unlocked = [] { return property(defaultPath, collectionInterface, "Locked") == QVariant(false); };
-    return QTest::qWaitFor(unlocked, 60000) || fail(why, "the new keyring daemon did not unlock its keyring");
+    const auto loaded = [withPassword] {
+        return property(defaultPath, collectionInterface, "Locked") == QVariant(!withPassword);
+    };
+    return QTest::qWaitFor(loaded, 60000)
+        || fail(why, "the new keyring daemon did not load its keyring");
 }
 
 } // namespace KeyringDaemon

@@ -7,6 +7,7 @@
 // programs left them.
 
 #include <QMap>
+#include <QProcess>
 #include <QString>
 
 namespace SecretServiceControl {
@@ -16,6 +17,9 @@ bool lockDefaultCollection(QString* why = nullptr);
 bool unlockDefaultCollection(QString* why = nullptr);
 bool isDefaultCollectionLocked();
 bool lockCollection(const QString& path, QString* why = nullptr);
+
+// Points the default alias at the collection; "/" leaves no default one.
+bool setDefaultAlias(const QString& collection);
 
 // A second keyring, made without a prompt; its path, or empty on failure.
 QString createCollection(const QString& label);
@@ -29,7 +33,31 @@ bool plantItem(QMap<QString, QString> attributes, const QByteArray& value, const
 // holds them.
 QList<QMap<QString, QString>> itemAttributes(const QString& account, const QString& service);
 
+// The calls made to the Secret Service's own interface, by anyone, while the
+// event loop runs for so long; -1 when they could not be watched.
+int serviceCallsDuring(int milliseconds);
+
 } // namespace SecretServiceControl
+
+// The desktop's own prompter (gcr's), which the keyring daemon has the bus
+// start, on a virtual display of its own; its prompts are dismissed with the
+// Escape key, as a person would.
+class KeyringPrompter
+{
+public:
+    KeyringPrompter();
+    ~KeyringPrompter();
+    bool isValid() const { return !m_display.isEmpty(); }
+    // The next prompt shown is dismissed. Returns at once.
+    void answerNextPrompt();
+    // Waits until that prompt has been dismissed.
+    bool answered();
+
+private:
+    QProcess m_server;
+    QProcess m_answer;
+    QString m_display;
+};
 
 namespace KeyringDaemon {
 
@@ -37,7 +65,8 @@ bool isRunning();
 // Ends the daemon that owns the Secret Service name and waits for the name to go.
 bool stop(QString* why = nullptr);
 // Starts one with the test keyring's password on its standard input and waits
-// until the name is owned again.
-bool start(QString* why = nullptr);
+// until the name is owned again. Without the password (as after an autologin)
+// the login keyring stays locked as it was loaded from disk.
+bool start(QString* why = nullptr, bool withPassword = true);
 
 } // namespace KeyringDaemon
