@@ -76,6 +76,10 @@ public:
     // is read, and it is fired without waiting out its delay, by the tests.
     Timer* checkTimer() const { return notificationTImer.get(); }
 
+signals:
+    // A check's answer gave the counts; the text is the notification's.
+    void checkFinished(qint32 expiring, qint32 critical, qint32 expired, const QString& text);
+
 private:
     UserDetails details() const { return { userName, password, freequency, status }; }
     void setDetails(const UserDetails& details);
@@ -115,6 +119,8 @@ private:
     // is due once it has answered.
     quint64 m_readAwaited = 0;
     bool m_readAgain = false;
+    // A check asked for while the record was being read runs once it is.
+    bool m_checkAfterRead = false;
     // Requests under way; each connection deletes itself when it is done.
     std::vector<QPointer<URLConnection>> m_requests;
     bool m_checkWaitingForNetwork = false;
