@@ -17,6 +17,7 @@ int main(int argc, char** argv)
         QStringLiteral("tarvenDESK"),
         QCoreApplication::translate("main",
             "Signs you in to the document service and sets how often the notifier checks.") };
+    identity.takesActions = true;
     // The keyring's connection is not made beside the window: its key
     // exchange would compete with the window for the processor, and the
     // window shows a neutral view until the record has been read anyway.

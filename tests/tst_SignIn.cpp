@@ -244,7 +244,13 @@ private slots:
         QVERIFY(app->applicationShouldHandleReopen(qApp, true));
         choose("frequencyComboBox", Qt::Key_Up);
         QCOMPARE(element<QComboBox>("frequencyComboBox")->currentIndex(), 2);
-        signOut();
+        if (locked) { // the entry's action is the button's sign-out
+            signOut();
+        } else {
+            QVERIFY(app->applicationPerformAction(qApp, "sign-out")
+                && !app->applicationPerformAction(qApp, "sign-in"));
+            settle();
+        }
         verifySignedIn(true);
         QCOMPARE(alerts.alerts().value(0).messageText, "Your change could not be saved.");
         QCOMPARE(alerts.alerts().value(1).messageText, "You could not be signed out.");
