@@ -21,6 +21,7 @@ SignInWindow::SignInWindow(QWidget* parent)
     ui->setupUi(this);
     connect(ui->btnSignIn, &QPushButton::clicked, this, &SignInWindow::signInAction);
     connect(ui->btnSingout, &QPushButton::clicked, this, &SignInWindow::signOutAction);
+    connect(ui->btnCheckNow, &QPushButton::clicked, this, &SignInWindow::checkNowAction);
     // Enter in either field presses the sign-in button, as a dialog's default
     // button would be pressed.
     for (QLineEdit* field : { ui->userNameTxtField, ui->passwordTxtField })
@@ -39,6 +40,7 @@ void SignInWindow::showSignIn()
     setSignInElementsVisible(*ui, true);
     ui->containerBox->setTitle(tr("Sign In"));
     ui->userNameTxtField->setFocus();
+    updateLastCheck();
 }
 
 void SignInWindow::setStatusText(const QString& text)
@@ -54,6 +56,7 @@ void SignInWindow::showStatus(bool canSignOut)
     ui->btnSingout->setVisible(canSignOut);
     if (canSignOut)
         ui->btnSingout->setFocus();
+    updateLastCheck();
 }
 
 bool SignInWindow::isShowingSignIn() const
@@ -104,4 +107,18 @@ void SignInWindow::setBusy(bool busy)
     // A busy bar moves by itself over an empty range.
     ui->progressIndicator->setRange(0, busy ? 0 : 1);
     ui->progressIndicator->setVisible(busy);
+}
+
+void SignInWindow::showLastCheck(const QString& text)
+{
+    m_lastCheck = text;
+    updateLastCheck();
+}
+
+void SignInWindow::updateLastCheck()
+{
+    const bool shown = !m_lastCheck.isNull() && !ui->btnSingout->isHidden();
+    ui->lastCheckLbl->setText(m_lastCheck);
+    ui->lastCheckLbl->setVisible(shown);
+    ui->btnCheckNow->setVisible(shown);
 }

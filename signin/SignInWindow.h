@@ -47,13 +47,22 @@ public:
     // The busy bar, running or hidden.
     void setBusy(bool busy);
 
+    // The notifier's last check with a button for another, in the signed-in
+    // view, for a desktop where no tray shows the notifier; a null text
+    // takes them away.
+    void showLastCheck(const QString& text);
+
 signals:
     // Only a user's own choices; the program setting the elements sends none.
     void signInAction();
     void signOutAction();
     void frequencyChange();
     void notificationChange();
+    void checkNowAction();
 
 private:
+    void updateLastCheck();
+
     std::unique_ptr<Ui::SignInWindow> ui;
+    QString m_lastCheck;
 };

@@ -6,6 +6,7 @@
 #include "platform/ApplicationMain.h"
 #include "platform/NetworkTrust.h"
 #include "signin/AppDelegate.h"
+#include "signin/NotifierStatus.h"
 #include "signin/SignInWindow.h"
 
 #include <QCoreApplication>
@@ -31,6 +32,7 @@ int main(int argc, char** argv)
         QNetworkAccessManager* network = interface.keep(std::make_unique<QNetworkAccessManager>());
         auto delegate
             = std::make_unique<AppDelegate>(*window, *alertPresenter, *network, service.url);
+        interface.keep(std::make_unique<NotifierStatus>(*window));
         return delegate;
     });
 }
