@@ -30,6 +30,8 @@ test_packages=(
     clang-14 libclang-rt-14-dev llvm-14
     # what the tests start besides the headless desktop
     openssl xauth libnotify-bin x11-utils x11-apps desktop-file-utils pkexec file dpkg-dev
+    # gdbus: the roads ask the programs over the bus as a desktop does
+    libglib2.0-bin
     # the package checks
     lintian appstream libxml2-utils
     # the benchmarks
