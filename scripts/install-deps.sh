@@ -32,6 +32,9 @@ test_packages=(
     openssl xauth libnotify-bin x11-utils x11-apps desktop-file-utils pkexec file dpkg-dev
     # gdbus: the roads ask the programs over the bus as a desktop does
     libglib2.0-bin
+    # the Wayland road: a compositor, a StatusNotifierItem tray, a notification
+    # daemon, typed keys, and Qt's Wayland platform
+    sway waybar mako-notifier wtype qt6-wayland
     # the package checks
     lintian appstream libxml2-utils
     # the benchmarks
