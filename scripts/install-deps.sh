@@ -24,6 +24,8 @@ headless_packages=(
     # a private session bus and keyring, a virtual X display, a notification
     # daemon and a tray, driven with real key presses
     dbus gnome-keyring xvfb dunst fonts-dejavu-core trayer xdotool imagemagick python3
+    # xmodmap: the characters typed are put in the keyboard map first
+    x11-xserver-utils
 )
 test_packages=(
     # the fuzz targets (libFuzzer) and the sanitizers' symbolizer

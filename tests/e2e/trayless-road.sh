@@ -92,6 +92,7 @@ echo "1. a typed sign-in, and the notifier without a tray"
 signin_pid=$!
 desktop_wait 20 signin_window_open || desktop_fail "the sign-in window did not open"
 sleep 1
+desktop_keymap_add "$user$password"
 xdotool windowfocus --sync "$(signin_window)"
 xdotool type --delay 20 "$user"
 xdotool key Tab
