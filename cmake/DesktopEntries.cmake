@@ -13,6 +13,8 @@
 # the tests' session bus and XDG_DATA_DIRS read.
 
 set(TARVENDESK_BUILD_SHARE_DIR ${CMAKE_BINARY_DIR}/share)
+# The installed entries' names and actions, which the build's entries share.
+include(${CMAKE_CURRENT_LIST_DIR}/InstallEntries.cmake)
 
 # Commands are written between double quotes; these characters would need
 # escapes of two kinds in an entry's Exec, and no build of ours needs them.
@@ -54,6 +56,10 @@ function(tarvendesk_desktop_entry)
     foreach(line IN LISTS ARG_KEYS)
         string(APPEND entry "${line}\n")
     endforeach()
+    if(ARG_TARGET)
+        tarvendesk_entry_actions(actions ${ARG_TARGET} "${exec}")
+        string(APPEND entry "${actions}")
+    endif()
     file(GENERATE OUTPUT ${ARG_DESTINATION}/applications/${ARG_ID}.desktop CONTENT "${entry}")
     file(GENERATE OUTPUT ${ARG_DESTINATION}/dbus-1/services/${ARG_ID}.service
         CONTENT "[D-BUS Service]\nName=${ARG_ID}\nExec=${exec}\n")

@@ -19,6 +19,31 @@ set(TARVENDESK_tarvenDESKStatusBar_ID org.tarvendesk.tarvenDESKStatusBar)
 set(TARVENDESK_tarvenDESKStatusBar_NAME "tarvenDESK Status Bar")
 set(TARVENDESK_tarvenDESKStatusBar_COMMENT "Notifies you of your expiring, critical and expired documents")
 set(TARVENDESK_tarvenDESKStatusBar_FOLDER statusbar)
+# The actions a desktop lists on a program's entry (its icon's menu in a dash,
+# search or launcher), as name=title; the desktop asks the program for one
+# through org.freedesktop.Application.ActivateAction. They are on the sign-in
+# program's entry, the one the application menu shows: its program signs out
+# itself and hands a check on to the notifier.
+set(TARVENDESK_TarvenDESK_ACTIONS "check-now=Check now" "sign-out=Sign Out")
+
+# Sets <var> to the Actions key and the action groups of <program>'s entry,
+# to follow the entry's own group; empty for a program without actions. A
+# desktop that does not activate over the bus runs <exec> with --action.
+function(tarvendesk_entry_actions var program exec)
+    set(names)
+    set(groups)
+    foreach(action IN LISTS TARVENDESK_${program}_ACTIONS)
+        string(REGEX REPLACE "=.*" "" name "${action}")
+        string(REGEX REPLACE "^[^=]*=" "" title "${action}")
+        string(APPEND names "${name};")
+        string(APPEND groups "\n[Desktop Action ${name}]\nName=${title}\nExec=${exec} \"--action=${name}\"\n")
+    endforeach()
+    if(names)
+        set(${var} "Actions=${names}\n${groups}" PARENT_SCOPE)
+    else()
+        set(${var} "" PARENT_SCOPE)
+    endif()
+endfunction()
 
 get_filename_component(TARVENDESK_RESOURCES_DIR ${CMAKE_CURRENT_LIST_DIR}/../resources ABSOLUTE)
 
@@ -41,10 +66,11 @@ function(tarvendesk_write_program_entries share bin)
         set(id ${TARVENDESK_${program}_ID})
         set(exec "${bin}/${program}")
         _tarvendesk_check_exec_path("${exec}")
+        tarvendesk_entry_actions(actions ${program} "\"${exec}\"")
         file(WRITE ${share}/applications/${id}.desktop
             "[Desktop Entry]\nType=Application\nName=${TARVENDESK_${program}_NAME}\n"
             "Comment=${TARVENDESK_${program}_COMMENT}\nExec=\"${exec}\"\nIcon=${id}\nTerminal=false\n"
-            "Categories=Office;\nDBusActivatable=true\n")
+            "Categories=Office;\nDBusActivatable=true\n${actions}")
         file(WRITE ${share}/dbus-1/services/${id}.service
             "[D-BUS Service]\nName=${id}\nExec=\"${exec}\"\n")
     endforeach()

@@ -40,6 +40,8 @@ void ApplicationBusObject::Open(const QStringList&, const QVariantMap& platformD
 void ApplicationBusObject::ActivateAction(
     const QString& actionName, const QVariantList&, const QVariantMap&)
 {
+    if (m_delegate && m_delegate->applicationPerformAction(qApp, actionName))
+        return;
     sendErrorReply(
         QDBusError::NotSupported, QStringLiteral("There is no action “%1”.").arg(actionName));
 }

@@ -34,4 +34,7 @@ public:
     // Another program activated this one while it runs; true lets the
     // application raise and activate its windows.
     virtual bool applicationShouldHandleReopen(QObject*, bool) { return true; }
+    // The desktop chose one of the actions the program's desktop entry
+    // lists; false for an action the program does not have.
+    virtual bool applicationPerformAction(QObject*, const QString&) { return false; }
 };

@@ -2,6 +2,7 @@
 
 #include "common/UnknownOption.h"
 #include "platform/ApplicationBusObject.h"
+#include "platform/Logging.h"
 #include "platform/SecretServiceConnection.h"
 #include "platform/TerminationSignals.h"
 #include "platform/Workspace.h"
@@ -10,7 +11,6 @@
 #include <QCommandLineParser>
 #include <QLocale>
 #include <QTranslator>
-
 #include <cstdio>
 #include <optional>
 #include <sys/prctl.h>
@@ -35,6 +35,25 @@ void addQtOptions(QCommandLineParser& parser)
     }
 }
 
+QCommandLineOption actionOption()
+{
+    return QCommandLineOption(QStringLiteral("action"),
+        QCoreApplication::translate("ApplicationMain", "Carries out one of the program's actions."),
+        QStringLiteral("name"));
+}
+
+// The action the command line names, once QApplication has taken its own options out.
+QString actionArgument(const ApplicationIdentity& identity)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions(identity.options);
+    const QCommandLineOption action = actionOption();
+    parser.addOption(action);
+    parser.parse(QCoreApplication::arguments());
+    return parser.value(action);
+}
+
 void print(FILE* stream, const QString& text)
 {
     std::fputs(text.toLocal8Bit().constData(), stream);
@@ -56,6 +75,8 @@ std::optional<int> answerCommandLine(int argc, char** argv, const ApplicationIde
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addOptions(identity.options);
+    if (identity.takesActions)
+        parser.addOption(actionOption());
     addQtOptions(parser);
 
     const bool parsed = parser.parse(arguments);
@@ -150,6 +171,15 @@ int applicationMain(int argc, char** argv, const ApplicationIdentity& identity,
                 { ApplicationDidFinishLaunchingNotification, &application });
         },
         Qt::QueuedConnection);
+    if (const QString action = identity.takesActions ? actionArgument(identity) : QString();
+        !action.isEmpty())
+        QMetaObject::invokeMethod(
+            delegate.get(),
+            [&, action] {
+                if (!delegate->applicationPerformAction(&application, action))
+                    qCWarning(lcActivation) << "The program has no action" << action;
+            },
+            Qt::QueuedConnection);
 
     // The object first: a program started by the bus for an activation gets
     // that call as soon as it holds the name.

@@ -29,6 +29,10 @@ struct ApplicationIdentity
     // The program reads the keyring as it starts: the connection to it is
     // made on a worker while the application and its interface are built.
     bool readsKeyringAtStart = false;
+    // The program carries out its desktop entry's actions: one named by
+    // --action NAME is done once it has launched, as if the desktop had asked
+    // for it over the bus.
+    bool takesActions = false;
 };
 
 // Owns the windows and menus the interface is built of, as a program's

@@ -137,10 +137,12 @@ bool StatusItem::isVisible() const
 void StatusItem::setVisible(bool visible)
 {
     m_hidden = !visible;
-    if (m_hidden)
+    if (m_hidden) {
         delete m_trayIcon;
-    else
+        emit visibilityChanged();
+    } else {
         putUp();
+    }
 }
 
 void StatusItem::putUp()
@@ -159,6 +161,7 @@ void StatusItem::putUp()
             qCWarning(lcActivation) << "No tray host on this desktop: the status item will "
                                        "appear when one starts";
         m_toldNoHost = true;
+        emit visibilityChanged();
         return;
     }
     m_trayIcon = new QSystemTrayIcon(imageForTray(), this);
@@ -168,6 +171,7 @@ void StatusItem::putUp()
         m_trayIcon->setContextMenu(m_menu);
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &StatusItem::onTrayIconActivated);
     m_trayIcon->show();
+    emit visibilityChanged();
 }
 
 void StatusItem::putUpAgain()

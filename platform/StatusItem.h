@@ -9,7 +9,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QSystemTrayIcon>
-
 #include <memory>
 
 class QDBusServiceWatcher;
@@ -54,6 +53,10 @@ public:
     // Puts the item up at once, rather than when the code that made it is
     // back in the event loop, or takes it down until asked again.
     void setVisible(bool visible);
+
+signals:
+    // The item went up or down, or was found to have no host to go to.
+    void visibilityChanged();
 
 private:
     StatusItem();

@@ -24,6 +24,8 @@ headless_packages=(
     # a private session bus and keyring, a virtual X display, a notification
     # daemon and a tray, driven with real key presses
     dbus gnome-keyring xvfb dunst fonts-dejavu-core trayer xdotool imagemagick python3
+    # xmodmap: the characters typed are put in the keyboard map first
+    x11-xserver-utils
 )
 test_packages=(
     # the fuzz targets (libFuzzer) and the sanitizers' symbolizer
@@ -32,6 +34,11 @@ test_packages=(
     openssl xauth libnotify-bin x11-utils x11-apps desktop-file-utils pkexec file dpkg-dev
     # the desktop's keyring prompter, which the keyring tests have shown and dismissed
     gcr
+    # gdbus: the roads ask the programs over the bus as a desktop does
+    libglib2.0-bin
+    # the Wayland road: a compositor, a StatusNotifierItem tray, a notification
+    # daemon, typed keys, and Qt's Wayland platform
+    sway waybar mako-notifier wtype qt6-wayland
     # the package checks
     lintian appstream libxml2-utils
     # the benchmarks

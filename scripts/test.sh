@@ -30,10 +30,9 @@ export ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer
 # Warnings are the first pass's business: gcc's instrumentation can raise
 # warnings of its own, which are no fault of the code.
 "$root/scripts/build.sh" "$root/build-asan" -DTARVENDESK_SANITIZE=ON
-# The end-to-end road is left to the first pass: with the sanitized programs
-# it does not yet pass reliably (a tray menu click or a notification goes
-# missing now and then), which is under investigation.
-"$root/scripts/in-test-session.sh" "$root/build-asan" ctest --test-dir "$root/build-asan" --output-on-failure -LE e2e
+# The end-to-end roads too: the sanitized programs are slow enough to meet
+# the races a road can leave open.
+"$root/scripts/in-test-session.sh" "$root/build-asan" ctest --test-dir "$root/build-asan" --output-on-failure
 
 cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 \
     -DTARVENDESK_SANITIZE=ON -DTARVENDESK_FUZZ=ON

@@ -1,6 +1,7 @@
 #include "signin/AppDelegate.h"
 
 #include "common/KeychainStore.h"
+#include "common/NotifierBus.h"
 #include "common/ProcessHelpers.h"
 #include "common/SeverityCountRequest.h"
 #include "common/ShownText.h"
@@ -179,6 +180,19 @@ bool AppDelegate::applicationShouldHandleReopen(QObject*, bool)
     // would let the next settings change write the record back.
     applyStoredDetails();
     return true;
+}
+
+bool AppDelegate::applicationPerformAction(QObject* sender, const QString& name)
+{
+    if (name == QLatin1String("check-now")) {
+        NotifierBus::checkNow();
+        return true;
+    }
+    if (name == QLatin1String("sign-out")) {
+        onSignOutAction(sender);
+        return true;
+    }
+    return false;
 }
 
 void AppDelegate::showSignIn()

@@ -41,6 +41,9 @@ public:
     void applicationWillTerminate(const Notification& notification) override;
     bool applicationShouldTerminateAfterLastWindowClosed(QObject* sender) override;
     bool applicationShouldHandleReopen(QObject* sender, bool hasVisibleWindows) override;
+    // The entry's actions: "check-now" goes to the notifier, "sign-out" is
+    // the window's sign-out.
+    bool applicationPerformAction(QObject* sender, const QString& name) override;
 
     void showSignIn();
     void showloggedIn();

@@ -22,6 +22,7 @@ SignInWindow::SignInWindow(QWidget* parent)
     connect(ui->btnSignIn, &QPushButton::clicked, this, &SignInWindow::signInAction);
     connect(ui->btnSingout, &QPushButton::clicked, this, &SignInWindow::signOutAction);
     connect(ui->btnUnlockKeyring, &QPushButton::clicked, this, &SignInWindow::unlockKeyringAction);
+    connect(ui->btnCheckNow, &QPushButton::clicked, this, &SignInWindow::checkNowAction);
     // Enter in either field presses the sign-in button, as a dialog's default
     // button would be pressed.
     for (QLineEdit* field : { ui->userNameTxtField, ui->passwordTxtField })
@@ -41,6 +42,7 @@ void SignInWindow::showSignIn()
     setSignInElementsVisible(*ui, true);
     ui->containerBox->setTitle(tr("Sign In"));
     ui->userNameTxtField->setFocus();
+    updateLastCheck();
 }
 
 void SignInWindow::setStatusText(const QString& text)
@@ -57,6 +59,7 @@ void SignInWindow::showStatus(bool canSignOut)
     ui->btnUnlockKeyring->hide();
     if (canSignOut)
         ui->btnSingout->setFocus();
+    updateLastCheck();
 }
 
 void SignInWindow::showUnlockKeyring(bool shown)
@@ -125,4 +128,18 @@ void SignInWindow::setBusy(bool busy)
     // A busy bar moves by itself over an empty range.
     ui->progressIndicator->setRange(0, busy ? 0 : 1);
     ui->progressIndicator->setVisible(busy);
+}
+
+void SignInWindow::showLastCheck(const QString& text)
+{
+    m_lastCheck = text;
+    updateLastCheck();
+}
+
+void SignInWindow::updateLastCheck()
+{
+    const bool shown = !m_lastCheck.isNull() && !ui->btnSingout->isHidden();
+    ui->lastCheckLbl->setText(m_lastCheck);
+    ui->lastCheckLbl->setVisible(shown);
+    ui->btnCheckNow->setVisible(shown);
 }

@@ -50,6 +50,11 @@ public:
     // The busy bar, running or hidden.
     void setBusy(bool busy);
 
+    // The notifier's last check with a button for another, in the signed-in
+    // view, for a desktop where no tray shows the notifier; a null text
+    // takes them away.
+    void showLastCheck(const QString& text);
+
 protected:
     bool event(QEvent* event) override;
 
@@ -60,7 +65,11 @@ signals:
     void frequencyChange();
     void notificationChange();
     void unlockKeyringAction();
+    void checkNowAction();
 
 private:
+    void updateLastCheck();
+
     std::unique_ptr<Ui::SignInWindow> ui;
+    QString m_lastCheck;
 };

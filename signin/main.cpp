@@ -6,6 +6,7 @@
 #include "platform/ApplicationMain.h"
 #include "platform/NetworkTrust.h"
 #include "signin/AppDelegate.h"
+#include "signin/NotifierStatus.h"
 #include "signin/SignInWindow.h"
 
 #include <QCoreApplication>
@@ -17,6 +18,7 @@ int main(int argc, char** argv)
         QStringLiteral("tarvenDESK"),
         QCoreApplication::translate("main",
             "Signs you in to the document service and sets how often the notifier checks.") };
+    identity.takesActions = true;
     // The keyring's connection is not made beside the window: its key
     // exchange would compete with the window for the processor, and the
     // window shows a neutral view until the record has been read anyway.
@@ -30,6 +32,7 @@ int main(int argc, char** argv)
         QNetworkAccessManager* network = interface.keep(std::make_unique<QNetworkAccessManager>());
         auto delegate
             = std::make_unique<AppDelegate>(*window, *alertPresenter, *network, service.url);
+        interface.keep(std::make_unique<NotifierStatus>(*window));
         return delegate;
     });
 }

@@ -164,6 +164,8 @@ void AppDelegate::applyStoredDetails()
         applyReadDetails(loaded, error);
         if (std::exchange(m_readAgain, false))
             applyStoredDetails();
+        else if (std::exchange(m_checkAfterRead, false))
+            onCheckNotificationMenuItemClick(this);
     });
     m_readAwaited = m_storeRequests; // the number getUserDeatils gave its read
 }
@@ -201,6 +203,12 @@ void AppDelegate::applyReadDetails(bool loaded, const Error& error)
 
 void AppDelegate::onCheckNotificationMenuItemClick(QObject*)
 {
+    // A check asked for as the program starts (the bus starts it for one)
+    // would find no user yet and say so: it waits for the record.
+    if (isReadAwaited() && userName.isEmpty()) {
+        m_checkAfterRead = true;
+        return;
+    }
     m_checkAskedByPerson = true;
     checkDocumentsDetails();
     m_checkAskedByPerson = false;
@@ -413,9 +421,13 @@ void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
 {
     const ExchangeOutcome outcome = _responseData.connectionDidFinishLoading(connection);
     switch (outcome.kind) {
-    case ExchangeOutcome::Kind::Counts:
-        showNotification(SeverityCount::notificationText(outcome), countOf(outcome.expired) > 0);
+    case ExchangeOutcome::Kind::Counts: {
+        const QString text = SeverityCount::notificationText(outcome);
+        showNotification(text, countOf(outcome.expired) > 0);
+        emit checkFinished(qRound(countOf(outcome.expiring)), qRound(countOf(outcome.critical)),
+            qRound(countOf(outcome.expired)), text);
         break;
+    }
     case ExchangeOutcome::Kind::Refused:
         runAlert(
             alertWithText(shownText(SeverityCount::textForm(outcome.message), ShownMessageLength)));

@@ -80,6 +80,10 @@ public:
     // is read, and it is fired without waiting out its delay, by the tests.
     Timer* checkTimer() const { return notificationTImer.get(); }
 
+signals:
+    // A check's answer gave the counts; the text is the notification's.
+    void checkFinished(qint32 expiring, qint32 critical, qint32 expired, const QString& text);
+
 private:
     UserDetails details() const { return { userName, password, freequency, status }; }
     void setDetails(const UserDetails& details);
@@ -125,6 +129,8 @@ private:
     // The text of a record whose password the service refused: it is not
     // posted again until the record changes. Null for none.
     QString m_refusedRecord;
+    // A check asked for while the record was being read runs once it is.
+    bool m_checkAfterRead = false;
     // Requests under way; each connection deletes itself when it is done.
     struct CheckRequest
     {

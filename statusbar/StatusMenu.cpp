@@ -50,6 +50,8 @@ QIcon StatusMenu::statusImage()
 void StatusMenu::showStatusItem()
 {
     m_statusItem = StatusItem::statusItemWithLength(StatusItem::VariableStatusItemLength);
+    connect(m_statusItem.get(), &StatusItem::visibilityChanged, this,
+        &StatusMenu::statusItemVisibilityChanged);
     m_statusItem->setMenu(m_menu.get());
     // In colour for an XEmbed tray; the symbolic one where the host recolours it.
     m_statusItem->setImage(Bundle::imageNamed(QStringLiteral("tarvendesk-status.svg")));
@@ -60,14 +62,25 @@ void StatusMenu::showStatusItem()
 
 void StatusMenu::showSignOutTitle()
 {
-    if (m_signOutMenuItem)
-        m_signOutMenuItem->setText(tr("Sign Out"));
+    setSignOutTitle(tr("Sign Out"));
 }
 
 void StatusMenu::showSignInTitle()
 {
-    if (m_signOutMenuItem)
-        m_signOutMenuItem->setText(tr("Sign In"));
+    setSignOutTitle(tr("Sign In"));
+}
+
+void StatusMenu::setSignOutTitle(const QString& title)
+{
+    if (!m_signOutMenuItem || m_signOutMenuItem->text() == title)
+        return;
+    m_signOutMenuItem->setText(title);
+    emit signOutTitleShownChanged(isSignOutTitleShown());
+}
+
+bool StatusMenu::isStatusItemVisible() const
+{
+    return m_statusItem && m_statusItem->isVisible();
 }
 
 bool StatusMenu::isSignOutTitleShown() const

@@ -39,6 +39,8 @@ public:
     // the item once it is shown.
     QMenu* menu() const { return m_menu.get(); }
     const StatusItem* statusItem() const { return m_statusItem.get(); }
+    // True while a tray host shows the item.
+    bool isStatusItemVisible() const;
 
 signals:
     // Each with the entry chosen as its sender.
@@ -46,9 +48,14 @@ signals:
     void goToApplicationMenuItemClicked(QObject* sender);
     void signOutMenuItemClicked(QObject* sender);
     void unlockKeyringMenuItemClicked(QObject* sender);
+    // The sign-out entry's title changed between "Sign Out" and "Sign In".
+    void signOutTitleShownChanged(bool shown);
+    // The item went up or down in a tray, or found none.
+    void statusItemVisibilityChanged();
 
 private:
     static QIcon statusImage();
+    void setSignOutTitle(const QString& title);
 
     std::unique_ptr<QMenu> m_menu;
     QPointer<QAction> m_signOutMenuItem;

@@ -6,6 +6,7 @@
 #include "platform/NetworkTrust.h"
 #include "platform/UserNotificationCenter.h"
 #include "statusbar/AppDelegate.h"
+#include "statusbar/NotifierInterface.h"
 #include "statusbar/StatusMenu.h"
 
 #include <QCoreApplication>
@@ -25,7 +26,13 @@ int main(int argc, char** argv)
         QNetworkAccessManager* network = interface.keep(std::make_unique<QNetworkAccessManager>());
         NetworkReachability* reachability = interface.keep(NetworkReachability::systemReachability());
         StatusMenu* statusMenu = interface.keep(std::make_unique<StatusMenu>());
-        return std::make_unique<AppDelegate>(*statusMenu, *alertPresenter, *network,
-            *UserNotificationCenter::defaultUserNotificationCenter(), *reachability, service.url);
+        UserNotificationCenter* center = UserNotificationCenter::defaultUserNotificationCenter();
+        auto delegate = std::make_unique<AppDelegate>(
+            *statusMenu, *alertPresenter, *network, *center, *reachability, service.url);
+        // On the bus before the name is taken, as the application's own object.
+        auto* notifier = new NotifierInterface(
+            *delegate, *statusMenu, *center, std::chrono::seconds(10), delegate.get());
+        notifier->exportOn(QDBusConnection::sessionBus());
+        return delegate;
     });
 }

@@ -362,7 +362,13 @@ private slots:
         choose("frequencyComboBox", Qt::Key_Up);
         WAIT(alerts.alerts().size() == 1); // once the keyring was asked to unlock
         QCOMPARE(element<QComboBox>("frequencyComboBox")->currentIndex(), 2);
-        signOut();
+        if (locked) { // the entry's action is the button's sign-out
+            signOut();
+        } else {
+            QVERIFY(app->applicationPerformAction(qApp, "sign-out")
+                && !app->applicationPerformAction(qApp, "sign-in"));
+            settle();
+        }
         verifySignedIn(true);
         QCOMPARE(alerts.alerts().value(0).messageText, "Your change could not be saved.");
         QCOMPARE(alerts.alerts().value(1).messageText, "You could not be signed out.");

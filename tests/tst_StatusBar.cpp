@@ -4,6 +4,7 @@
 // alert or in silence, and the next check notifies. The waits run the event loop the delegate
 // shares: a check or a keyring call that held it would hold them too.
 
+#include "common/NotifierBus.h"
 #include "common/ProcessHelpers.h"
 #include "platform/NetworkReachability.h"
 #include "platform/NetworkTrust.h"
@@ -12,6 +13,7 @@
 #include "platform/UserNotificationCenter.h"
 #include "programs/ProbeProcess.h"
 #include "statusbar/AppDelegate.h"
+#include "statusbar/NotifierInterface.h"
 #include "statusbar/StatusMenu.h"
 #include "support/NotificationRecorder.h"
 #include "support/RawTlsServer.h"
@@ -20,7 +22,9 @@
 #include "support/SecretServiceControl.h"
 
 #include <QApplication>
+#include <QDBusInterface>
 #include <QNetworkAccessManager>
+#include <QSettings>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -51,6 +55,8 @@ class tst_StatusBar : public QObject
     UserNotificationCenter m_center { QDBusConnection::sessionBus() };
     std::unique_ptr<StatusMenu> m_menu;
     std::unique_ptr<AppDelegate> m_delegate;
+    std::unique_ptr<NotifierInterface> m_notifier;
+    QStringList m_changedProperties;
 
     AppDelegate& launch(const QUrl& url, std::chrono::milliseconds timeLimit = {})
     {
@@ -74,8 +80,21 @@ class tst_StatusBar : public QObject
     void click(const char* name) { item(name)->trigger(); }
     QString title() const { return item("signOutMenuItem")->text(); }
     qsizetype notifications() const { return m_recorder->notifications.size(); }
+    // The notifier's state as the other programs read it.
+    QVariant state(const char* name) const
+    {
+        return QDBusInterface(
+            QDBusConnection::sessionBus().baseService(), NotifierObjectPath, NotifierInterfaceName)
+            .property(name);
+    }
     qsizetype alerts() const { return m_alerts.alerts().size(); }
     QString lastAlert() const { return m_alerts.alerts().value(alerts() - 1).informativeText; }
+
+public slots:
+    void propertiesChanged(const QString&, const QVariantMap& changed, const QStringList&)
+    {
+        m_changedProperties += changed.keys();
+    }
 
 private slots:
     void initTestCase()
@@ -94,12 +113,18 @@ private slots:
         NetworkTrust::addTrustedCertificates(m_service.caCertificates() << certificates->authority);
         m_recorder = std::make_unique<NotificationRecorder>(QStringList { "body", "sound" });
         QVERIFY2(m_recorder->waitUntilRegistered(), "another test holds the notification service");
+        // From another connection, as the other programs hear them.
+        QVERIFY(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "observer")
+                    .connect(QString(), NotifierObjectPath, "org.freedesktop.DBus.Properties",
+                        "PropertiesChanged", this,
+                        SLOT(propertiesChanged(QString, QVariantMap, QStringList))));
     }
 
     // The tests after this one need the keyring and no record, even when it failed half-way.
     // Each starts on an empty keyring: the test programs before this one leave none.
     void cleanup()
     {
+        m_notifier.reset();
         m_delegate.reset();
         if (!KeyringDaemon::isRunning())
             QVERIFY(KeyringDaemon::start());
@@ -115,7 +140,8 @@ private slots:
     // applied when it brings the notifier forward, and only a changed one. Without a password
     // each check is an alert at once, and one that falls due while an alert is up waits for its
     // end. A scheduled check waits for the network and then runs once; the menu's goes at once.
-    // A newer copy of the program ends an older one.
+    // A newer copy of the program ends an older one. The state is on the bus, with a check on
+    // demand; without a tray the user is told once where the entries are.
     void recordsAreAppliedAndCheckedUntilSignOut_data()
     {
         QTest::addColumn<bool>("locked"); // how the keyring goes away, or its daemon ends
@@ -134,6 +160,19 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(older.state(), QProcess::NotRunning, 30000);
         QCOMPARE(older.exitStatus(), QProcess::CrashExit);
         QVERIFY(settled() && title() == "Sign In" && !delegate.isWaitingForStore()); // empty
+        // No tray here: the user is told once where the item's entries are, and its state is on
+        // the bus.
+        QSettings(QSettings::IniFormat, QSettings::UserScope, "tarvenDESK", "tarvenDESKStatusBar")
+            .clear();
+        for (int start = 0; start < 2; ++start) {
+            m_notifier = std::make_unique<NotifierInterface>(delegate, *m_menu, m_center, 0ms);
+            QVERIFY(settled());
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(notifications(), 1, 30000);
+        QVERIFY(m_recorder->notifications.takeFirst().summary.contains("without a tray icon"));
+        QVERIFY(m_notifier->exportOn(QDBusConnection::sessionBus()));
+        QCOMPARE(state("HasStatusItem"), QVariant(false));
+        QCOMPARE(state("SignedIn"), QVariant(false));
         QVERIFY(m_menu->statusItem()->menu() && !m_menu->statusItem()->image().isNull());
         for (const auto& [frequency, firstDelay, interval] : { std::tuple { 0, 30.0, 86400.0 },
                  { 1, 30.0, 43200.0 }, { 2, 86400.0, 86400.0 }, { 3, 0.0, 0.0 } }) {
@@ -156,10 +195,22 @@ private slots:
         DetailsRecord::addDetailsToKeyChain(Ada);
         QVERIFY(reopen());
         QVERIFY(delegate.isCheckWaitingForNetwork());
-        click("checkNotificationMenuItem");
+        m_changedProperties.clear();
+        QVERIFY(QDBusInterface(QDBusConnection::sessionBus().baseService(), NotifierObjectPath,
+                    NotifierInterfaceName)
+                    .call("CheckNow")
+                    .type()
+            == QDBusMessage::ReplyMessage);
         QTRY_COMPARE_WITH_TIMEOUT(notifications(), 1, 30000);
         const RecordedNotification shown = m_recorder->notifications.first();
         QCOMPARE(shown.body, QString("Expiring : 2, Critical :0, Expired : 5"));
+        QCOMPARE(state("LastCheckText"), QVariant(shown.body));
+        QCOMPARE(QList({ state("Expiring"), state("Critical"), state("Expired") }),
+            QVariantList({ 2, 0, 5 }));
+        QVERIFY(
+            qAbs(state("LastCheckTime").toLongLong() - QDateTime::currentSecsSinceEpoch()) < 60);
+        QCOMPARE(state("SignedIn"), QVariant(true));
+        QTRY_VERIFY(m_changedProperties.contains("LastCheckText"));
         QCOMPARE(shown.hints.value("urgency"), QVariant::fromValue(uchar(2))); // 5 expired
         QVERIFY(shown.actions.contains("default") && shown.hints.contains("category")
             && shown.hints.contains("sound-name"));
@@ -222,6 +273,8 @@ private slots:
         delegate.applicationShouldHandleReopen(qApp, false);
         click("signOutMenuItem");
         QVERIFY(settled() && title() == "Sign In");
+        QCOMPARE(state("SignedIn"), QVariant(false));
+        QCOMPARE(state("LastCheckText"), QVariant(QString()));
         QVERIFY2(!DetailsRecord::getDetailsFromKeyChain(stored), "the record is still stored");
         QVERIFY2(!delegate.checkTimer(), "the checks go on after sign-out");
         // Its alert offers the way to sign in.
@@ -325,10 +378,9 @@ private slots:
                 },
                 30000);
         };
-        QVERIFY(answered(1));
-        QCOMPARE(alerts(), scheduledTold ? 1 : 0);
-        click("checkNotificationMenuItem");
+        click("checkNotificationMenuItem"); // before the record is read: it waits for it
         QVERIFY(answered(2));
+        QCOMPARE(alerts(), scheduledTold ? 2 : 1);
         const Alert shown = m_alerts.alerts().value(alerts() - 1);
         QCOMPARE(shown.messageText + " " + shown.informativeText, told);
         QVERIFY2(m_delegate->checkTimer() && title() == "Sign Out", "the checks stopped");

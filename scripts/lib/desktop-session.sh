@@ -124,6 +124,24 @@ desktop_add_demo_user() {
     done
 }
 
+# desktop_keymap_add TEXT: puts each character of TEXT that the keyboard map
+# lacks on a free keycode of its own, before TEXT is typed. xdotool would map
+# such a character for its one key press and take it away at once: a program
+# that reads the new map only after that (a slow one, as under the
+# sanitizers) finds no character for the key, and the key is lost. Read from
+# standard input, so that no character of TEXT is on a command line.
+desktop_keymap_add() {
+    local free
+    free=$(xmodmap -pke | awk '$1 == "keycode" && NF == 3 {print $2}' | tr '\n' ' ')
+    printf '%s' "$1" | python3 -c '
+import sys
+free = sys.argv[1].split()
+missing = sorted({ord(c) for c in sys.stdin.read() if ord(c) > 126})
+for code, char in zip(free, missing):
+    print("keycode %s = U%04X U%04X" % (code, char, char))
+' "$free" | xmodmap -
+}
+
 desktop_screenshot() {
     import -window root "$1"
 }

@@ -79,6 +79,7 @@ pixels_apart() {
 type_into_signin() {
     local window
     window=$(signin_window)
+    desktop_keymap_add "$1$2"
     xdotool windowfocus --sync "$window"
     xdotool type --delay 20 "$1"
     xdotool key Tab
