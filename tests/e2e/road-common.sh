@@ -48,6 +48,14 @@ signin_shot() {
     signin_picture="$artifacts/$(printf '%02d' $step)-$1.png"
     import -window "$(signin_window)" "$signin_picture"
 }
+# start_signin LOG: the sign-in program, its pid added to $signin_pids, once its window is open.
+signin_pids=()
+start_signin() {
+    "$build/bin/TarvenDESK" >"$work/$1" 2>&1 &
+    signin_pids+=($!)
+    desktop_wait 20 signin_window_open || desktop_fail "the sign-in window did not open ($1)"
+    sleep 1
+}
 # How many pixels two pictures of the window differ by; a text caret or a
 # focus frame is a few hundred at most, another view of the window thousands.
 pixels_apart() { compare -metric AE "$1" "$2" null: 2>&1 || true; }

@@ -22,7 +22,6 @@ source "$root/tests/e2e/road-common.sh"
 # The programs go before the display they are on: the sign-in programs this
 # road started, and the notifier the private bus started for it; copies a
 # person runs elsewhere are not this road's.
-signin_pids=()
 road_before_end() { kill -KILL "${signin_pids[@]}" 2>/dev/null || true; stop_owner $notifier -KILL; }
 
 if [ "$demo" = --demo ]; then
@@ -53,10 +52,7 @@ expect_counts() {
 }
 
 desktop_say "1. the sign-in window"
-"$build/bin/TarvenDESK" >"$work/signin.log" 2>&1 &
-signin_pids+=($!)
-desktop_wait 20 signin_window_open || desktop_fail "the sign-in window did not open"
-sleep 1
+start_signin signin.log
 if [ "$demo" = --demo ] && desktop_record_stored; then
     desktop_say "   signed in already: the keyring keeps the record of the last run"
     signin_shot signed-in-window
@@ -122,10 +118,8 @@ echo "   the record is gone"
 kill "${signin_pids[@]}" 2>/dev/null || true
 desktop_wait 10 not signin_window_open || true
 stop_owner $notifier
-"$build/bin/TarvenDESK" >"$work/signin2.log" 2>&1 &
-signin_pids+=($!)
-desktop_wait 20 signin_window_open || desktop_fail "the restarted sign-in window did not open"
-sleep 2
+start_signin signin2.log
+sleep 1
 # With nothing stored the sign-in program starts in the signed-out view and
 # does not start the notifier.
 desktop_bus_name_owned $notifier && desktop_fail "a restart after Sign Out still saw a user"

@@ -13,8 +13,7 @@ artifacts=$2
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/lib/desktop-session.sh"
 source "$root/tests/e2e/road-common.sh"
-signin_pid=
-road_before_end() { stop_owner $signin; stop_owner $notifier; [ -z "$signin_pid" ] || kill "$signin_pid" 2>/dev/null || true; }
+road_before_end() { stop_owner $signin; stop_owner $notifier; kill "${signin_pids[@]}" 2>/dev/null || true; }
 user="trayless user"
 password='tr ay&=+%ü'
 
@@ -35,11 +34,8 @@ expect_check() {
 }
 
 echo "1. a typed sign-in, and the notifier without a tray"
-"$build/bin/TarvenDESK" >"$work/signin.log" 2>&1 &
-signin_pid=$!
-desktop_wait 20 signin_window_open || desktop_fail "the sign-in window did not open"
-sleep 1
-type_into_signin "$user" "$password" "$signin_pid"
+start_signin signin.log
+type_into_signin "$user" "$password" "${signin_pids[0]}"
 desktop_wait 20 desktop_record_stored || desktop_fail "no details record in the keyring after signing in"
 desktop_wait 20 desktop_bus_name_owned $notifier || desktop_fail "the notifier was not started"
 expect_check "the first check"
@@ -61,7 +57,7 @@ xdotool key alt+w
 expect_check "the window's Check now"
 
 echo "3. the menu entry's Check now, with the sign-in program not running"
-kill "$signin_pid"; wait "$signin_pid" 2>/dev/null || true; signin_pid=
+kill "${signin_pids[0]}"; wait "${signin_pids[0]}" 2>/dev/null || true; signin_pids=()
 desktop_wait 10 not desktop_bus_name_owned $signin || desktop_fail "the sign-in program did not end"
 activate_action check-now || desktop_fail "the entry's action was refused"
 expect_check "the entry's Check now"
