@@ -23,13 +23,14 @@ case "${1:-}" in
 --desktop)
     # install-routes.sh --desktop ROUTE: on the private bus, in the namespace.
     route=$2
-    pid_of() { bus GetConnectionUnixProcessID "$1" | sed -nE 's/.*uint32 ([0-9]+).*/\1/p'; }
-    program_of() { readlink "/proc/$(pid_of "$1")/exe"; }
+    program_of() { readlink "/proc/$(bus GetConnectionUnixProcessID "$1" | sed -nE 's/.*uint32 ([0-9]+).*/\1/p')/exe"; }
     # The desktop's keyring, unlocked at login, which the programs read at start.
     printf '%s' route-test | gnome-keyring-daemon --unlock --components=secrets --daemonize >/dev/null
     gdbus wait --session --timeout 10 org.freedesktop.secrets || fail "no keyring on the bus"
     IFS=: read -ra config_dirs <<<"$XDG_CONFIG_DIRS"
     IFS=: read -ra data_dirs <<<"$XDG_DATA_DIRS"
+    # data_file PATH: the first of the data folders' files PATH that is not empty.
+    data_file() { for dir in "${data_dirs[@]}"; do [ -s "$dir/$1" ] && echo "$dir/$1" && break; done; true; }
     for dir in "${config_dirs[@]}"; do
         for entry in "$dir"/autostart/*.desktop; do
             [ -f "$entry" ] && [ "$(key "$entry" Hidden)" != true ] || continue
@@ -45,11 +46,7 @@ case "${1:-}" in
     else
         fail "no autostart entry started the notifier"
     fi
-    entry=
-    for dir in "${data_dirs[@]}"; do
-        [ -f "$dir/applications/org.tarvendesk.TarvenDESK.desktop" ] \
-            && entry=$dir/applications/org.tarvendesk.TarvenDESK.desktop && break
-    done
+    entry=$(data_file applications/org.tarvendesk.TarvenDESK.desktop)
     if [ -z "$entry" ] || [ "$(key "$entry" DBusActivatable)" != true ]; then
         fail "no D-Bus activatable sign-in entry in XDG_DATA_DIRS"
     elif ! gdbus call --session --timeout 60 --dest org.tarvendesk.TarvenDESK \
@@ -62,9 +59,7 @@ case "${1:-}" in
     fi
     for icon in 128x128/apps/org.tarvendesk.TarvenDESK.png scalable/apps/org.tarvendesk.TarvenDESK.svg \
         scalable/apps/org.tarvendesk.tarvenDESKStatusBar.svg symbolic/apps/tarvendesk-status-symbolic.svg; do
-        found=
-        for dir in "${data_dirs[@]}"; do [ -s "$dir/icons/hicolor/$icon" ] && found=1; done
-        [ -n "$found" ] || fail "the theme has no $icon"
+        [ -n "$(data_file "icons/hicolor/$icon")" ] || fail "the theme has no $icon"
     done
     exit $((failures > 0))
     ;;

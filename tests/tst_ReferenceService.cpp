@@ -49,16 +49,21 @@ std::unique_ptr<QSslSocket> sent(
     return socket;
 }
 
+// 0 when it cannot be read.
 qint64 residentKiB(qint64 processId)
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(processId));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.read(64 * 1024).split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
+    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.read(64 * 1024) : "";
+    return text.mid(text.indexOf("\nVmRSS:") + 8).trimmed().split(' ').value(0).toLongLong();
+}
+
+// Whether every socket has closed, or (taken) has either closed or is encrypted.
+bool allSettled(const std::vector<std::unique_ptr<QSslSocket>>& sockets, bool taken = false)
+{
+    return std::all_of(sockets.begin(), sockets.end(), [taken](const auto& socket) {
+        return (taken && socket->isEncrypted())
+            || socket->state() == QAbstractSocket::UnconnectedState;
+    });
 }
 
 // All that comes back until the service closes the connection.
@@ -145,14 +150,8 @@ private slots:
         std::vector<std::unique_ptr<QSslSocket>> slow;
         for (int i = 0; i < 40; ++i)
             slow.push_back(connected(service, otherClient));
-        const auto settled = [&slow] {
-            return std::all_of(slow.begin(), slow.end(), [](const auto& socket) {
-                return socket->isEncrypted()
-                    || socket->state() == QAbstractSocket::UnconnectedState;
-            });
-        };
         // Any still connecting wait in the kernel's queue, unseen by the service.
-        std::ignore = QTest::qWaitFor(settled, 2000);
+        std::ignore = QTest::qWaitFor([&slow] { return allSettled(slow, true); }, 2000);
         std::vector<bool> taken;
         for (const auto& socket : slow)
             taken.push_back(socket->isEncrypted());
@@ -175,13 +174,7 @@ private slots:
         }
         qInfo() << "answers to 127.0.0.1 under 40 slow connections, in ms:" << times;
         // Those the service took were answered at the head's deadline.
-        QVERIFY(QTest::qWaitFor(
-            [&slow] {
-                return std::all_of(slow.begin(), slow.end(), [](const auto& socket) {
-                    return socket->state() == QAbstractSocket::UnconnectedState;
-                });
-            },
-            3000));
+        QVERIFY(QTest::qWaitFor([&slow] { return allSettled(slow); }, 3000));
         for (std::size_t i = 0; i < slow.size(); ++i) {
             if (taken[i])
                 QCOMPARE(slow[i]->readAll().left(12), "HTTP/1.1 408");

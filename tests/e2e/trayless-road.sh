@@ -12,100 +12,32 @@ build=$(cd "$1" && pwd)
 artifacts=$2
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/lib/desktop-session.sh"
-
-work=$(mktemp -d /tmp/tarvendesk-trayless.XXXXXX)
-signin_pid=
-notifier=org.tarvendesk.tarvenDESKStatusBar
-signin=org.tarvendesk.TarvenDESK
-owner_pid() {
-    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.GetConnectionUnixProcessID "string:$1" 2>/dev/null | awk '/uint32/ {print $2}' || true
-}
-# Ends the program that owns the bus name, by its pid.
-stop_owner() {
-    local pid
-    pid=$(owner_pid "$1")
-    [ -z "$pid" ] || kill "$pid" 2>/dev/null || true
-    desktop_wait 10 not desktop_bus_name_owned "$1" || true
-}
-not() { ! "$@"; }
-trap 'stop_owner $signin; stop_owner $notifier; [ -z "$signin_pid" ] || kill "$signin_pid" 2>/dev/null || true
-    desktop_stop_all; cp "$work"/*.log "$artifacts/" 2>/dev/null || true; rm -rf "$work"' EXIT
-rm -rf "$artifacts"; mkdir -p "$artifacts"
-step=0
-shot() { step=$((step + 1)); desktop_screenshot "$artifacts/$(printf '%02d' $step)-$1.png"; }
-
+source "$root/tests/e2e/road-common.sh"
+road_before_end() { stop_owner $signin; stop_owner $notifier; kill "${signin_pids[@]}" 2>/dev/null || true; }
 user="trayless user"
 password='tr ay&=+%ü'
-counts="Expiring : 2, Critical :1, Expired : 3"
 
-export XDG_DATA_DIRS="$build/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}"
-desktop_start_display
-desktop_start_notifications "$work"
-cp "$build/pki/cert.pem" "$build/pki/key.pem" "$work/"
-desktop_add_demo_user "$build/bin" "$work/service.db" "$user" "$password"
-desktop_start_service_for_session "$build" "$work"
+road_start_x_desktop trayless
+road_start_service "$user" "$password"
 
-signin_window() { xdotool search --onlyvisible --class '^TarvenDESK$' | head -1; }
-signin_window_open() { [ -n "$(signin_window)" ]; }
-signin_shot() {
-    step=$((step + 1))
-    signin_picture="$artifacts/$(printf '%02d' $step)-$1.png"
-    import -window "$(signin_window)" "$signin_picture"
-}
-pixels_apart() { compare -metric AE "$1" "$2" null: 2>&1 || true; }
-# notifier_state PROPERTY: the value of the notifier's property, as gdbus prints it.
-notifier_state() {
-    gdbus call --session --dest $notifier --object-path /org/tarvendesk/Notifier \
-        --method org.freedesktop.DBus.Properties.Get org.tarvendesk.Notifier "$1" 2>/dev/null \
-        | sed -e 's/^(<//' -e 's/>,)$//'
-}
 state_is() { [ "$(notifier_state "$1")" = "$2" ]; }
 # activate_action NAME: as a desktop carries out an entry's action.
 activate_action() {
     gdbus call --session --dest $signin --object-path /org/tarvendesk/TarvenDESK \
         --method org.freedesktop.Application.ActivateAction "$1" '[]' '{}' >/dev/null
 }
-service_requests() { grep -c '^POST ' "$work/service.log" || true; }
-requests_more_than() { [ "$(service_requests)" -gt "$1" ]; }
-notified=0
-notifications_more_than() { [ "$(desktop_notification_count)" -gt "$1" ]; }
-# expect_notification WHY: the one notification more than the daemon had, left in $last_notification.
-expect_notification() {
-    desktop_wait 60 notifications_more_than $notified || desktop_fail "$1"
-    local received
-    received=$(desktop_received_notifications)
-    notified=$(echo "$received" | wc -l)
-    last_notification=$(echo "$received" | tail -1)
-    echo "   notified: $last_notification"
-}
 # expect_check WHY: a request to the service and its notification of the counts.
 expect_check() {
-    desktop_wait 30 requests_more_than "$requests" || desktop_fail "$1: the service was asked nothing"
-    requests=$(service_requests)
+    expect_request "$1"
     expect_notification "$1: no notification"
     [ "$last_notification" = "tarvenDESK!|$counts" ] || desktop_fail "$1: $last_notification"
 }
 
 echo "1. a typed sign-in, and the notifier without a tray"
-"$build/bin/TarvenDESK" >"$work/signin.log" 2>&1 &
-signin_pid=$!
-desktop_wait 20 signin_window_open || desktop_fail "the sign-in window did not open"
-sleep 1
-desktop_keymap_add "$user$password"
-xdotool windowfocus --sync "$(signin_window)"
-xdotool type --delay 20 "$user"
-xdotool key Tab
-# Typed while the window's program is held, as a slow one (under the
-# sanitizers) would be: it reads the keyboard map only once the keys are in.
-kill -STOP "$signin_pid"
-printf '%s' "$password" | xdotool type --delay 20 --file -
-sleep 0.5
-kill -CONT "$signin_pid"
-xdotool key Return
+start_signin signin.log
+type_into_signin "$user" "$password" "${signin_pids[0]}"
 desktop_wait 20 desktop_record_stored || desktop_fail "no details record in the keyring after signing in"
 desktop_wait 20 desktop_bus_name_owned $notifier || desktop_fail "the notifier was not started"
-requests=0
 expect_check "the first check"
 desktop_wait 10 state_is SignedIn true || desktop_fail "the notifier's interface says nobody is signed in"
 state_is HasStatusItem false || desktop_fail "the notifier says it has a tray item with no tray"
@@ -125,7 +57,7 @@ xdotool key alt+w
 expect_check "the window's Check now"
 
 echo "3. the menu entry's Check now, with the sign-in program not running"
-kill "$signin_pid"; wait "$signin_pid" 2>/dev/null || true; signin_pid=
+kill "${signin_pids[0]}"; wait "${signin_pids[0]}" 2>/dev/null || true; signin_pids=()
 desktop_wait 10 not desktop_bus_name_owned $signin || desktop_fail "the sign-in program did not end"
 activate_action check-now || desktop_fail "the entry's action was refused"
 expect_check "the entry's Check now"

@@ -53,12 +53,10 @@ build=$2
 artifacts=$3
 work=$4
 source "$root/scripts/lib/desktop-session.sh"
+source "$root/tests/e2e/road-common.sh"
 trap 'desktop_stop_all; cp "$work"/*.log "$artifacts/" 2>/dev/null || true' EXIT
-not() { ! "$@"; }
 user="wayland user"
 password='wa yl&=+%ö'
-counts="Expiring : 2, Critical :1, Expired : 3"
-notifier=org.tarvendesk.tarvenDESKStatusBar
 
 export XDG_DATA_DIRS="$build/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}"
 export WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1
@@ -81,10 +79,7 @@ waybar -c "$work/waybar.json" -s "$work/waybar.css" >"$work/waybar.log" 2>&1 &
 desktop_pids+=($!)
 desktop_wait 20 desktop_bus_name_owned org.kde.StatusNotifierWatcher || desktop_fail "waybar's tray did not come up"
 desktop_wait 20 desktop_bus_name_owned org.freedesktop.Notifications || desktop_fail "mako did not come up"
-desktop_add_demo_user "$build/bin" "$work/service.db" "$user" "$password"
-desktop_start_service_for_session "$build" "$work"
-service_requests() { grep -c '^POST ' "$work/service.log" || true; }
-requests_more_than() { [ "$(service_requests)" -gt "$1" ]; }
+road_start_service "$user" "$password"
 
 # The notifications mako shows, one "summary|body" line each.
 notifications() {
@@ -97,10 +92,8 @@ for group in json.load(sys.stdin)["data"]:
 }
 counts_shown() { notifications | grep -qxF "tarvenDESK!|$counts"; }
 # expect_check WHY: a request to the service and its notification at mako.
-requests=0
 expect_check() {
-    desktop_wait 30 requests_more_than "$requests" || desktop_fail "$1: the service was asked nothing"
-    requests=$(service_requests)
+    expect_request "$1"
     desktop_wait 30 counts_shown || desktop_fail "$1: mako shows no counts: $(notifications)"
     makoctl dismiss --all
 }
@@ -132,11 +125,7 @@ desktop_wait 20 item_registered || desktop_fail "no item registered with the tra
 item=$(registered_item)
 item_service=${item%%/*}
 item_path=/${item#*/}
-notifier_state() {
-    gdbus call --session --dest $notifier --object-path /org/tarvendesk/Notifier \
-        --method org.freedesktop.DBus.Properties.Get org.tarvendesk.Notifier "$1" 2>/dev/null
-}
-notifier_state HasStatusItem | grep -q true || desktop_fail "the notifier says it has no tray item"
+[ "$(notifier_state HasStatusItem)" = true ] || desktop_fail "the notifier says it has no tray item"
 menu_path=$(gdbus call --session --dest "$item_service" --object-path "$item_path" \
     --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem Menu | grep -o "'[^']*'" | tr -d "'")
 echo "   registered as $item, its menu at $menu_path"
@@ -163,5 +152,5 @@ click "Check now"
 expect_check "the tray menu's Check now"
 click "Sign Out"
 desktop_wait 10 not desktop_record_stored || desktop_fail "the record is still in the keyring after Sign Out"
-notifier_state SignedIn | grep -q false || desktop_fail "the notifier still has a user after Sign Out"
+[ "$(notifier_state SignedIn)" = false ] || desktop_fail "the notifier still has a user after Sign Out"
 echo "wayland road: all steps passed"
