@@ -7,12 +7,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 mapfile -t files < <(git ls-files '*.cpp' '*.h')
 if [ "${1:-}" = --fix ]; then
-    clang-format -i "${files[@]}"
+    clang-format-14 -i "${files[@]}"
     exit 0
 fi
 unformatted=()
 for file in "${files[@]}"; do
-    clang-format "$file" | cmp -s - "$file" || unformatted+=("$file")
+    clang-format-14 "$file" | cmp -s - "$file" || unformatted+=("$file")
 done
 if [ ${#unformatted[@]} -gt 0 ]; then
     printf 'Not formatted with the tree'\''s .clang-format (scripts/check-format.sh --fix formats them):\n' >&2

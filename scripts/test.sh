@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The whole test run on a fresh Debian 12 machine: installs what is missing,
-# then three passes, each in a build folder of its own, stopping at the first
-# that fails:
+# checks that the C++ follows the tree's .clang-format, then three passes, each
+# in a build folder of its own and through a preset of CMakePresets.json
+# (ci under CI, with warnings as errors, dev otherwise; asan; fuzz), stopping
+# at the first that fails:
 #   build/       the suite as it ships and every test, in a private desktop session,
 #                then its Debian package checked (lintian, desktop entries, AppStream);
 #   build-asan/  the same suite and tests (but the end-to-end road) under AddressSanitizer and
@@ -13,9 +15,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 "$root/scripts/install-deps.sh" test
-werror=OFF
-[ -n "${CI:-}" ] && werror=ON
-"$root/scripts/build.sh" "$root/build" -DTARVENDESK_WERROR=$werror
+"$root/scripts/check-format.sh"
+preset=dev
+[ -n "${CI:-}" ] && preset=ci
+"$root/scripts/build.sh" "$root/build" --preset "$preset"
 "$root/scripts/in-test-session.sh" "$root/build" ctest --test-dir "$root/build" --output-on-failure
 "$root/scripts/lib/check-package.sh" "$root/build"
 
@@ -29,12 +32,12 @@ export ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer
 
 # Warnings are the first pass's business: gcc's instrumentation can raise
 # warnings of its own, which are no fault of the code.
-"$root/scripts/build.sh" "$root/build-asan" -DTARVENDESK_SANITIZE=ON
+"$root/scripts/build.sh" "$root/build-asan" --preset asan
 # The end-to-end roads too: the sanitized programs are slow enough to meet
 # the races a road can leave open.
 "$root/scripts/in-test-session.sh" "$root/build-asan" ctest --test-dir "$root/build-asan" --output-on-failure
 
-cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 \
-    -DTARVENDESK_SANITIZE=ON -DTARVENDESK_FUZZ=ON
-cmake --build "$root/build-fuzz" --target fuzz-targets
-ctest --test-dir "$root/build-fuzz" -L fuzz --output-on-failure
+cd "$root"
+cmake --preset fuzz
+cmake --build --preset fuzz
+ctest --preset fuzz
