@@ -2,12 +2,10 @@
 
 #include "common/KeychainStore.h"
 #include "platform/Logging.h"
+#include "platform/StoreWorker.h"
 
-#include <QCoreApplication>
-#include <QPointer>
 #include <QStringDecoder>
 #include <QStringList>
-#include <QThreadPool>
 #include <QUrl>
 
 #include <limits>
@@ -54,43 +52,19 @@ std::optional<QString> pieceValue(const QString& piece)
     return piece.sliced(separator + 1);
 }
 
-// One worker, so that a save asked before a read is done before it.
-QThreadPool& storeWorker()
-{
-    static QThreadPool worker;
-    static const bool serial = (worker.setMaxThreadCount(1), true);
-    Q_UNUSED(serial);
-    return worker;
-}
-
-// The unlock's own, never waited for: a program that quits with the prompt
-// still up ends without its answer.
-QThreadPool& unlockWorker()
-{
-    static QThreadPool* const worker = new QThreadPool;
-    return *worker;
-}
-
 // Runs work on the store's worker and hands its result to completion on the
 // main thread while context lives.
 template <typename Result>
 void runOnStoreWorker(QObject* context, std::function<Result()> work,
-    std::function<void(const Result&)> completion, QThreadPool& worker = storeWorker())
+    std::function<void(const Result&)> completion,
+    StoreWorker::Lane lane = StoreWorker::Lane::Serial)
 {
-    worker.start([guard = QPointer<QObject>(context), work = std::move(work),
-                     completion = std::move(completion)] {
-        Result result = work();
-        QCoreApplication* application = QCoreApplication::instance();
-        if (!application)
-            return;
-        QMetaObject::invokeMethod(
-            application,
-            [guard, completion, result = std::move(result)] {
-                if (guard)
-                    completion(result);
-            },
-            Qt::QueuedConnection);
-    });
+    StoreWorker::run(
+        context,
+        [work = std::move(work), completion = std::move(completion)]() -> std::function<void()> {
+            return [completion, result = work()] { completion(result); };
+        },
+        lane);
 }
 
 } // namespace
@@ -261,7 +235,7 @@ void unlockKeyChain(QObject* context, std::function<void(const Error&)> completi
             KeychainStore::unlockItemForKey(DetailsRecordKey, DetailsRecordService, &error);
             return error;
         },
-        std::move(completion), unlockWorker());
+        std::move(completion), StoreWorker::Lane::Apart);
 }
 
 void updateSettingsInKeyChain(const QString& userName, qint32 freequency, qint32 status,

@@ -9,6 +9,7 @@
 #include "platform/NetworkReachability.h"
 #include "platform/NetworkTrust.h"
 #include "platform/StatusItem.h"
+#include "platform/StoreWorker.h"
 #include "platform/Timer.h"
 #include "platform/UserNotificationCenter.h"
 #include "programs/ProbeProcess.h"
@@ -46,6 +47,8 @@ class tst_StatusBar : public QObject
 {
     Q_OBJECT
 
+    // First, so that it stops last: as the program's entry owns it.
+    StoreWorker m_storeWorker;
     ReferenceService m_service;
     std::unique_ptr<RawTlsServer> m_server;
     std::unique_ptr<NotificationRecorder> m_recorder;
