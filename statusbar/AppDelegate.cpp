@@ -123,17 +123,24 @@ bool AppDelegate::applicationShouldHandleReopen(QObject*, bool)
 
 void AppDelegate::getUserDeatils(std::function<void(bool loaded, const Error& error)> completion)
 {
-    const quint64 asked = ++m_storeRequests;
+    readUserDetails(std::move(completion));
+}
+
+quint64 AppDelegate::readUserDetails(
+    std::function<void(bool loaded, const Error& error)> completion)
+{
+    const quint64 generation = ++m_storeGeneration;
     DetailsRecord::getDetailsFromKeyChain(this,
-        [this, asked, completion = std::move(completion)](
+        [this, generation, completion = std::move(completion)](
             const DetailsRecord::StoredDetails& stored) {
             // A sign-out asked since has the last word on the store.
-            if (asked != m_storeRequests)
+            if (generation != m_storeGeneration)
                 return;
             if (stored.loaded)
                 setDetails(stored.details);
             completion(stored.loaded, stored.error);
         });
+    return generation;
 }
 
 void AppDelegate::setDetails(const UserDetails& details)
@@ -155,19 +162,19 @@ void AppDelegate::setDetails(const UserDetails& details)
 void AppDelegate::applyStoredDetails()
 {
     if (isReadAwaited()) {
-        m_readAgain = true;
+        m_recordRead->again = true;
         return;
     }
-    m_readAgain = false;
-    getUserDeatils([this](bool loaded, const Error& error) {
-        m_readAwaited = 0;
+    const quint64 generation = readUserDetails([this](bool loaded, const Error& error) {
+        const bool again = m_recordRead && m_recordRead->again;
+        m_recordRead.reset();
         applyReadDetails(loaded, error);
-        if (std::exchange(m_readAgain, false))
+        if (again)
             applyStoredDetails();
         else if (std::exchange(m_checkAfterRead, false))
             onCheckNotificationMenuItemClick(this);
     });
-    m_readAwaited = m_storeRequests; // the number getUserDeatils gave its read
+    m_recordRead = RecordRead { generation };
 }
 
 void AppDelegate::applyReadDetails(bool loaded, const Error& error)
@@ -240,7 +247,8 @@ void AppDelegate::onSignOutMenuItemClick(QObject*)
         return;
     }
     const bool readOvertaken = isReadAwaited();
-    ++m_storeRequests;
+    ++m_storeGeneration;
+    m_recordRead.reset();
     DetailsRecord::clearDetailsInKeyChain(this, [this](const Error& error) {
         if (!error.isNull()) {
             // The password is still in the keyring, and the next start of

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class AlertPresenter;
@@ -89,7 +90,12 @@ private:
     void setDetails(const UserDetails& details);
     void applyStoredDetails();
     void applyReadDetails(bool loaded, const Error& error);
-    bool isReadAwaited() const { return m_readAwaited != 0 && m_readAwaited == m_storeRequests; }
+    // Reads the record as getUserDeatils does; answers the read's generation.
+    quint64 readUserDetails(std::function<void(bool loaded, const Error& error)> completion);
+    bool isReadAwaited() const
+    {
+        return m_recordRead && m_recordRead->generation == m_storeGeneration;
+    }
     void forgetUser();
     void abandonRequests();
     void holdRefusedRecord(URLConnection* refused);
@@ -118,14 +124,18 @@ private:
     // The text of the record the title and checks follow; null for none.
     QString m_recordInForce;
     SecretServiceWatcher m_storeWatcher;
-    // The store's requests are numbered as they are asked; a read's answer
-    // counts only while no later one was asked.
-    quint64 m_storeRequests = 0;
-    // The number of the read whose answer is awaited, 0 for none; one a
-    // sign-out has overtaken is not, as its answer is dropped. Another read
-    // is due once it has answered.
-    quint64 m_readAwaited = 0;
-    bool m_readAgain = false;
+    // Each read and sign-out takes the store's next generation; a read's
+    // answer counts only while no later one was asked.
+    quint64 m_storeGeneration = 0;
+    // The read applyStoredDetails waits for, one at a time; none while no
+    // read is under way or a sign-out has overtaken it (its answer is
+    // dropped). again: one more read is due once it has answered.
+    struct RecordRead
+    {
+        quint64 generation = 0;
+        bool again = false;
+    };
+    std::optional<RecordRead> m_recordRead;
     // The text of a record whose password the service refused: it is not
     // posted again until the record changes. Null for none.
     QString m_refusedRecord;
