@@ -48,10 +48,10 @@ public:
     bool applicationShouldHandleReopen(QObject* sender, bool hasVisibleWindows) override;
 
     // Reads the record on the store's worker into the user details; loaded is
-    // false with the store's error when its read failed. An answer that a
+    // false, with the store's error when its read failed. An answer that a
     // later sign-out or read has overtaken is dropped, completion and all:
     // what it read may be gone.
-    void getUserDeatils(std::function<void(bool loaded, const Error& error)> completion);
+    void getUserDeatils(DetailsRecord::StoreCompletion completion);
 
     void onCheckNotificationMenuItemClick(QObject* sender);
     void onGoToApplicationMenuItemClick(QObject* sender);
@@ -89,9 +89,9 @@ private:
     UserDetails details() const { return { userName, password, freequency, status }; }
     void setDetails(const UserDetails& details);
     void applyStoredDetails();
-    void applyReadDetails(bool loaded, const Error& error);
+    void applyReadDetails(const DetailsRecord::StoredDetails& stored);
     // Reads the record as getUserDeatils does; answers the read's generation.
-    quint64 readUserDetails(std::function<void(bool loaded, const Error& error)> completion);
+    quint64 readUserDetails(DetailsRecord::StoreCompletion completion);
     bool isReadAwaited() const
     {
         return m_recordRead && m_recordRead->generation == m_storeGeneration;
