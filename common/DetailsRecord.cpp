@@ -2,12 +2,10 @@
 
 #include "common/KeychainStore.h"
 #include "platform/Logging.h"
+#include "platform/StoreWorker.h"
 
-#include <QCoreApplication>
-#include <QPointer>
 #include <QStringDecoder>
 #include <QStringList>
-#include <QThreadPool>
 #include <QUrl>
 
 #include <limits>
@@ -54,43 +52,17 @@ std::optional<QString> pieceValue(const QString& piece)
     return piece.sliced(separator + 1);
 }
 
-// One worker, so that a save asked before a read is done before it.
-QThreadPool& storeWorker()
+// Runs work on the store's worker and hands what it left to completion on
+// the main thread while context lives.
+void runOnStoreWorker(QObject* context, std::function<DetailsRecord::StoredDetails()> work,
+    DetailsRecord::StoreCompletion completion, StoreWorker::Lane lane = StoreWorker::Lane::Serial)
 {
-    static QThreadPool worker;
-    static const bool serial = (worker.setMaxThreadCount(1), true);
-    Q_UNUSED(serial);
-    return worker;
-}
-
-// The unlock's own, never waited for: a program that quits with the prompt
-// still up ends without its answer.
-QThreadPool& unlockWorker()
-{
-    static QThreadPool* const worker = new QThreadPool;
-    return *worker;
-}
-
-// Runs work on the store's worker and hands its result to completion on the
-// main thread while context lives.
-template <typename Result>
-void runOnStoreWorker(QObject* context, std::function<Result()> work,
-    std::function<void(const Result&)> completion, QThreadPool& worker = storeWorker())
-{
-    worker.start([guard = QPointer<QObject>(context), work = std::move(work),
-                     completion = std::move(completion)] {
-        Result result = work();
-        QCoreApplication* application = QCoreApplication::instance();
-        if (!application)
-            return;
-        QMetaObject::invokeMethod(
-            application,
-            [guard, completion, result = std::move(result)] {
-                if (guard)
-                    completion(result);
-            },
-            Qt::QueuedConnection);
-    });
+    StoreWorker::run(
+        context,
+        [work = std::move(work), completion = std::move(completion)]() -> std::function<void()> {
+            return [completion, stored = work()] { completion(stored); };
+        },
+        lane);
 }
 
 } // namespace
@@ -225,59 +197,73 @@ bool clearDetailsInKeyChain(Error* error)
     return false;
 }
 
-void getDetailsFromKeyChain(QObject* context, std::function<void(const StoredDetails&)> completion)
+void getDetailsFromKeyChain(QObject* context, StoreCompletion completion)
 {
-    runOnStoreWorker<StoredDetails>(context, [] {
-        StoredDetails stored;
-        stored.loaded = getDetailsFromKeyChain(stored.details, &stored.error);
-        return stored;
-    }, std::move(completion));
-}
-
-void addDetailsToKeyChain(const UserDetails& details, QObject* context, std::function<void(const Error&)> completion)
-{
-    runOnStoreWorker<Error>(context, [details] {
-        Error error;
-        addDetailsToKeyChain(details, &error);
-        return error;
-    }, std::move(completion));
-}
-
-void clearDetailsInKeyChain(QObject* context, std::function<void(const Error&)> completion)
-{
-    runOnStoreWorker<Error>(context, [] {
-        Error error;
-        clearDetailsInKeyChain(&error);
-        return error;
-    }, std::move(completion));
-}
-
-void unlockKeyChain(QObject* context, std::function<void(const Error&)> completion)
-{
-    runOnStoreWorker<Error>(
+    runOnStoreWorker(
         context,
         [] {
-            Error error;
-            KeychainStore::unlockItemForKey(DetailsRecordKey, DetailsRecordService, &error);
-            return error;
+            StoredDetails stored;
+            stored.loaded = getDetailsFromKeyChain(stored.details, &stored.error);
+            return stored;
         },
-        std::move(completion), unlockWorker());
+        std::move(completion));
+}
+
+void addDetailsToKeyChain(const UserDetails& details, QObject* context, StoreCompletion completion)
+{
+    runOnStoreWorker(
+        context,
+        [details] {
+            StoredDetails stored;
+            stored.loaded = addDetailsToKeyChain(details, &stored.error);
+            if (stored.loaded)
+                stored.details = details;
+            return stored;
+        },
+        std::move(completion));
+}
+
+void clearDetailsInKeyChain(QObject* context, StoreCompletion completion)
+{
+    runOnStoreWorker(
+        context,
+        [] {
+            StoredDetails stored;
+            clearDetailsInKeyChain(&stored.error);
+            return stored;
+        },
+        std::move(completion));
+}
+
+void unlockKeyChain(QObject* context, StoreCompletion completion)
+{
+    runOnStoreWorker(
+        context,
+        [] {
+            StoredDetails stored;
+            KeychainStore::unlockItemForKey(DetailsRecordKey, DetailsRecordService, &stored.error);
+            return stored;
+        },
+        std::move(completion), StoreWorker::Lane::Apart);
 }
 
 void updateSettingsInKeyChain(const QString& userName, qint32 freequency, qint32 status,
-    QObject* context, std::function<void(const StoredDetails&)> completion)
+    QObject* context, StoreCompletion completion)
 {
-    runOnStoreWorker<StoredDetails>(context, [=] {
-        StoredDetails stored;
-        stored.loaded = getDetailsFromKeyChain(stored.details, &stored.error)
-            && stored.details.userName == userName;
-        if (!stored.loaded)
+    runOnStoreWorker(
+        context,
+        [=] {
+            StoredDetails stored;
+            stored.loaded = getDetailsFromKeyChain(stored.details, &stored.error)
+                && stored.details.userName == userName;
+            if (!stored.loaded)
+                return stored;
+            const UserDetails changed { userName, stored.details.password, freequency, status };
+            if (addDetailsToKeyChain(changed, &stored.error))
+                stored.details = changed;
             return stored;
-        const UserDetails changed { userName, stored.details.password, freequency, status };
-        if (addDetailsToKeyChain(changed, &stored.error))
-            stored.details = changed;
-        return stored;
-    }, std::move(completion));
+        },
+        std::move(completion));
 }
 
 } // namespace DetailsRecord

@@ -63,28 +63,32 @@ bool clearDetailsInKeyChain(Error* error);
 // The same three off the caller's thread, so that neither a window nor the
 // tray waits on the keyring: they run on the store's own worker, one at a
 // time and in the order asked, and each completion comes back on the main
-// thread, where it is dropped if its context has gone meanwhile. A null
-// error is success. Main thread only.
+// thread, where it is dropped if its context has gone meanwhile. Every
+// completion gets the record as the call left it, with the store's error: a
+// null error is success. Main thread only.
 struct StoredDetails
 {
     bool loaded = false; // false: no well-formed record, or the store's error
     UserDetails details;
     Error error;
 };
-void getDetailsFromKeyChain(QObject* context, std::function<void(const StoredDetails&)> completion);
-void addDetailsToKeyChain(const UserDetails& details, QObject* context, std::function<void(const Error&)> completion);
-void clearDetailsInKeyChain(QObject* context, std::function<void(const Error&)> completion);
+using StoreCompletion = std::function<void(const StoredDetails&)>;
+void getDetailsFromKeyChain(QObject* context, StoreCompletion completion);
+// Loaded, with the details, once stored.
+void addDetailsToKeyChain(const UserDetails& details, QObject* context, StoreCompletion completion);
+// Never loaded; an error when the credentials may still be there.
+void clearDetailsInKeyChain(QObject* context, StoreCompletion completion);
 // Asks the keyring, through the desktop's prompt, to unlock what holds the
 // record. Not on the store's worker: a prompt may stay up for minutes, and
 // the reads and writes asked meanwhile do not wait for it. The completion
 // gets InteractionNotAllowed when the prompt was dismissed.
-void unlockKeyChain(QObject* context, std::function<void(const Error&)> completion);
+void unlockKeyChain(QObject* context, StoreCompletion completion);
 // A settings change in one step of the worker, so that a sign-out asked
 // before it cannot be undone by it: the stored record keeps its credentials
 // and takes the two settings, but only while it holds userName. The details
 // are the record as it now stands, loaded false when it holds someone else or
 // no one; an error with loaded true is a save that failed.
 void updateSettingsInKeyChain(const QString& userName, qint32 freequency, qint32 status,
-    QObject* context, std::function<void(const StoredDetails&)> completion);
+    QObject* context, StoreCompletion completion);
 
 } // namespace DetailsRecord

@@ -4,6 +4,7 @@
 #include "platform/ApplicationBusObject.h"
 #include "platform/Logging.h"
 #include "platform/SecretServiceConnection.h"
+#include "platform/StoreWorker.h"
 #include "platform/TerminationSignals.h"
 #include "platform/Workspace.h"
 
@@ -126,10 +127,16 @@ int applicationMain(int argc, char** argv, const ApplicationIdentity& identity,
     ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     if (const std::optional<int> code = answerCommandLine(argc, argv, identity))
         return *code;
+    // Made before the application, so that the keyring's connection is
+    // opened while the application is built; stopped before it goes, on
+    // every way out, so that no completion reaches a destroyed application.
+    StoreWorker storeWorker;
     if (identity.readsKeyringAtStart)
         SecretServiceConnection::openInBackground();
 
     QApplication application(argc, argv);
+    const std::unique_ptr<StoreWorker, void (*)(StoreWorker*)> stopStoreWorker(
+        &storeWorker, [](StoreWorker* worker) { worker->stop(); });
     QApplication::setApplicationName(identity.applicationName);
     QApplication::setApplicationDisplayName(identity.displayName);
     QApplication::setDesktopFileName(identity.bundleIdentifier);

@@ -7,7 +7,7 @@
 
 namespace SecretServiceConnection {
 
-// Makes the connection on a worker and returns at once, so that the first
+// Makes the connection on the store's worker and returns at once, so that the first
 // store call finds it made. A service that is absent or refuses is left for
 // that call to report.
 void openInBackground();

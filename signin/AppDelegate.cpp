@@ -20,6 +20,8 @@
 
 namespace {
 
+using StoredDetails = DetailsRecord::StoredDetails;
+
 // How long a closing program waits for the hand-over to the notifier to answer.
 constexpr std::chrono::seconds HandOverAnswerLimit(10);
 
@@ -97,15 +99,15 @@ void AppDelegate::applicationDidFinishLaunching(const Notification&)
 // when a keyring that could not be asked may answer again.
 void AppDelegate::applyStoredDetails()
 {
-    getDetailsFromKeyChain(
-        [this](bool loaded, const Error& error) { applyStoredDetails(loaded, error); });
+    getDetailsFromKeyChain([this](const StoredDetails& stored) { applyStoredDetails(stored); });
 }
 
 // A locked or absent keyring says nothing about the record: what the window
 // shows stays, and the record is read again once the keyring is back.
-void AppDelegate::applyStoredDetails(bool loaded, const Error& error)
+void AppDelegate::applyStoredDetails(const StoredDetails& stored)
 {
-    if (loaded) {
+    const Error& error = stored.error;
+    if (stored.loaded) {
         m_storeWatcher.stop();
         setSignLabelStatus();
         showloggedIn();
@@ -228,7 +230,8 @@ void AppDelegate::unlockKeyring(std::function<void(bool unlocked)> completion)
     m_unlocking = true;
     m_window.showUnlockKeyring(false);
     DetailsRecord::unlockKeyChain(
-        this, [this, completion = std::move(completion)](const Error& error) {
+        this, [this, completion = std::move(completion)](const StoredDetails& unlock) {
+            const Error& error = unlock.error;
             m_unlocking = false;
             if (!error.isNull()) {
                 qCInfo(lcKeyring).noquote()
@@ -258,32 +261,31 @@ void AppDelegate::populateUIValues()
 }
 
 void AppDelegate::addDetailsToKeyChain(const QString& newUserName, const QString& newPassword,
-    std::function<void(const Error&)> completion)
+    DetailsRecord::StoreCompletion completion)
 {
     populateUIValues();
     DetailsRecord::addDetailsToKeyChain(
         { newUserName, newPassword, freequency, status }, this, std::move(completion));
 }
 
-void AppDelegate::getDetailsFromKeyChain(
-    std::function<void(bool loaded, const Error& error)> completion)
+void AppDelegate::getDetailsFromKeyChain(DetailsRecord::StoreCompletion completion)
 {
-    DetailsRecord::getDetailsFromKeyChain(this,
-        [this, completion = std::move(completion)](const DetailsRecord::StoredDetails& stored) {
+    DetailsRecord::getDetailsFromKeyChain(
+        this, [this, completion = std::move(completion)](const StoredDetails& stored) {
             if (stored.loaded) {
                 userName = stored.details.userName;
                 password = stored.details.password;
                 freequency = stored.details.freequency;
                 status = stored.details.status;
             }
-            completion(stored.loaded, stored.error);
+            completion(stored);
         });
 }
 
 void AppDelegate::onSignOutAction(QObject*)
 {
-    DetailsRecord::clearDetailsInKeyChain(this, [this](const Error& error) {
-        if (!error.isNull()) {
+    DetailsRecord::clearDetailsInKeyChain(this, [this](const StoredDetails& cleared) {
+        if (!cleared.error.isNull()) {
             // The password is still in the keyring and the next start would
             // sign the user in again: they stay signed in, and are told.
             alertKeyringUnavailable(tr("You could not be signed out."));
@@ -318,7 +320,7 @@ void AppDelegate::storeSettings(bool unlockAsked)
         return;
     DetailsRecord::updateSettingsInKeyChain(userName, m_window.selectedFrequency(),
         m_window.isNotificationChecked() ? 1 : 0, this,
-        [this, unlockAsked](const DetailsRecord::StoredDetails& stored) {
+        [this, unlockAsked](const StoredDetails& stored) {
             if (stored.error.code == KeychainStatus::InteractionNotAllowed && !unlockAsked
                 && !m_unlocking) {
                 unlockKeyring([this](bool) { storeSettings(true); });
@@ -500,8 +502,9 @@ void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
 void AppDelegate::storeAcceptedSignIn(const Credentials& accepted, bool unlockAsked)
 {
     m_signInsBeingStored.push_back(accepted);
-    addDetailsToKeyChain(
-        accepted.userName, accepted.password, [this, accepted, unlockAsked](const Error& error) {
+    addDetailsToKeyChain(accepted.userName, accepted.password,
+        [this, accepted, unlockAsked](const StoredDetails& stored) {
+            const Error& error = stored.error;
             std::erase(m_signInsBeingStored, accepted);
             // Asked once, and stored again when the keyring unlocks; the busy
             // bar runs on meanwhile.

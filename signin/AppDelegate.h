@@ -52,13 +52,13 @@ public:
     void setSignLabelStatus();
     // The window's two settings into freequency and status.
     void populateUIValues();
-    // Stores the user with the window's settings; the completion gets the
-    // store's error, null once stored.
+    // Stores the user with the window's settings; the completion gets what
+    // was stored, or the store's error.
     void addDetailsToKeyChain(const QString& userName, const QString& password,
-        std::function<void(const Error&)> completion);
+        DetailsRecord::StoreCompletion completion);
     // Loads a stored record into the held user; the completion tells whether
     // one was loaded, with the store's error when its read failed.
-    void getDetailsFromKeyChain(std::function<void(bool loaded, const Error& error)> completion);
+    void getDetailsFromKeyChain(DetailsRecord::StoreCompletion completion);
 
     void onSignInAction(QObject* sender);
     void onSignOutAction(QObject* sender);
@@ -95,7 +95,7 @@ private:
     };
 
     void applyStoredDetails();
-    void applyStoredDetails(bool loaded, const Error& error);
+    void applyStoredDetails(const DetailsRecord::StoredDetails& stored);
     void storeSettings(bool unlockAsked = false);
     void storeAcceptedSignIn(const Credentials& accepted, bool unlockAsked = false);
     // Asks for the unlock; the completion tells whether the keyring unlocked.

@@ -20,6 +20,8 @@
 
 namespace {
 
+using StoredDetails = DetailsRecord::StoredDetails;
+
 // A category of the program's own: no freedesktop category is about documents.
 const QString NotificationCategory = QStringLiteral("x-tarvendesk.documents");
 
@@ -121,19 +123,24 @@ bool AppDelegate::applicationShouldHandleReopen(QObject*, bool)
     return true;
 }
 
-void AppDelegate::getUserDeatils(std::function<void(bool loaded, const Error& error)> completion)
+void AppDelegate::getUserDeatils(DetailsRecord::StoreCompletion completion)
 {
-    const quint64 asked = ++m_storeRequests;
-    DetailsRecord::getDetailsFromKeyChain(this,
-        [this, asked, completion = std::move(completion)](
-            const DetailsRecord::StoredDetails& stored) {
+    readUserDetails(std::move(completion));
+}
+
+quint64 AppDelegate::readUserDetails(DetailsRecord::StoreCompletion completion)
+{
+    const quint64 generation = ++m_storeGeneration;
+    DetailsRecord::getDetailsFromKeyChain(
+        this, [this, generation, completion = std::move(completion)](const StoredDetails& stored) {
             // A sign-out asked since has the last word on the store.
-            if (asked != m_storeRequests)
+            if (generation != m_storeGeneration)
                 return;
             if (stored.loaded)
                 setDetails(stored.details);
-            completion(stored.loaded, stored.error);
+            completion(stored);
         });
+    return generation;
 }
 
 void AppDelegate::setDetails(const UserDetails& details)
@@ -155,23 +162,25 @@ void AppDelegate::setDetails(const UserDetails& details)
 void AppDelegate::applyStoredDetails()
 {
     if (isReadAwaited()) {
-        m_readAgain = true;
+        m_recordRead->again = true;
         return;
     }
-    m_readAgain = false;
-    getUserDeatils([this](bool loaded, const Error& error) {
-        m_readAwaited = 0;
-        applyReadDetails(loaded, error);
-        if (std::exchange(m_readAgain, false))
+    const quint64 generation = readUserDetails([this](const StoredDetails& stored) {
+        const bool again = m_recordRead && m_recordRead->again;
+        m_recordRead.reset();
+        applyReadDetails(stored);
+        if (again)
             applyStoredDetails();
         else if (std::exchange(m_checkAfterRead, false))
             onCheckNotificationMenuItemClick(this);
     });
-    m_readAwaited = m_storeRequests; // the number getUserDeatils gave its read
+    m_recordRead = RecordRead { generation };
 }
 
-void AppDelegate::applyReadDetails(bool loaded, const Error& error)
+void AppDelegate::applyReadDetails(const StoredDetails& stored)
 {
+    const bool loaded = stored.loaded;
+    const Error& error = stored.error;
     const bool firstAnswer = !std::exchange(m_storeAnswered, true);
     m_keyringLocked = !loaded && error.code == KeychainStatus::InteractionNotAllowed;
     m_statusMenu.showKeyringLocked(m_keyringLocked);
@@ -218,11 +227,11 @@ void AppDelegate::onUnlockKeyringMenuItemClick(QObject*)
 {
     if (std::exchange(m_unlocking, true))
         return;
-    DetailsRecord::unlockKeyChain(this, [this](const Error& error) {
+    DetailsRecord::unlockKeyChain(this, [this](const StoredDetails& unlock) {
         m_unlocking = false;
-        if (!error.isNull())
+        if (!unlock.error.isNull())
             qCInfo(lcKeyring).noquote()
-                << "The keyring stays locked:" << KeychainStore::unavailableReason(error);
+                << "The keyring stays locked:" << KeychainStore::unavailableReason(unlock.error);
         else if (m_storeWatcher.isWatching())
             applyStoredDetails();
     });
@@ -240,9 +249,10 @@ void AppDelegate::onSignOutMenuItemClick(QObject*)
         return;
     }
     const bool readOvertaken = isReadAwaited();
-    ++m_storeRequests;
-    DetailsRecord::clearDetailsInKeyChain(this, [this](const Error& error) {
-        if (!error.isNull()) {
+    ++m_storeGeneration;
+    m_recordRead.reset();
+    DetailsRecord::clearDetailsInKeyChain(this, [this](const StoredDetails& cleared) {
+        if (!cleared.error.isNull()) {
             // The password is still in the keyring, and the next start of
             // either program would sign the user in again: a sign-out that
             // only looked done would be worse than none. The user stays

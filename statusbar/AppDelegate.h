@@ -15,6 +15,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class AlertPresenter;
@@ -47,10 +48,10 @@ public:
     bool applicationShouldHandleReopen(QObject* sender, bool hasVisibleWindows) override;
 
     // Reads the record on the store's worker into the user details; loaded is
-    // false with the store's error when its read failed. An answer that a
+    // false, with the store's error when its read failed. An answer that a
     // later sign-out or read has overtaken is dropped, completion and all:
     // what it read may be gone.
-    void getUserDeatils(std::function<void(bool loaded, const Error& error)> completion);
+    void getUserDeatils(DetailsRecord::StoreCompletion completion);
 
     void onCheckNotificationMenuItemClick(QObject* sender);
     void onGoToApplicationMenuItemClick(QObject* sender);
@@ -88,8 +89,13 @@ private:
     UserDetails details() const { return { userName, password, freequency, status }; }
     void setDetails(const UserDetails& details);
     void applyStoredDetails();
-    void applyReadDetails(bool loaded, const Error& error);
-    bool isReadAwaited() const { return m_readAwaited != 0 && m_readAwaited == m_storeRequests; }
+    void applyReadDetails(const DetailsRecord::StoredDetails& stored);
+    // Reads the record as getUserDeatils does; answers the read's generation.
+    quint64 readUserDetails(DetailsRecord::StoreCompletion completion);
+    bool isReadAwaited() const
+    {
+        return m_recordRead && m_recordRead->generation == m_storeGeneration;
+    }
     void forgetUser();
     void abandonRequests();
     void holdRefusedRecord(URLConnection* refused);
@@ -118,14 +124,18 @@ private:
     // The text of the record the title and checks follow; null for none.
     QString m_recordInForce;
     SecretServiceWatcher m_storeWatcher;
-    // The store's requests are numbered as they are asked; a read's answer
-    // counts only while no later one was asked.
-    quint64 m_storeRequests = 0;
-    // The number of the read whose answer is awaited, 0 for none; one a
-    // sign-out has overtaken is not, as its answer is dropped. Another read
-    // is due once it has answered.
-    quint64 m_readAwaited = 0;
-    bool m_readAgain = false;
+    // Each read and sign-out takes the store's next generation; a read's
+    // answer counts only while no later one was asked.
+    quint64 m_storeGeneration = 0;
+    // The read applyStoredDetails waits for, one at a time; none while no
+    // read is under way or a sign-out has overtaken it (its answer is
+    // dropped). again: one more read is due once it has answered.
+    struct RecordRead
+    {
+        quint64 generation = 0;
+        bool again = false;
+    };
+    std::optional<RecordRead> m_recordRead;
     // The text of a record whose password the service refused: it is not
     // posted again until the record changes. Null for none.
     QString m_refusedRecord;

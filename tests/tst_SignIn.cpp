@@ -9,6 +9,7 @@
 #include "platform/Application.h"
 #include "platform/ApplicationActivation.h"
 #include "platform/NetworkTrust.h"
+#include "platform/StoreWorker.h"
 #include "signin/AppDelegate.h"
 #include "signin/SignInWindow.h"
 #include "support/BusPrograms.h"
@@ -33,6 +34,8 @@ class tst_SignIn : public QObject
 {
     Q_OBJECT
 
+    // First, so that it stops last: as the program's entry owns it.
+    StoreWorker storeWorker;
     ReferenceService service;
     std::unique_ptr<RawTlsServer> server;
     QNetworkAccessManager network;
