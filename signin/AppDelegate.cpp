@@ -68,13 +68,6 @@ AppDelegate::AppDelegate(SignInWindow& window, AlertPresenter& alertPresenter,
         qOverload<>(&AppDelegate::applyStoredDetails));
 }
 
-AppDelegate::~AppDelegate()
-{
-    // A request still running would call back into a delegate that is gone.
-    for (const auto& pending : m_pendingSignIns)
-        delete pending.second.connection.data();
-}
-
 void AppDelegate::applicationDidFinishLaunching(const Notification&)
 {
     Application::setApplicationIconImage(Bundle::imageNamed(QStringLiteral("icon_128x128.png")));
