@@ -83,7 +83,8 @@ void AppDelegate::copyApp(const QString& path)
 
 void AppDelegate::launchApplication(const QString& applicationName, std::function<void()> then)
 {
-    ProcessHelpers::launchApplication(applicationName, &m_alertPresenter, std::move(then));
+    ProcessHelpers::launchApplication(applicationName,
+        ProcessHelpers::alertingFailure(applicationName, &m_alertPresenter, std::move(then)));
 }
 
 void AppDelegate::copiesFinished()

@@ -367,21 +367,12 @@ void AppDelegate::launchApplication(
     const QString& name, std::function<void()> then, std::function<void()> answered)
 {
     ProcessHelpers::launchApplication(name,
-        [presenter = QPointer<AlertPresenter>(&m_alertPresenter), then = std::move(then),
-            answered = std::move(answered)](const Error& failure) {
+        [answered = std::move(answered),
+            alert = ProcessHelpers::alertingFailure(name, &m_alertPresenter, std::move(then),
+                tr("The notifier could not be started."))](const Error& failure) {
             if (answered)
                 answered();
-            if (failure.isNull() || !presenter) {
-                if (then)
-                    then();
-                return;
-            }
-            presenter->runModal({ tr("The notifier could not be started."),
-                                    failure.localizedDescription(), { tr("OK") } },
-                [then](int) {
-                    if (then)
-                        then();
-                });
+            alert(failure);
         });
 }
 

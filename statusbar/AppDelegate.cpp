@@ -409,7 +409,8 @@ void AppDelegate::killAllOtherInstance()
 
 void AppDelegate::launchApplication(const QString& name)
 {
-    ProcessHelpers::launchApplication(name, &m_alertPresenter);
+    ProcessHelpers::launchApplication(
+        name, ProcessHelpers::alertingFailure(name, &m_alertPresenter));
 }
 
 void AppDelegate::connectionDidFinishLoading(URLConnection* connection)
