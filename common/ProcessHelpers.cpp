@@ -74,27 +74,27 @@ void launchApplication(const QString& applicationName, LaunchCompletion done)
         applicationName, [report](const QString&, const Error& error) { report(error); });
 }
 
-void launchApplication(
-    const QString& applicationName, AlertPresenter* askedByPerson, std::function<void()> then)
+LaunchCompletion alertingFailure(const QString& applicationName, AlertPresenter* presenter,
+    std::function<void()> then, const QString& messageText)
 {
-    launchApplication(applicationName,
-        [applicationName, presenter = QPointer<AlertPresenter>(askedByPerson),
-            then = std::move(then)](const Error& failure) {
-            if (failure.isNull() || !presenter) {
+    return [applicationName, presenter = QPointer<AlertPresenter>(presenter),
+               then = std::move(then), messageText](const Error& failure) {
+        if (failure.isNull() || !presenter) {
+            if (then)
+                then();
+            return;
+        }
+        presenter->runModal(Alert { messageText.isEmpty() ? QCoreApplication::translate(
+                                        "ProcessHelpers", "“%1” couldn’t be opened.")
+                                                                .arg(applicationName)
+                                                          : messageText,
+                                failure.localizedDescription(),
+                                { QCoreApplication::translate("ProcessHelpers", "OK") } },
+            [then](int) {
                 if (then)
                     then();
-                return;
-            }
-            presenter->runModal(
-                Alert { QCoreApplication::translate("ProcessHelpers", "“%1” couldn’t be opened.")
-                            .arg(applicationName),
-                    failure.localizedDescription(),
-                    { QCoreApplication::translate("ProcessHelpers", "OK") } },
-                [then](int) {
-                    if (then)
-                        then();
-                });
-        });
+            });
+    };
 }
 
 void setLauncher(Launcher launcher)

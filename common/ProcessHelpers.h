@@ -41,13 +41,14 @@ using LaunchCompletion = std::function<void(const Error& failure)>;
 // Brings the named application ("TarvenDESK.app") to the front, starting it
 // when it is not running; returns at once. A failure is logged. done, if
 // given, runs once, later, with the outcome.
-void launchApplication(const QString& applicationName, LaunchCompletion done);
+void launchApplication(const QString& applicationName, LaunchCompletion done = {});
 
-// As above; a failure is also shown through the presenter of the person who
-// asked for the activation, if one did. then, if given, runs once the
-// activation has succeeded or failed (after the alert).
-void launchApplication(const QString& applicationName, AlertPresenter* askedByPerson = nullptr,
-    std::function<void()> then = {});
+// The completion of an activation a person asked for: a failure is shown
+// through their presenter, while it lives, under messageText ("“name”
+// couldn’t be opened." when empty); then, if given, runs once the activation
+// has succeeded or failed (after the alert).
+LaunchCompletion alertingFailure(const QString& applicationName, AlertPresenter* presenter,
+    std::function<void()> then = {}, const QString& messageText = {});
 
 // Where launchApplication hands its names instead of the desktop's activation,
 // answering whether it launched, with the error set when not; empty puts the

@@ -10,7 +10,9 @@
 #include "platform/Logging.h"
 #include "platform/PrivilegedDuplication.h"
 
+#include <QThread>
 #include <cerrno>
+#include <memory>
 
 namespace {
 
@@ -83,7 +85,8 @@ void AppDelegate::copyApp(const QString& path)
 
 void AppDelegate::launchApplication(const QString& applicationName, std::function<void()> then)
 {
-    ProcessHelpers::launchApplication(applicationName, &m_alertPresenter, std::move(then));
+    ProcessHelpers::launchApplication(applicationName,
+        ProcessHelpers::alertingFailure(applicationName, &m_alertPresenter, std::move(then)));
 }
 
 void AppDelegate::copiesFinished()
@@ -128,12 +131,22 @@ void AppDelegate::copyItem(const QString& itemName, const QString& path, const Q
         PrivilegedDuplication::duplicateItem(path, folder, this, copied);
         return;
     }
-    Error error;
-    const QString copy = FileDuplication::duplicateItem(path, folder, &error);
-    copied(copy.isNull()
-                || exportFolder.isEmpty()
-                || DesktopExports::exportBundle(copy, exportFolder, &error)
-            ? copy
-            : QString(),
-        error);
+    // A whole tree is copied off the window's thread, which stays live; its
+    // outcome comes back to this thread, and only while the delegate lives.
+    struct Outcome
+    {
+        QString copy;
+        Error error;
+    };
+    const auto outcome = std::make_shared<Outcome>();
+    QThread* worker = QThread::create([outcome, path, folder, exportFolder] {
+        const QString copy = FileDuplication::duplicateItem(path, folder, &outcome->error);
+        if (copy.isNull() || exportFolder.isEmpty()
+            || DesktopExports::exportBundle(copy, exportFolder, &outcome->error))
+            outcome->copy = copy;
+    });
+    connect(worker, &QThread::finished, this,
+        [outcome, copied] { copied(outcome->copy, outcome->error); });
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
 }

@@ -56,20 +56,23 @@ void SecretServiceWatcher::emitIfWatching()
 }
 
 // Set up on the first wait only, and kept: a program whose store answers at
-// once never asks the bus for any of it. QtDBus follows the service's name to
-// whichever daemon owns it, so the rules hold across a restarted daemon.
+// once never asks the bus for any of it. The signals are taken from whoever
+// sends them: given the service's name, QtDBus would look up its owner with a
+// call that holds the window until the bus answers. A stray sender costs no
+// more than one read of the store too many, and the rules hold across a
+// restarted daemon without following its name.
 void SecretServiceWatcher::watchBus()
 {
     m_serviceWatcher = std::make_unique<QDBusServiceWatcher>(
         secretsService, m_connection, QDBusServiceWatcher::WatchForOwnerChange);
     connect(m_serviceWatcher.get(), &QDBusServiceWatcher::serviceOwnerChanged, this,
         &SecretServiceWatcher::onServiceOwnerChanged);
-    m_connection.connect(secretsService, secretsPath, serviceInterface,
+    m_connection.connect(QString(), secretsPath, serviceInterface,
         QStringLiteral("CollectionCreated"), this, SLOT(onCollectionCreated(QDBusObjectPath)));
-    m_connection.connect(secretsService, secretsPath, serviceInterface,
+    m_connection.connect(QString(), secretsPath, serviceInterface,
         QStringLiteral("CollectionChanged"), this, SLOT(onCollectionChanged(QDBusObjectPath)));
     // Every collection's, whatever its path: the record may be in any of them.
-    m_connection.connect(secretsService, QString(), propertiesInterface,
+    m_connection.connect(QString(), QString(), propertiesInterface,
         QStringLiteral("PropertiesChanged"), { collectionInterface }, QString(), this,
         SLOT(onCollectionPropertiesChanged(QString, QVariantMap, QStringList)));
     // The match rules go out on this connection ahead of this call, so once it
@@ -96,8 +99,9 @@ void SecretServiceWatcher::watchItems()
     if (std::exchange(m_watchingItems, true))
         return;
     for (const char* member : { "ItemCreated", "ItemDeleted", "ItemChanged" })
-        m_connection.connect(secretsService, QString(), collectionInterface,
-            QString::fromLatin1(member), this, SLOT(onItemSignal(QDBusObjectPath)));
+        // Any sender's, as watchBus takes its signals.
+        m_connection.connect(QString(), QString(), collectionInterface, QString::fromLatin1(member),
+            this, SLOT(onItemSignal(QDBusObjectPath)));
 }
 
 // A save or a clear is a few such signals in a row: they make one.

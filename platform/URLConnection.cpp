@@ -59,6 +59,11 @@ URLConnection::URLConnection(
 {
     m_reply = manager.sendCustomRequest(networkRequest(request), request.method, request.body);
     NetworkTrust::applyTrustedCertificates(m_reply);
+    // Its destroyed signal comes from ~QObject, after the delegate's own
+    // members have gone: the connection ends there, before any later event
+    // could reach them.
+    if (const QObject* guard = dynamic_cast<QObject*>(delegate))
+        connect(guard, &QObject::destroyed, this, &URLConnection::onDelegateDestroyed);
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &URLConnection::onMetaDataChanged);
     connect(m_reply, &QNetworkReply::readyRead, this, &URLConnection::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &URLConnection::onFinished);
@@ -164,6 +169,16 @@ void URLConnection::end()
         m_reply.clear();
     }
     deleteLater();
+}
+
+void URLConnection::onDelegateDestroyed()
+{
+    m_delegate = nullptr;
+    if (m_reply) {
+        m_reply->disconnect(this);
+        m_reply->abort();
+    }
+    end();
 }
 
 URLResponse URLConnection::response() const

@@ -3,7 +3,7 @@
 // One asynchronous HTTP request and its delegate: the reply's progress arrives
 // as five delegate calls on the thread of the network access manager (the main
 // thread). A connection starts when it is made, owns itself, and deletes itself
-// after its last delegate call.
+// after its last delegate call, or as soon as its delegate is destroyed.
 
 #include "platform/Error.h"
 
@@ -71,7 +71,9 @@ class URLConnection : public QObject
 public:
     // Starts the request at once. The connection belongs to itself (and to
     // the manager, should the manager go first); the pointer is valid until
-    // the delegate's last call returns. The delegate must outlive it.
+    // the delegate's last call returns. A delegate that is a QObject is
+    // watched: once it is destroyed the transfer ends and the delegate hears
+    // nothing more. Any other delegate must outlive the connection.
     static URLConnection* initWithRequest(
         const URLRequest& request, URLConnectionDelegate* delegate, QNetworkAccessManager& manager);
 
@@ -95,6 +97,7 @@ private:
     void deliverResponseOnce();
     void finishLoading(bool complete);
     void end();
+    void onDelegateDestroyed();
     URLResponse response() const;
 
     URLRequest m_request;

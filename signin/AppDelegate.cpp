@@ -70,13 +70,6 @@ AppDelegate::AppDelegate(SignInWindow& window, AlertPresenter& alertPresenter,
         qOverload<>(&AppDelegate::applyStoredDetails));
 }
 
-AppDelegate::~AppDelegate()
-{
-    // A request still running would call back into a delegate that is gone.
-    for (const auto& pending : m_pendingSignIns)
-        delete pending.second.connection.data();
-}
-
 void AppDelegate::applicationDidFinishLaunching(const Notification&)
 {
     Application::setApplicationIconImage(Bundle::imageNamed(QStringLiteral("icon_128x128.png")));
@@ -376,21 +369,12 @@ void AppDelegate::launchApplication(
     const QString& name, std::function<void()> then, std::function<void()> answered)
 {
     ProcessHelpers::launchApplication(name,
-        [presenter = QPointer<AlertPresenter>(&m_alertPresenter), then = std::move(then),
-            answered = std::move(answered)](const Error& failure) {
+        [answered = std::move(answered),
+            alert = ProcessHelpers::alertingFailure(name, &m_alertPresenter, std::move(then),
+                tr("The notifier could not be started."))](const Error& failure) {
             if (answered)
                 answered();
-            if (failure.isNull() || !presenter) {
-                if (then)
-                    then();
-                return;
-            }
-            presenter->runModal({ tr("The notifier could not be started."),
-                                    failure.localizedDescription(), { tr("OK") } },
-                [then](int) {
-                    if (then)
-                        then();
-                });
+            alert(failure);
         });
 }
 

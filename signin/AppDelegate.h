@@ -35,7 +35,6 @@ public:
     AppDelegate(SignInWindow& window, AlertPresenter& alertPresenter,
         QNetworkAccessManager& networkAccessManager, const QUrl& serviceURL,
         QObject* parent = nullptr);
-    ~AppDelegate() override;
 
     void applicationDidFinishLaunching(const Notification& notification) override;
     void applicationWillTerminate(const Notification& notification) override;

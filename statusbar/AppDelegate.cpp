@@ -94,13 +94,8 @@ AppDelegate::AppDelegate(StatusMenu& statusMenu, AlertPresenter& alertPresenter,
         [this] { onGoToApplicationMenuItemClick(&m_notificationCenter); });
 }
 
-AppDelegate::~AppDelegate()
-{
-    // A request still under way would call back into a delegate that is gone;
-    // deleting a connection ends it without a call.
-    for (const CheckRequest& request : m_requests)
-        delete request.connection.data();
-}
+// Out of line, where Timer is complete.
+AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching(const Notification&)
 {
@@ -424,7 +419,8 @@ void AppDelegate::killAllOtherInstance()
 
 void AppDelegate::launchApplication(const QString& name)
 {
-    ProcessHelpers::launchApplication(name, &m_alertPresenter);
+    ProcessHelpers::launchApplication(
+        name, ProcessHelpers::alertingFailure(name, &m_alertPresenter));
 }
 
 void AppDelegate::connectionDidFinishLoading(URLConnection* connection)

@@ -293,8 +293,9 @@ private slots:
         // A person who asked is told; a program's own hand-over only logged.
         RecordingAlertPresenter alerts;
         int ended = 0;
-        ProcessHelpers::launchApplication("Broken.app", nullptr, [&] { ++ended; });
-        ProcessHelpers::launchApplication("Broken.app", &alerts, [&] { ++ended; });
+        ProcessHelpers::launchApplication("Broken.app", [&](const Error&) { ++ended; });
+        ProcessHelpers::launchApplication(
+            "Broken.app", ProcessHelpers::alertingFailure("Broken.app", &alerts, [&] { ++ended; }));
         QTRY_COMPARE(ended, 2);
         QVERIFY(alerts.alerts().size() == 1
             && alerts.alerts().front().messageText == "“Broken.app” couldn’t be opened."

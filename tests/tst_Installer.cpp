@@ -66,7 +66,12 @@ struct Installer
     QString press()
     {
         alerts.clear();
+        const bool installing = button()->text() == InstallTitle;
         QTest::mouseClick(button(), Qt::LeftButton);
+        // Through once the button is back or an alert is up.
+        if (installing)
+            (void)QTest::qWaitFor(
+                [&] { return button()->isEnabled() || !alerts.alerts().isEmpty(); }, 30000);
         QString said;
         for (const Alert& alert : alerts.alerts())
             said += alert.messageText + u' ' + alert.informativeText + u'\n';
@@ -151,6 +156,7 @@ private slots:
         QVERIFY(failed != AgentName || !QFileInfo::exists(App));
         installer.alerts.answerHeld();
         installer.alerts.holdAnswers = false;
+        QTRY_VERIFY_WITH_TIMEOUT(installer.button()->isEnabled(), 30000);
         QVERIFY2(
             failed.isEmpty() ? said.isEmpty() : said.count(u'\n') == 1 && said.contains(failed),
             qPrintable(said));

@@ -44,6 +44,21 @@ struct RecordingDelegate : URLConnectionDelegate
     }
 };
 
+// A delegate the connection can watch; what it hears goes to a list that
+// outlives it.
+struct WatchedDelegate : QObject, RecordingDelegate
+{
+    QStringList& heard;
+    explicit WatchedDelegate(QStringList& heard)
+        : heard(heard)
+    {
+    }
+
+    void connectionDidReceiveData(URLConnection*, const QByteArray&) override { heard << "data"; }
+    void connectionDidFinishLoading(URLConnection*) override { heard << "finish"; }
+    void connectionDidFailWithError(URLConnection*, const Error&) override { heard << "fail"; }
+};
+
 } // namespace
 
 class tst_URLConnection : public QObject
@@ -116,6 +131,28 @@ private slots:
         for (const QString host : { "127.0.0.2", "localhost.example.org", "" })
             QVERIFY2(!NetworkTrust::isTrustedByAddedCertificates({ certificates->server }, host), qPrintable(host));
         QVERIFY(!NetworkTrust::isTrustedByAddedCertificates({ certificates->authority }, "localhost"));
+    }
+
+    // Destroyed between the answer's first bytes and the rest: the rest, its
+    // end and the time limit reach no one, and the connection goes.
+    void aDelegateDestroyedWhileItsRequestRunsHearsNothingMore()
+    {
+        RawTlsServer::Answer slow = RawTlsServer::Answer::http(200, QByteArray(64, 'x'));
+        slow.chunkSize = 8;
+        slow.interval = std::chrono::milliseconds(40);
+        server->setAnswer(slow);
+        QStringList heard;
+        auto* delegate = new WatchedDelegate(heard);
+        QPointer<URLConnection> connection = URLConnection::initWithRequest(
+            { server->url(), "POST", {}, "hello", std::chrono::seconds(60),
+                std::chrono::milliseconds(1500) },
+            delegate, manager);
+        QTRY_VERIFY_WITH_TIMEOUT(!heard.isEmpty(), 30000);
+        delete delegate;
+        const QStringList before = heard;
+        QTRY_VERIFY2(!connection, "the connection outlived its delegate");
+        QTest::qWait(2000); // past the rest of the answer and the time limit
+        QCOMPARE(heard, before);
     }
 };
 
