@@ -30,6 +30,8 @@ headless_packages=(
 test_packages=(
     # the fuzz targets (libFuzzer) and the sanitizers' symbolizer
     clang-14 libclang-rt-14-dev llvm-14
+    # scripts/tidy.sh
+    clang-tidy-14
     # what the tests start besides the headless desktop
     openssl xauth libnotify-bin x11-utils x11-apps desktop-file-utils pkexec file dpkg-dev
     # the desktop's keyring prompter, which the keyring tests have shown and dismissed
