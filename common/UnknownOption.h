@@ -21,7 +21,7 @@ inline QString unknownOptionText(const QString& program, const QString& option)
 inline QString typedOption(const QStringList& arguments, const QString& name)
 {
     for (const QString& argument : arguments.mid(1)) {
-        QString written = argument.section(u'=', 0, 0);
+        const QString written = argument.section(u'=', 0, 0);
         if (written == u'-' + name || written == QStringLiteral("--") + name)
             return written;
     }
