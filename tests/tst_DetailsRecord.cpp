@@ -70,6 +70,8 @@ private slots:
         QVERIFY(!other.isEmpty());
         QVERIFY(SecretServiceControl::plantItem(copy, "copy", other));
         QVERIFY(SecretServiceControl::lockCollection(other));
+        QVERIFY2(!KeychainStore::deleteItemForKey(DetailsRecordKey, DetailsRecordService, nullptr),
+            "a delete left a locked copy behind");
         const bool cleared = DetailsRecord::clearDetailsInKeyChain(nullptr);
         QVERIFY(SecretServiceControl::deleteCollection(other));
         QVERIFY(cleared);
