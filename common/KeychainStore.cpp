@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -113,24 +114,33 @@ qint32 statusForError(const GError* error, bool storing)
     return KeychainStatus::InternalComponent;
 }
 
+// What a step of an exchange with the Secret Service came to: a status of its
+// own (succeeded, or a refusal such as a locked item), or none when a call
+// failed and left its GError to say why.
+using Outcome = std::optional<qint32>;
+constexpr qint32 succeeded = 0;
+
 // Runs one exchange with the Secret Service and gives its status: the call's
 // own, or its error's. A daemon that was restarted leaves libsecret's shared
 // connection with a stale session, or (off the main thread, where libsecret
 // never sees the name change hands) with the old daemon's bus name; such a
 // failure is answered by dropping that connection and trying once more on a
 // fresh one.
-qint32 withService(bool storing, const std::function<qint32(SecretService*, GError**)>& call)
+qint32 withService(bool storing, const std::function<Outcome(SecretService*, GError**)>& call)
 {
     for (int attempt = 0;; ++attempt) {
         GError* rawError = nullptr;
-        qint32 status = 0;
+        Outcome outcome;
         if (Owned<SecretService> service { secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &rawError) })
-            status = call(service.get(), &rawError);
+            outcome = call(service.get(), &rawError);
         const Owned<GError> error(rawError);
-        if (error)
-            status = statusForError(error.get(), storing);
+        if (outcome)
+            return *outcome;
+        if (!error)
+            return KeychainStatus::InternalComponent;
+        const qint32 status = statusForError(error.get(), storing);
         const bool stale = status == KeychainStatus::InternalComponent || status == KeychainStatus::NotAvailable;
-        if (!error || !stale || attempt > 0)
+        if (!stale || attempt > 0)
             return status;
         secret_service_disconnect();
     }
@@ -156,15 +166,42 @@ bool search(SecretService* service, GHashTable* attributes, Paths& paths, GError
     return searched;
 }
 
-// The unlocked items of the pair other than the one kept. A save's replacing
-// matches only the items that hold all its attributes; one saved with another
-// accessibility would stay beside the new one and goes here.
-bool removeAllBut(SecretService* service, const Paths& pair, const char* kept, GError** error)
+// Whether a locked copy of the pair bars a step: a read takes an unlocked copy
+// where there is one, but a delete that left a locked copy behind would let a
+// later read find it.
+enum class LockedCopies
+{
+    Tolerated,
+    Refused
+};
+
+// The pair's items, from one search that finds the locked items too:
+// libsecret's plain lookup skips a locked item as if it were missing, and a
+// locked keyring must not look like an empty one. Succeeds when there are
+// unlocked items to work on.
+Outcome findUnlocked(SecretService* service, GHashTable* attributes, LockedCopies lockedCopies,
+    Paths& paths, GError** error)
+{
+    if (!search(service, attributes, paths, error))
+        return std::nullopt;
+    if (lockedCopies == LockedCopies::Refused && Paths::any(paths.locked))
+        return KeychainStatus::InteractionNotAllowed;
+    if (!Paths::any(paths.unlocked))
+        return Paths::any(paths.locked) ? KeychainStatus::InteractionNotAllowed
+                                        : KeychainStatus::ItemNotFound;
+    return succeeded;
+}
+
+// Deletes the unlocked items of the pair other than the one kept (none to
+// keep with nullptr). A save's replacing matches only the items that hold all
+// its attributes; one saved with another accessibility would stay beside the
+// new one and goes here.
+Outcome removeAllBut(SecretService* service, const Paths& pair, const char* kept, GError** error)
 {
     for (gchar** path = pair.unlocked.get(); path && *path; ++path)
         if (g_strcmp0(*path, kept) != 0 && !secret_service_delete_item_dbus_path_sync(service, *path, nullptr, error))
-            return false;
-    return true;
+            return std::nullopt;
+    return succeeded;
 }
 
 Owned<GHashTable> itemProperties(GHashTable* attributes, const QString& label)
@@ -252,25 +289,23 @@ std::optional<QByteArray> KeychainStore::rawDataForKey(const QString& key, const
     checkArguments(lookupName, key, service);
     const Owned<GHashTable> attributes = attributesFor(key, service, accessGroup);
     QByteArray data;
-    const qint32 status = withService(false, [&](SecretService* store, GError** failure) -> qint32 {
-        // One search that finds the locked items too: libsecret's plain lookup
-        // skips a locked item as if it were missing, and a locked keyring must
-        // not look like an empty one.
-        Paths paths;
-        if (!search(store, attributes.get(), paths, failure))
-            return 0;
-        if (!Paths::any(paths.unlocked))
-            return Paths::any(paths.locked) ? KeychainStatus::InteractionNotAllowed : KeychainStatus::ItemNotFound;
-        const Owned<SecretValue> secret(
-            secret_service_get_secret_for_dbus_path_sync(store, paths.unlocked.get()[0], nullptr, failure));
-        if (!secret)
-            return KeychainStatus::InteractionNotAllowed;
-        gsize length = 0;
-        const gchar* bytes = secret_value_get(secret.get(), &length);
-        data = QByteArray(bytes, static_cast<qsizetype>(length));
-        return 0;
-    });
-    if (status == 0)
+    const qint32 status
+        = withService(false, [&](SecretService* store, GError** failure) -> Outcome {
+              Paths paths;
+              if (const Outcome found
+                  = findUnlocked(store, attributes.get(), LockedCopies::Tolerated, paths, failure);
+                  found != succeeded)
+                  return found;
+              const Owned<SecretValue> secret(secret_service_get_secret_for_dbus_path_sync(
+                  store, paths.unlocked.get()[0], nullptr, failure));
+              if (!secret)
+                  return *failure ? std::nullopt : Outcome(KeychainStatus::InteractionNotAllowed);
+              gsize length = 0;
+              const gchar* bytes = secret_value_get(secret.get(), &length);
+              data = QByteArray(bytes, static_cast<qsizetype>(length));
+              return succeeded;
+          });
+    if (status == succeeded)
         return data;
     reportError(error, _errorForResultCode(status, key, service));
     return std::nullopt;
@@ -314,7 +349,7 @@ bool KeychainStore::saveItem(const QVariant& item, const QString& key, const QSt
     const Owned<GHashTable> pair = attributesFor(key, service, accessGroup);
     const Owned<GHashTable> attributes = attributesFor(key, service, accessGroup, accessibleValue(accessibility));
     const Owned<GHashTable> properties = itemProperties(attributes.get(), service + QStringLiteral(" (") + key + u')');
-    const qint32 status = withService(true, [&](SecretService* store, GError** failure) -> qint32 {
+    const qint32 status = withService(true, [&](SecretService* store, GError** failure) -> Outcome {
         const Owned<SecretValue> secret(secret_value_new(data.constData(), data.size(), "application/octet-stream"));
         auto save = std::make_unique<PendingSave>();
         save->run(store, pair.get(), properties.get(), secret.get());
@@ -334,7 +369,7 @@ bool KeychainStore::saveItem(const QVariant& item, const QString& key, const QSt
                 if (!createError)
                     return KeychainStatus::InteractionNotAllowed; // the prompt was dismissed
                 g_propagate_error(failure, createError);
-                return 0;
+                return std::nullopt;
             }
             g_object_unref(created);
             save = std::make_unique<PendingSave>();
@@ -343,13 +378,12 @@ bool KeychainStore::saveItem(const QVariant& item, const QString& key, const QSt
         if (save->storeError || save->searchError) {
             GError*& first = save->storeError ? save->storeError : save->searchError;
             g_propagate_error(failure, std::exchange(first, nullptr));
-            return 0;
+            return std::nullopt;
         }
         // A copy that cannot be removed fails the save: a read might meet it.
-        removeAllBut(store, save->existing, save->path.get(), failure);
-        return 0;
+        return removeAllBut(store, save->existing, save->path.get(), failure);
     });
-    if (status == 0)
+    if (status == succeeded)
         return true;
     reportError(error, _errorForResultCode(status, key, service));
     return false;
@@ -365,20 +399,16 @@ bool KeychainStore::deleteItemForKey(const QString& key, const QString& service,
 {
     checkArguments(deleteName, key, service);
     const Owned<GHashTable> attributes = attributesFor(key, service, accessGroup);
-    const qint32 status = withService(false, [&](SecretService* store, GError** failure) -> qint32 {
-        Paths paths;
-        if (!search(store, attributes.get(), paths, failure))
-            return 0;
-        if (Paths::any(paths.locked))
-            return KeychainStatus::InteractionNotAllowed;
-        if (!Paths::any(paths.unlocked))
-            return KeychainStatus::ItemNotFound;
-        for (gchar** path = paths.unlocked.get(); *path; ++path)
-            if (!secret_service_delete_item_dbus_path_sync(store, *path, nullptr, failure))
-                return 0;
-        return 0;
-    });
-    if (status == 0)
+    const qint32 status
+        = withService(false, [&](SecretService* store, GError** failure) -> Outcome {
+              Paths paths;
+              if (const Outcome found
+                  = findUnlocked(store, attributes.get(), LockedCopies::Refused, paths, failure);
+                  found != succeeded)
+                  return found;
+              return removeAllBut(store, paths, nullptr, failure);
+          });
+    if (status == succeeded)
         return true;
     const Error statusError = _errorForResultCode(status, key, service);
     if (status != KeychainStatus::ItemNotFound) {
@@ -403,26 +433,27 @@ bool KeychainStore::unlockItemForKey(const QString& key, const QString& service,
 {
     checkArguments(unlockName, key, service);
     const Owned<GHashTable> attributes = attributesFor(key, service, QString());
-    const qint32 status = withService(false, [&](SecretService* store, GError** failure) -> qint32 {
-        Paths paths;
-        if (!search(store, attributes.get(), paths, failure))
-            return 0;
-        // The locked items' collections, and the one a save goes to.
-        std::vector<const gchar*> locked { defaultCollectionPath };
-        for (gchar** path = paths.locked.get(); path && *path; ++path)
-            locked.push_back(*path);
-        locked.push_back(nullptr);
-        gchar** unlocked = nullptr;
-        // libsecret answers the service's prompt path with Prompt on it, and
-        // waits for its Completed signal.
-        const gint count = secret_service_unlock_dbus_paths_sync(
-            store, locked.data(), nullptr, &unlocked, failure);
-        const Owned<gchar*> unlockedPaths(unlocked);
-        if (count < 0)
-            return 0;
-        return count > 0 ? 0 : KeychainStatus::InteractionNotAllowed;
-    });
-    if (status == 0)
+    const qint32 status
+        = withService(false, [&](SecretService* store, GError** failure) -> Outcome {
+              Paths paths;
+              if (!search(store, attributes.get(), paths, failure))
+                  return std::nullopt;
+              // The locked items' collections, and the one a save goes to.
+              std::vector<const gchar*> locked { defaultCollectionPath };
+              for (gchar** path = paths.locked.get(); path && *path; ++path)
+                  locked.push_back(*path);
+              locked.push_back(nullptr);
+              gchar** unlocked = nullptr;
+              // libsecret answers the service's prompt path with Prompt on it, and
+              // waits for its Completed signal.
+              const gint count = secret_service_unlock_dbus_paths_sync(
+                  store, locked.data(), nullptr, &unlocked, failure);
+              const Owned<gchar*> unlockedPaths(unlocked);
+              if (count < 0)
+                  return std::nullopt;
+              return count > 0 ? succeeded : KeychainStatus::InteractionNotAllowed;
+          });
+    if (status == succeeded)
         return true;
     reportError(error, _errorForResultCode(status, key, service));
     return false;

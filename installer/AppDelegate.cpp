@@ -101,7 +101,7 @@ void AppDelegate::copiesFinished()
 }
 
 void AppDelegate::copyItem(const QString& itemName, const QString& path, const QString& folder,
-    std::function<void()> then, const QString& exportFolder)
+    const std::function<void()>& then, const QString& exportFolder)
 {
     const auto copied = [this, itemName, then](const QString& copyPath, const Error& error) {
         if (copyPath.isNull()) {

@@ -51,7 +51,7 @@ public:
 
 private:
     void copyItem(const QString& itemName, const QString& path, const QString& folder,
-        std::function<void()> then, const QString& exportFolder = {});
+        const std::function<void()>& then, const QString& exportFolder = {});
     void copiesFinished();
 
     InstallerWindow& m_window;

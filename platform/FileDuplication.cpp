@@ -249,7 +249,7 @@ QString duplicateItem(const QString& itemPath, const QString& folderPath, Error*
     const QString folder = QDir::cleanPath(folderPath);
     const QString name = QFileInfo(item).fileName();
     const QByteArray sourceName = QFile::encodeName(name);
-    const QByteArray targetName = sourceName;
+    const QByteArray& targetName = sourceName;
 
     FileDescriptor target(folderPath.isEmpty()
             ? -1

@@ -138,8 +138,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(ownerPid(id), newest.pid(), 20000);
         // Killed, never asked to end.
         QCOMPARE(older.said(), QByteArrayList { "launched" });
-        QVERIFY(!old.said().contains("will-terminate") && old.exitStatus() == QProcess::CrashExit
-            && older.exitStatus() == QProcess::CrashExit);
+        QVERIFY(!old.said().contains("will-terminate"));
+        QCOMPARE(old.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(older.exitStatus(), QProcess::CrashExit);
         QVERIFY2(askProbe(id.toLower(), "launchCount") == 1, "a copy differing in case was killed");
 
         // The test process holds an identifier itself, as a program does.
@@ -244,8 +245,9 @@ private slots:
             "# comment\n[Desktop Entry]\nName[de]=Nein\nName = Two\\sWords\n"
             "Exec=\"/a\\\\\\\\b\" x\n[Desktop Action Other]\nExec=other\n"));
         std::optional<DesktopEntry> entry = DesktopEntry::read(path, "org.example.my-app");
-        QVERIFY(entry && entry->name == "Two Words"
-            && entry->execArguments() == QStringList({ "/a\\b", "x" }));
+        QVERIFY(entry);
+        QCOMPARE(entry->name, "Two Words");
+        QCOMPARE(entry->execArguments(), QStringList({ "/a\\b", "x" }));
         QCOMPARE(entry->objectPath(), QStringLiteral("/org/example/my_app"));
         entry->icon = QStringLiteral("probe-icon");
         const QList<std::pair<QString, QStringList>> commands {
@@ -297,9 +299,9 @@ private slots:
         ProcessHelpers::launchApplication(
             "Broken.app", ProcessHelpers::alertingFailure("Broken.app", &alerts, [&] { ++ended; }));
         QTRY_COMPARE(ended, 2);
-        QVERIFY(alerts.alerts().size() == 1
-            && alerts.alerts().front().messageText == "“Broken.app” couldn’t be opened."
-            && alerts.alerts().front().informativeText == why);
+        QCOMPARE(alerts.alerts().size(), 1);
+        QCOMPARE(alerts.alerts().front().messageText, "“Broken.app” couldn’t be opened.");
+        QCOMPARE(alerts.alerts().front().informativeText, why);
     }
 
     void theServiceComesFromTheFirstUsableConfiguration_data()
@@ -323,15 +325,15 @@ private slots:
         const QString pki = QStringLiteral(TARVENDESK_BIN_DIR "/../pki/");
         const QString user = folders.filePath("user/tarvenDESK/");
         QVERIFY(writeFile(user + "tarvenDESK.conf",
-                    "[Service]\nURL=http://a.org/x\nCA=" + ca.toUtf8() + "\n#"
-                        + QByteArray(padding, '#') + "\n")
-            && writeFile(folders.filePath("system/tarvenDESK/tarvenDESK.conf"),
-                "[Service]\nURL=https://a.org/x\nCA=cert.pem\n")
-            && QFile::copy(pki + "cert.pem", folders.filePath("system/tarvenDESK/cert.pem"))
-            && QFile::copy(pki + "ca.pem", user + "ca.pem")
-            && QFile::copy(pki + "ca.pem", user + "large.pem")
-            && QFile::resize(user + "large.pem", 1024 * 1024 + 1)
-            && ::mkfifo(QFile::encodeName(user + "fifo").constData(), 0600) == 0);
+            "[Service]\nURL=http://a.org/x\nCA=" + ca.toUtf8() + "\n#" + QByteArray(padding, '#')
+                + "\n"));
+        QVERIFY(writeFile(folders.filePath("system/tarvenDESK/tarvenDESK.conf"),
+            "[Service]\nURL=https://a.org/x\nCA=cert.pem\n"));
+        QVERIFY(QFile::copy(pki + "cert.pem", folders.filePath("system/tarvenDESK/cert.pem")));
+        QVERIFY(QFile::copy(pki + "ca.pem", user + "ca.pem"));
+        QVERIFY(QFile::copy(pki + "ca.pem", user + "large.pem"));
+        QVERIFY(QFile::resize(user + "large.pem", 1024 * 1024 + 1));
+        QCOMPARE(::mkfifo(QFile::encodeName(user + "fifo").constData(), 0600), 0);
         const ServiceConfiguration configuration
             = readServiceConfiguration({ folders.filePath("user"), folders.filePath("system") });
         QCOMPARE(configuration.url, QUrl("https://a.org/x"));

@@ -21,8 +21,9 @@ private slots:
 
         QTemporaryDir root;
         const QString entry = root.filePath("program/a.desktop");
-        QVERIFY(QDir(root.path()).mkpath("program/A.app") && QFile(entry).open(QIODevice::WriteOnly)
-            && QFile(root.filePath("secret.txt")).open(QIODevice::WriteOnly));
+        QVERIFY(QDir(root.path()).mkpath("program/A.app"));
+        QVERIFY(QFile(entry).open(QIODevice::WriteOnly));
+        QVERIFY(QFile(root.filePath("secret.txt")).open(QIODevice::WriteOnly));
         const Bundle bundle(root.filePath("program"));
         QCOMPARE(bundle.pathForResource("a", "desktop"), entry);
         QCOMPARE(bundle.pathForResource("a.desktop", {}), entry);

@@ -35,7 +35,9 @@ private slots:
     {
         UserDetails details;
         QVERIFY(DetailsRecord::parse("UserName=bob;Password=a=b;Freequency=  42abc;Status=-99999999999", details));
-        QVERIFY(details.password == "a=b" && details.freequency == 42 && details.status == INT_MIN);
+        QCOMPARE(details.password, "a=b");
+        QCOMPARE(details.freequency, 42);
+        QCOMPARE(details.status, INT_MIN);
 
         const qsizetype over = DetailsRecord::MaximumValueSize + 1;
         for (const QString& text : { QString(""), QString("UserName=a;Password=b;Freequency=1"),
@@ -63,8 +65,11 @@ private slots:
         }
         QCoreApplication::sendPostedEvents();
         QVERIFY2(!answered, "an answer reached a context that had gone");
-        QVERIFY(DetailsRecord::getDetailsFromKeyChain(details) && details.userName == "carol"
-            && details.password == "pw" && details.freequency == 2 && details.status == -1);
+        QVERIFY(DetailsRecord::getDetailsFromKeyChain(details));
+        QCOMPARE(details.userName, "carol");
+        QCOMPARE(details.password, "pw");
+        QCOMPARE(details.freequency, 2);
+        QCOMPARE(details.status, -1);
         DetailsRecord::clearDetailsInKeyChain();
         QVERIFY(SecretServiceControl::itemAttributes(DetailsRecordKey, DetailsRecordService).isEmpty());
 
@@ -74,24 +79,28 @@ private slots:
         DetailsRecord::addDetailsToKeyChain({ "carol", "pw", 0, 1 });
         const QString other = SecretServiceControl::createCollection("other");
         const QMap<QString, QString> copy { { "account", DetailsRecordKey }, { "service", DetailsRecordService } };
-        QVERIFY(!other.isEmpty() && SecretServiceControl::plantItem(copy, "copy", other)
-            && SecretServiceControl::lockCollection(other));
+        QVERIFY(!other.isEmpty());
+        QVERIFY(SecretServiceControl::plantItem(copy, "copy", other));
+        QVERIFY(SecretServiceControl::lockCollection(other));
+        QVERIFY2(!KeychainStore::deleteItemForKey(DetailsRecordKey, DetailsRecordService, nullptr),
+            "a delete left a locked copy behind");
         const bool cleared = DetailsRecord::clearDetailsInKeyChain(nullptr);
         QVERIFY(SecretServiceControl::deleteCollection(other));
-        QVERIFY(cleared && !DetailsRecord::getDetailsFromKeyChain(details));
+        QVERIFY(cleared);
+        QVERIFY(!DetailsRecord::getDetailsFromKeyChain(details));
         DetailsRecord::clearDetailsInKeyChain();
 
         // Only a missing record is no one: one that does not decode may be
         // a newer build's, and is waited on; a clear still removes it.
         Error error;
-        QVERIFY(!DetailsRecord::getDetailsFromKeyChain(details, &error)
-            && !KeychainStore::isStoreUnavailableError(error));
+        QVERIFY(!DetailsRecord::getDetailsFromKeyChain(details, &error));
+        QVERIFY(!KeychainStore::isStoreUnavailableError(error));
         QVERIFY(SecretServiceControl::plantItem(copy, "not an archive"));
-        QVERIFY(!DetailsRecord::getDetailsFromKeyChain(details, &error)
-            && KeychainStore::isStoreUnavailableError(error));
-        QVERIFY(DetailsRecord::clearDetailsInKeyChain(nullptr)
-            && SecretServiceControl::itemAttributes(DetailsRecordKey, DetailsRecordService)
-                   .isEmpty());
+        QVERIFY(!DetailsRecord::getDetailsFromKeyChain(details, &error));
+        QVERIFY(KeychainStore::isStoreUnavailableError(error));
+        QVERIFY(DetailsRecord::clearDetailsInKeyChain(nullptr));
+        QVERIFY(
+            SecretServiceControl::itemAttributes(DetailsRecordKey, DetailsRecordService).isEmpty());
     }
 };
 

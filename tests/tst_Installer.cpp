@@ -233,9 +233,10 @@ private slots:
             // The build folder's folders belong to root when root builds.
             QTemporaryDir home(folder + "/tool-XXXXXX");
             const QString tool = home.filePath("tarvendesk-duplicate");
-            QVERIFY(::chmod(QFile::encodeName(home.path()), 0755) == 0 && QFile::copy(Tool, tool)
-                && ::chown(QFile::encodeName(tool), owner, 0) == 0
-                && ::chmod(QFile::encodeName(tool), mode) == 0);
+            QCOMPARE(::chmod(QFile::encodeName(home.path()), 0755), 0);
+            QVERIFY(QFile::copy(Tool, tool));
+            QCOMPARE(::chown(QFile::encodeName(tool), owner, 0), 0);
+            QCOMPARE(::chmod(QFile::encodeName(tool), mode), 0);
             QVERIFY2(duplicated({ "pkexec", tool }).contains("not installed for administrators"),
                 qPrintable(tool));
         }

@@ -30,8 +30,9 @@ private slots:
         const Error untouched = Error::errorWithDomain(QStringLiteral("untouched"), 4242);
         Error error = untouched;
         QVERIFY(!KeychainStore::itemForKey(m_key, service, &error).isValid());
-        QVERIFY(error.domain == KeychainErrorDomain && error.code == KeychainStatus::ItemNotFound
-            && error.localizedDescription().contains(m_key));
+        QCOMPARE(error.domain, KeychainErrorDomain);
+        QCOMPARE(error.code, KeychainStatus::ItemNotFound);
+        QVERIFY(error.localizedDescription().contains(m_key));
 
         error = untouched;
         QVERIFY(KeychainStore::saveItem(QStringLiteral("value"), m_key, service, &error));
@@ -42,9 +43,12 @@ private slots:
         QVERIFY(KeychainStore::deleteItemForKey(m_key, service, &error));
         QCOMPARE(error, untouched);
 
-        QVERIFY(!KeychainStore::deleteItemForKey(m_key, service, &error) && error.code == KeychainStatus::ItemNotFound);
+        QVERIFY(!KeychainStore::deleteItemForKey(m_key, service, &error));
+        QCOMPARE(error.code, KeychainStatus::ItemNotFound);
         // A null item deletes.
-        QVERIFY(save(QStringLiteral("value")) && save(QVariant()) && items().isEmpty());
+        QVERIFY(save(QStringLiteral("value")));
+        QVERIFY(save(QVariant()));
+        QVERIFY(items().isEmpty());
 
         // An empty key or service, or an item that is not a string, throws; an
         // empty service throws before a null item could delete anything.
@@ -73,13 +77,17 @@ private slots:
         QFETCH(qint64, accessibility);
         QFETCH(QString, written);
         QVERIFY(save(QStringLiteral("add"), group, accessibility));
-        QVERIFY(items().value(0).value("accessible") == written && items().value(0).value("access-group") == group);
-        QVERIFY(read(group) == QStringLiteral("add") && !read(QStringLiteral("other")).isValid());
+        QCOMPARE(items().value(0).value("accessible"), written);
+        QCOMPARE(items().value(0).value("access-group"), group);
+        QCOMPARE(read(group), QStringLiteral("add"));
+        QVERIFY(!read(QStringLiteral("other")).isValid());
         QVERIFY(KeychainStore::deleteItemForKey(m_key, service, group, nullptr));
 
         // A save with other attributes leaves no stale copy for a read to meet.
-        QVERIFY(save(QStringLiteral("add"), {}, 2) && save(QStringLiteral("upd"), {}, accessibility));
-        QVERIFY(items().size() == 1 && items().value(0).value("accessible") == written);
+        QVERIFY(save(QStringLiteral("add"), {}, 2));
+        QVERIFY(save(QStringLiteral("upd"), {}, accessibility));
+        QCOMPARE(items().size(), 1);
+        QCOMPARE(items().value(0).value("accessible"), written);
         QCOMPARE(read(), QVariant(QStringLiteral("upd")));
     }
 
@@ -90,13 +98,16 @@ private slots:
         QVERIFY(SecretServiceControl::plantItem({ { "account", m_key }, { "service", service } },
             QByteArray::fromHex("54444b41010000000a0000000006006f006c0064")));
         QCOMPARE(read(), QVariant(QStringLiteral("old")));
-        QVERIFY(save(QStringLiteral("new")) && items().size() == 1 && read() == QStringLiteral("new"));
+        QVERIFY(save(QStringLiteral("new")));
+        QCOMPARE(items().size(), 1);
+        QCOMPARE(read(), QStringLiteral("new"));
 
         const QString bad = m_key + "-bad";
         QVERIFY(SecretServiceControl::plantItem({ { "account", bad }, { "service", service } }, "not an archive"));
         Error error;
-        QVERIFY(!KeychainStore::itemForKey(bad, service, &error).isValid()
-            && error.code == UnarchiveFailedErrorCode && !error.localizedFailureReason().isEmpty());
+        QVERIFY(!KeychainStore::itemForKey(bad, service, &error).isValid());
+        QCOMPARE(error.code, UnarchiveFailedErrorCode);
+        QVERIFY(!error.localizedFailureReason().isEmpty());
     }
 
     void aLockedKeyringIsNotAllowedRatherThanEmpty_data()
@@ -129,10 +140,12 @@ private slots:
     {
         KeyringPrompter prompter;
         QVERIFY(prompter.isValid());
-        QVERIFY(save(QStringLiteral("secret")) && SecretServiceControl::lockDefaultCollection());
+        QVERIFY(save(QStringLiteral("secret")));
+        QVERIFY(SecretServiceControl::lockDefaultCollection());
         prompter.answerNextPrompt();
         Error error;
-        QVERIFY(!KeychainStore::unlockItemForKey(m_key, service, &error) && prompter.answered());
+        QVERIFY(!KeychainStore::unlockItemForKey(m_key, service, &error));
+        QVERIFY(prompter.answered());
         QCOMPARE(error.code, qint64(KeychainStatus::InteractionNotAllowed));
         QVERIFY(SecretServiceControl::unlockDefaultCollection());
         QVERIFY(KeychainStore::unlockItemForKey(m_key, service, &error)); // no prompt needed
@@ -145,7 +158,8 @@ private slots:
         const bool saved = save(QStringLiteral("other"));
         QVERIFY(SecretServiceControl::setDefaultAlias("/org/freedesktop/secrets/collection/login"));
         QVERIFY2(prompter.answered(), "no prompt was shown");
-        QVERIFY(!saved && read() == QStringLiteral("secret"));
+        QVERIFY(!saved);
+        QCOMPARE(read(), QStringLiteral("secret"));
     }
 };
 

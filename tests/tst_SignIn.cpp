@@ -190,13 +190,15 @@ private slots:
         QCOMPARE(typed(), "ada \t");
         signIn("\t\n\v\f\r\u0085\u00a0\u2003\u2028\u3000", "secret");
         QCOMPARE(window->focusWidget(), element("userNameTxtField"));
-        QCOMPARE(alerts.alerts().value(0).messageText, "Please enter your password.");
-        QCOMPARE(alerts.alerts().value(1).messageText, "Please enter your user name.");
+        QCOMPARE(alerts.count("Please enter your password."), 1);
+        QCOMPARE(alerts.count("Please enter your user name."), 1);
 
         // A hundred presses ask once; a refusal empties the fields and holds no one.
         signIn("ada ", "wrong", 100);
-        QCOMPARE(alerts.alerts().value(2).messageText,
-            "The operation could not be completed. (Invalid user name or password. error 0.)");
+        QCOMPARE(
+            alerts.count(
+                "The operation could not be completed. (Invalid user name or password. error 0.)"),
+            1);
         QCOMPARE(typed(), QString());
         choose("frequencyComboBox", Qt::Key_Down);
         choose("showNotifactionCheckBox", Qt::Key_Space);
@@ -210,7 +212,7 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg,
             qPrintable("Activating tarvenDESKStatusBar.app failed: " + handOverFailure));
         signIn("ada ", "trailing", 100);
-        QCOMPARE(alerts.alerts().value(4).informativeText, std::exchange(handOverFailure, {}));
+        QCOMPARE(alerts.count(std::exchange(handOverFailure, {})), 1);
         verifySignedIn(true);
         QCOMPARE(storedRecord(), "UserName=ada ;Password=trailing;Freequency=1;Status=0");
         QCOMPARE(typed(), QString());
@@ -240,7 +242,7 @@ private slots:
         alerts.holdAnswers = true;
         window->close();
         QVERIFY(!app->applicationShouldTerminateAfterLastWindowClosed(qApp));
-        QCOMPARE(alerts.alerts().value(7).messageText, "The notifier could not be started.");
+        QCOMPARE(alerts.count("The notifier could not be started."), 2); // at sign-in, and now
         QCOMPARE(terminations, 0);
         alerts.answerHeld();
         alerts.holdAnswers = false;
@@ -319,7 +321,8 @@ private slots:
         QVERIFY2((alert.messageText + " " + alert.informativeText).startsWith(told),
             qPrintable(alert.messageText + " " + alert.informativeText));
         verifySignedIn(false);
-        QVERIFY(storedRecord().isNull() && activations.isEmpty());
+        QVERIFY(storedRecord().isNull());
+        QVERIFY(activations.isEmpty());
         QCOMPARE(server->requests().size() - before, posted ? 1 : 0);
     }
 
@@ -368,13 +371,13 @@ private slots:
         if (locked) { // the entry's action is the button's sign-out
             signOut();
         } else {
-            QVERIFY(app->applicationPerformAction(qApp, "sign-out")
-                && !app->applicationPerformAction(qApp, "sign-in"));
+            QVERIFY(app->applicationPerformAction(qApp, "sign-out"));
+            QVERIFY(!app->applicationPerformAction(qApp, "sign-in"));
             settle();
         }
         verifySignedIn(true);
-        QCOMPARE(alerts.alerts().value(0).messageText, "Your change could not be saved.");
-        QCOMPARE(alerts.alerts().value(1).messageText, "You could not be signed out.");
+        QCOMPARE(alerts.count("Your change could not be saved."), 1);
+        QCOMPARE(alerts.count("You could not be signed out."), 1);
         QVERIFY2(keyring(true, locked), qPrintable(why));
         QCOMPARE(storedRecord(), Ada + "2;Status=1");
 
@@ -394,7 +397,7 @@ private slots:
         QVERIFY2(keyring(false, locked), qPrintable(why));
         signIn("ada", "p&ss w+rd%");
         QCOMPARE(alerts.alerts().size(), 3);
-        QCOMPARE(alerts.alerts().value(2).messageText, "You could not be signed in.");
+        QCOMPARE(alerts.count("You could not be signed in."), 1);
         verifySignedIn(false);
         QCOMPARE(typed(), "adap&ss w+rd%");
         QCOMPARE(activations.size(), 2);

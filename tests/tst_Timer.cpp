@@ -37,7 +37,9 @@ private slots:
         QVERIFY2(qAbs(scheduled.msecsTo(later->fireDate())) < 2000, "fire() moved the next firing");
         later->invalidate();
         later->fire();
-        QVERIFY(laterFirings == 2 && !later->isValid() && !later->fireDate().isValid());
+        QCOMPARE(laterFirings, 2);
+        QVERIFY(!later->isValid());
+        QVERIFY(!later->fireDate().isValid());
         QTRY_VERIFY_WITH_TIMEOUT(firings >= 3 && zeroFirings >= 3 && !destroyed, 60000);
         QVERIFY2(firstFiringAt >= 190, qPrintable(QString::number(firstFiringAt)));
         const int beforeSleep = quickFirings;
@@ -63,7 +65,8 @@ private slots:
         QCOMPARE(firings, 0); // it runs back in the event loop, not inside the release
         QTRY_COMPARE_WITH_TIMEOUT(firings, 1, 60000);
         QTest::qWait(200);
-        QVERIFY(firings == 1 && invalidatedFirings == 0);
+        QCOMPARE(firings, 1);
+        QCOMPARE(invalidatedFirings, 0);
 
         const auto spinner = Timer::scheduledTimer(0.01, 0.01, [&] {
             deepest = std::max(deepest, ++depth);

@@ -89,7 +89,8 @@ private slots:
         NetworkTrust::addTrustedCertificates({ certificates->authority });
         server = std::make_unique<RawTlsServer>(certificates->server, certificates->serverKey);
         stranger = std::make_unique<RawTlsServer>(untrusted->server, untrusted->serverKey);
-        QVERIFY(server->listen() && stranger->listen());
+        QVERIFY(server->listen());
+        QVERIFY(stranger->listen());
     }
 
     // A server whose authority is not trusted, no answer within the idle

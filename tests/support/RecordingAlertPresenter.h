@@ -36,6 +36,14 @@ public:
     }
 
     QList<Alert> alerts() const { return m_alerts; }
+    // How many alerts say the text, as their message or their informative
+    // text: a test names the alert it means rather than its place.
+    qsizetype count(const QString& text) const
+    {
+        return std::count_if(m_alerts.cbegin(), m_alerts.cend(), [&](const Alert& alert) {
+            return alert.messageText == text || alert.informativeText == text;
+        });
+    }
     void clear() { m_alerts.clear(); }
 
     // Holds the presenter as if a real alert were up (true) until released
