@@ -3,7 +3,6 @@
 #include "ProcessFigures.h"
 #include "TrayHost.h"
 #include "WindowMapWatcher.h"
-
 #include "common/DetailsRecord.h"
 #include "common/SeverityCountRequest.h"
 #include "support/NotificationRecorder.h"
@@ -21,10 +20,9 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QNetworkReply>
-#include <QSslConfiguration>
 #include <QRandomGenerator>
+#include <QSslConfiguration>
 #include <QTimer>
-
 #include <signal.h>
 
 namespace {
@@ -55,7 +53,8 @@ QJsonArray switchesJson(const QList<ProcessFigures::ThreadSwitches>& before,
             if (old.id == thread.id)
                 earlier = old.voluntary;
         *total += thread.voluntary - earlier;
-        threads.append(QJsonObject { { "name", thread.name }, { "voluntary", thread.voluntary - earlier } });
+        threads.append(
+            QJsonObject { { "name", thread.name }, { "voluntary", thread.voluntary - earlier } });
     }
     return threads;
 }
@@ -138,16 +137,19 @@ bool DesktopBench::setUp()
     });
     m_trayHost = std::make_unique<TrayHost>();
     if (!m_trayHost->isRegistered())
-        return fail(QStringLiteral("another tray host holds org.kde.StatusNotifierWatcher on this bus"));
-    connect(m_trayHost.get(), &TrayHost::itemRegistered, this, [this](const QString& service, qint64 pid) {
-        if (!m_trayItems.contains(pid))
-            m_trayItems.insert(pid, { now(), service });
-        emit happened();
-    });
+        return fail(
+            QStringLiteral("another tray host holds org.kde.StatusNotifierWatcher on this bus"));
+    connect(m_trayHost.get(), &TrayHost::itemRegistered, this,
+        [this](const QString& service, qint64 pid) {
+            if (!m_trayItems.contains(pid))
+                m_trayItems.insert(pid, { now(), service });
+            emit happened();
+        });
     // Like GNOME Shell's, this server plays the sound itself.
     m_notifications = std::make_unique<NotificationRecorder>(QStringList { "body", "sound" });
     if (!m_notifications->waitUntilRegistered())
-        return fail(QStringLiteral("another notification server holds org.freedesktop.Notifications"));
+        return fail(
+            QStringLiteral("another notification server holds org.freedesktop.Notifications"));
     connect(m_notifications.get(), &NotificationRecorder::notified, this, [this] {
         m_notified << now();
         emit happened();
@@ -171,15 +173,17 @@ bool DesktopBench::startService()
             m_error = QString::fromUtf8(run.standardError).trimmed();
         return run.exitCode == 0;
     };
-    if (!tool({ QStringLiteral("add-user"), QStringLiteral("--db"), database, QStringLiteral("--"), m_userName },
+    if (!tool({ QStringLiteral("add-user"), QStringLiteral("--db"), database, QStringLiteral("--"),
+                  m_userName },
             m_password.toUtf8() + '\n'))
         return fail(QStringLiteral("the service's user could not be made: ") + m_error);
     // Two expiring, one critical, three expired, as the demo user's.
-    const std::pair<int, const char*> documents[] = { { 20, "Lease" }, { 25, "Insurance" }, { 3, "Passport" },
-        { -1, "Visa" }, { -30, "Permit" }, { -400, "Contract" } };
+    const std::pair<int, const char*> documents[] = { { 20, "Lease" }, { 25, "Insurance" },
+        { 3, "Passport" }, { -1, "Visa" }, { -30, "Permit" }, { -400, "Contract" } };
     for (const auto& [days, title] : documents)
-        if (!tool({ QStringLiteral("add-document"), QStringLiteral("--db"), database, QStringLiteral("--"),
-                m_userName, QString::fromLatin1(title), today.addDays(days).toString(Qt::ISODate) }))
+        if (!tool({ QStringLiteral("add-document"), QStringLiteral("--db"), database,
+                QStringLiteral("--"), m_userName, QString::fromLatin1(title),
+                today.addDays(days).toString(Qt::ISODate) }))
             return fail(QStringLiteral("a document could not be added: ") + m_error);
 
     const QUrl url = SeverityCountURL();
@@ -187,13 +191,17 @@ bool DesktopBench::startService()
     connect(&m_service, &QProcess::finished, this, &DesktopBench::happened);
     m_service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_service.start(QStringLiteral(TARVENDESK_SERVICE_PROGRAM),
-        { QStringLiteral("serve"), QStringLiteral("--listen"), QStringLiteral("%1:%2").arg(url.host()).arg(url.port(443)),
-            QStringLiteral("--db"), database, QStringLiteral("--cert"),
-            QDir(pki).filePath(QStringLiteral("cert.pem")), QStringLiteral("--key"),
-            QDir(pki).filePath(QStringLiteral("key.pem")) });
-    if (!waitUntil([this] { return m_serviceListening || m_service.state() == QProcess::NotRunning; }, 30000)
+        { QStringLiteral("serve"), QStringLiteral("--listen"),
+            QStringLiteral("%1:%2").arg(url.host()).arg(url.port(443)), QStringLiteral("--db"),
+            database, QStringLiteral("--cert"), QDir(pki).filePath(QStringLiteral("cert.pem")),
+            QStringLiteral("--key"), QDir(pki).filePath(QStringLiteral("key.pem")) });
+    if (!waitUntil(
+            [this] { return m_serviceListening || m_service.state() == QProcess::NotRunning; },
+            30000)
         || !m_serviceListening)
-        return fail(QStringLiteral("the reference service did not listen on %1 (is the port taken?)").arg(url.toString()));
+        return fail(
+            QStringLiteral("the reference service did not listen on %1 (is the port taken?)")
+                .arg(url.toString()));
     double ms = 0;
     if (!baselinePost(&ms))
         return fail(QStringLiteral("the service did not answer a request of the bench's own"));
@@ -217,7 +225,8 @@ void DesktopBench::readServiceOutput()
 
 int DesktopBench::answersSince(double since) const
 {
-    return int(std::count_if(m_answers.cbegin(), m_answers.cend(), [since](double at) { return at >= since; }));
+    return int(std::count_if(
+        m_answers.cbegin(), m_answers.cend(), [since](double at) { return at >= since; }));
 }
 
 double DesktopBench::firstAnswerSince(double since) const
@@ -267,7 +276,8 @@ bool DesktopBench::waitForWindow(qint64 pid, double since, double* shownMs)
 
 bool DesktopBench::waitForTray(qint64 pid, double since, TrayStart* start)
 {
-    if (!waitUntil([&] { return m_trayItems.contains(pid) && firstAnswerSince(since) >= 0; }, startTimeoutMs))
+    if (!waitUntil([&] { return m_trayItems.contains(pid) && firstAnswerSince(since) >= 0; },
+            startTimeoutMs))
         return false;
     start->trayItemMs = m_trayItems.value(pid).first - since;
     start->firstCheckMs = firstAnswerSince(since) - since;
@@ -291,7 +301,8 @@ bool DesktopBench::measureWindowStartUps()
             stopProgram(*process);
         }
     }
-    m_results.insert("windowStartUp", QJsonObject { { bareWindowProgram, bare }, { signInProgram, signIn } });
+    m_results.insert(
+        "windowStartUp", QJsonObject { { bareWindowProgram, bare }, { signInProgram, signIn } });
     return true;
 }
 
@@ -301,15 +312,17 @@ bool DesktopBench::measureTrayStartUps()
     DetailsRecord::addDetailsToKeyChain(UserDetails { m_userName, m_password, 0, 1 });
     QJsonObject figures;
     for (const QString& name : { bareTrayProgram, notifierProgram })
-        figures.insert(name, QJsonObject { { "ready", QJsonArray() }, { "trayItem", QJsonArray() },
-                                 { "firstCheck", QJsonArray() }, { "residentKiB", QJsonArray() } });
+        figures.insert(name,
+            QJsonObject { { "ready", QJsonArray() }, { "trayItem", QJsonArray() },
+                { "firstCheck", QJsonArray() }, { "residentKiB", QJsonArray() } });
     for (int run = 0; run < m_options.runs; ++run) {
         for (const QString& name : { bareTrayProgram, notifierProgram }) {
             const double since = now();
             std::unique_ptr<QProcess> process = startProgram(name);
             TrayStart start;
             if (!waitForTray(process->processId(), since, &start))
-                return fail(name + QStringLiteral(" did not set its tray item and check within a minute"));
+                return fail(
+                    name + QStringLiteral(" did not set its tray item and check within a minute"));
             // Resident memory once the start-up's work, the answer included, is done.
             pause(2000);
             QJsonObject program = figures.value(name).toObject();
@@ -334,8 +347,10 @@ bool DesktopBench::baselinePost(double* ms)
 {
     const URLRequest form = severityCountRequest(m_userName, m_password);
     QNetworkRequest request(form.url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/x-www-form-urlencoded"));
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setHeader(
+        QNetworkRequest::ContentTypeHeader, QByteArray("application/x-www-form-urlencoded"));
+    request.setAttribute(
+        QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     // As the bare tray trusts it: the service's authority alone.
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.setCaCertificates(QSslCertificate::fromData(SeverityCountTrustedCertificates(), QSsl::Pem));
@@ -350,7 +365,8 @@ bool DesktopBench::baselinePost(double* ms)
         emit happened();
     });
     const bool answered = waitUntil([&] { return finished; }, startTimeoutMs);
-    const bool counts = answered && reply->error() == QNetworkReply::NoError && reply->readAll().contains("expiring");
+    const bool counts = answered && reply->error() == QNetworkReply::NoError
+        && reply->readAll().contains("expiring");
     reply->deleteLater();
     *ms = at - since;
     return counts;
@@ -358,8 +374,8 @@ bool DesktopBench::baselinePost(double* ms)
 
 int DesktopBench::menuItemId(const QString& service, const QString& label)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        service, QStringLiteral("/MenuBar"), QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("GetLayout"));
+    QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/MenuBar"),
+        QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("GetLayout"));
     call << 0 << -1 << QStringList { QStringLiteral("label") };
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 30000);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 2)
@@ -377,7 +393,8 @@ bool DesktopBench::measureIdleAndChecks()
         return fail(QStringLiteral("the notifier did not start"));
     // Idle means after the schedule's check half a minute in: the next is a day away.
     if (!waitUntil([&] { return answersSince(since) >= 2; }, 90000))
-        return fail(QStringLiteral("the notifier's scheduled check half a minute after start did not come"));
+        return fail(QStringLiteral(
+            "the notifier's scheduled check half a minute after start did not come"));
     const double bareSince = now();
     std::unique_ptr<QProcess> bare = startProgram(bareTrayProgram);
     if (!waitForTray(bare->processId(), bareSince, &start))
@@ -391,32 +408,38 @@ bool DesktopBench::measureIdleAndChecks()
         const int answersBefore = answersSince(0);
         pause(m_options.idleSeconds * 1000);
         qint64 total = 0;
-        const QJsonArray threads = switchesJson(notifierBefore, ProcessFigures::contextSwitches(pid_t(pid)), &total);
+        const QJsonArray threads
+            = switchesJson(notifierBefore, ProcessFigures::contextSwitches(pid_t(pid)), &total);
         notifierWindows.append(QJsonObject { { "total", double(total) }, { "threads", threads },
             { "requests", answersSince(0) - answersBefore } });
-        const QJsonArray bareThreads
-            = switchesJson(bareBefore, ProcessFigures::contextSwitches(pid_t(bare->processId())), &total);
+        const QJsonArray bareThreads = switchesJson(
+            bareBefore, ProcessFigures::contextSwitches(pid_t(bare->processId())), &total);
         bareWindows.append(QJsonObject { { "total", double(total) }, { "threads", bareThreads } });
     }
-    m_results.insert("idle", QJsonObject { { "seconds", m_options.idleSeconds },
-                                 { notifierProgram, notifierWindows }, { bareTrayProgram, bareWindows } });
+    m_results.insert("idle",
+        QJsonObject { { "seconds", m_options.idleSeconds }, { notifierProgram, notifierWindows },
+            { bareTrayProgram, bareWindows } });
     const double bareResident = double(ProcessFigures::residentKiB(pid_t(bare->processId())));
     stopProgram(*bare);
 
     const int checkNow = menuItemId(m_trayItems.value(pid).second, QStringLiteral("Check now"));
     if (checkNow < 0)
-        return fail(QStringLiteral("the notifier's tray menu has no \"Check now\" entry on the bus"));
+        return fail(
+            QStringLiteral("the notifier's tray menu has no \"Check now\" entry on the bus"));
     QJsonArray costs, posts, resident;
     resident.append(QJsonArray { 0, double(ProcessFigures::residentKiB(pid_t(pid))) });
     for (int check = 1; check <= m_options.checks; ++check) {
         const qsizetype notifiedBefore = m_notified.size();
-        QDBusMessage click = QDBusMessage::createMethodCall(m_trayItems.value(pid).second, QStringLiteral("/MenuBar"),
-            QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("Event"));
-        click << checkNow << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0)) << 0u;
+        QDBusMessage click = QDBusMessage::createMethodCall(m_trayItems.value(pid).second,
+            QStringLiteral("/MenuBar"), QStringLiteral("com.canonical.dbusmenu"),
+            QStringLiteral("Event"));
+        click << checkNow << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0))
+              << 0u;
         const double clicked = now();
         QDBusConnection::sessionBus().asyncCall(click);
         if (!waitUntil([&] { return m_notified.size() > notifiedBefore; }, startTimeoutMs))
-            return fail(QStringLiteral("check %1 of the notifier brought no notification").arg(check));
+            return fail(
+                QStringLiteral("check %1 of the notifier brought no notification").arg(check));
         costs.append(m_notified.at(notifiedBefore) - clicked);
         if (check % 100 == 0 || check == m_options.checks) {
             resident.append(QJsonArray { check, double(ProcessFigures::residentKiB(pid_t(pid))) });
@@ -430,9 +453,10 @@ bool DesktopBench::measureIdleAndChecks()
     }
     pause(2000);
     resident.append(QJsonArray { -1, double(ProcessFigures::residentKiB(pid_t(pid))) });
-    m_results.insert("checks", QJsonObject { { "costMs", costs }, { "baselinePostMs", posts },
-                                   { "residentKiB", resident }, { "bareTrayResidentKiB", bareResident },
-                                   { "peakResidentKiB", double(ProcessFigures::peakResidentKiB(pid_t(pid))) } });
+    m_results.insert("checks",
+        QJsonObject { { "costMs", costs }, { "baselinePostMs", posts }, { "residentKiB", resident },
+            { "bareTrayResidentKiB", bareResident },
+            { "peakResidentKiB", double(ProcessFigures::peakResidentKiB(pid_t(pid))) } });
     stopProgram(*notifier);
     return true;
 }

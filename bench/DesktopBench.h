@@ -15,7 +15,6 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
-
 #include <functional>
 #include <memory>
 
@@ -74,7 +73,10 @@ private:
     bool fail(const QString& why);
     double now() const { return m_clock.nsecsElapsed() / 1e6; }
     bool waitUntil(const std::function<bool()>& done, int timeoutMs);
-    void pause(int ms) { waitUntil([] { return false; }, ms); }
+    void pause(int ms)
+    {
+        waitUntil([] { return false; }, ms);
+    }
     int answersSince(double since) const;
     double firstAnswerSince(double since) const;
     void readServiceOutput();

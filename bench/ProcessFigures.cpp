@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-
 #include <algorithm>
 
 namespace {
@@ -40,7 +39,8 @@ QList<ProcessFigures::ThreadSwitches> ProcessFigures::contextSwitches(pid_t pid)
     QList<ThreadSwitches> threads;
     const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
     QStringList ids = QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    std::sort(ids.begin(), ids.end(), [](const QString& a, const QString& b) { return a.toLongLong() < b.toLongLong(); });
+    std::sort(ids.begin(), ids.end(),
+        [](const QString& a, const QString& b) { return a.toLongLong() < b.toLongLong(); });
     for (const QString& id : ids) {
         ThreadSwitches thread;
         thread.id = id.toLongLong();

@@ -8,7 +8,10 @@ namespace {
 
 template <typename T> struct Freed
 {
-    explicit Freed(T* p) : ptr(p) { }
+    explicit Freed(T* p)
+        : ptr(p)
+    {
+    }
     Freed(const Freed&) = delete;
     Freed& operator=(const Freed&) = delete;
     ~Freed() { std::free(ptr); }
@@ -31,14 +34,15 @@ WindowMapWatcher::WindowMapWatcher(QObject* parent)
         return;
 
     static const char pidName[] = "_NET_WM_PID";
-    Freed<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(m_connection,
-        xcb_intern_atom(m_connection, false, sizeof pidName - 1, pidName), nullptr));
+    Freed<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
+        m_connection, xcb_intern_atom(m_connection, false, sizeof pidName - 1, pidName), nullptr));
     m_pidAtom = atom.ptr ? atom.ptr->atom : quint32(XCB_ATOM_NONE);
 
     const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(m_connection, screens.data->root, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(m_connection);
-    m_notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(m_connection), QSocketNotifier::Read);
+    m_notifier = std::make_unique<QSocketNotifier>(
+        xcb_get_file_descriptor(m_connection), QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &WindowMapWatcher::readEvents);
 }
 
@@ -69,7 +73,8 @@ qint64 WindowMapWatcher::pidOf(quint32 window)
     if (m_pidAtom == XCB_ATOM_NONE)
         return -1;
     Freed<xcb_get_property_reply_t> reply(xcb_get_property_reply(m_connection,
-        xcb_get_property(m_connection, false, window, m_pidAtom, XCB_ATOM_CARDINAL, 0, 1), nullptr));
+        xcb_get_property(m_connection, false, window, m_pidAtom, XCB_ATOM_CARDINAL, 0, 1),
+        nullptr));
     if (!reply.ptr || xcb_get_property_value_length(reply.ptr) != 4)
         return -1;
     quint32 pid = 0;

@@ -6,7 +6,6 @@
 
 #include <QObject>
 #include <QSocketNotifier>
-
 #include <memory>
 
 struct xcb_connection_t;

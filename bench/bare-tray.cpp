@@ -14,7 +14,6 @@
 #include <QSslConfiguration>
 #include <QSystemTrayIcon>
 #include <QUrl>
-
 #include <cstdio>
 
 int main(int argc, char** argv)
@@ -44,8 +43,10 @@ int main(int argc, char** argv)
 
     QNetworkAccessManager network;
     QNetworkRequest request(QUrl(QStringLiteral(TARVENDESK_BENCH_SERVICE_URL)));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/x-www-form-urlencoded"));
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setHeader(
+        QNetworkRequest::ContentTypeHeader, QByteArray("application/x-www-form-urlencoded"));
+    request.setAttribute(
+        QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     QNetworkReply* reply = network.post(request,
         "username=" + userName.toPercentEncoding() + "&password=" + password.toPercentEncoding());
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply] {

@@ -9,18 +9,22 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
-
 #include <cstdio>
 
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
     QCommandLineParser parser;
-    const QCommandLineOption runs(QStringLiteral("runs"), QStringLiteral("start-ups of each program"), QStringLiteral("N"), QStringLiteral("41"));
-    const QCommandLineOption checks(QStringLiteral("checks"), QStringLiteral("checks of the notifier"), QStringLiteral("N"), QStringLiteral("1000"));
-    const QCommandLineOption idleSeconds(QStringLiteral("idle-seconds"), QStringLiteral("length of one idle window"), QStringLiteral("S"), QStringLiteral("60"));
-    const QCommandLineOption idleWindows(QStringLiteral("idle-windows"), QStringLiteral("idle windows in a row"), QStringLiteral("N"), QStringLiteral("3"));
-    const QCommandLineOption out(QStringLiteral("out"), QStringLiteral("the JSON file to write"), QStringLiteral("FILE"));
+    const QCommandLineOption runs(QStringLiteral("runs"),
+        QStringLiteral("start-ups of each program"), QStringLiteral("N"), QStringLiteral("41"));
+    const QCommandLineOption checks(QStringLiteral("checks"),
+        QStringLiteral("checks of the notifier"), QStringLiteral("N"), QStringLiteral("1000"));
+    const QCommandLineOption idleSeconds(QStringLiteral("idle-seconds"),
+        QStringLiteral("length of one idle window"), QStringLiteral("S"), QStringLiteral("60"));
+    const QCommandLineOption idleWindows(QStringLiteral("idle-windows"),
+        QStringLiteral("idle windows in a row"), QStringLiteral("N"), QStringLiteral("3"));
+    const QCommandLineOption out(
+        QStringLiteral("out"), QStringLiteral("the JSON file to write"), QStringLiteral("FILE"));
     parser.addOptions({ runs, checks, idleSeconds, idleWindows, out });
     parser.addHelpOption();
     parser.process(application);
@@ -34,7 +38,8 @@ int main(int argc, char** argv)
     options.checks = parser.value(checks).toInt();
     options.idleSeconds = parser.value(idleSeconds).toInt();
     options.idleWindows = parser.value(idleWindows).toInt();
-    if (options.runs < 1 || options.checks < 1 || options.idleSeconds < 1 || options.idleWindows < 1) {
+    if (options.runs < 1 || options.checks < 1 || options.idleSeconds < 1
+        || options.idleWindows < 1) {
         std::fprintf(stderr, "desktop-bench: every count must be at least 1\n");
         return 2;
     }

@@ -13,35 +13,35 @@
 #pragma pop_macro("signals")
 
 #include <benchmark/benchmark.h>
-
 #include <cstdio>
 
 namespace {
 
 // The schema and attributes the store gives the record's item.
-const SecretSchema recordSchema = {
-    "org.tarvendesk.GenericPassword",
-    SECRET_SCHEMA_NONE,
+const SecretSchema recordSchema = { "org.tarvendesk.GenericPassword", SECRET_SCHEMA_NONE,
     {
         { "account", SECRET_SCHEMA_ATTRIBUTE_STRING },
         { "service", SECRET_SCHEMA_ATTRIBUTE_STRING },
         { "accessible", SECRET_SCHEMA_ATTRIBUTE_STRING },
         { nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING },
     },
-    0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr
-};
+    0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr };
 
-const UserDetails details { QStringLiteral("bench-user"), QStringLiteral("not-a-real-password"), 1, 1 };
+const UserDetails details { QStringLiteral("bench-user"), QStringLiteral("not-a-real-password"), 1,
+    1 };
 
 GHashTable* recordAttributes(bool withAccessible)
 {
     GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
     static const QByteArray account = DetailsRecordKey.toUtf8();
     static const QByteArray service = DetailsRecordService.toUtf8();
-        g_hash_table_insert(attributes, const_cast<char*>("account"), const_cast<char*>(account.constData()));
-    g_hash_table_insert(attributes, const_cast<char*>("service"), const_cast<char*>(service.constData()));
+    g_hash_table_insert(
+        attributes, const_cast<char*>("account"), const_cast<char*>(account.constData()));
+    g_hash_table_insert(
+        attributes, const_cast<char*>("service"), const_cast<char*>(service.constData()));
     if (withAccessible)
-        g_hash_table_insert(attributes, const_cast<char*>("accessible"), const_cast<char*>("after-first-unlock"));
+        g_hash_table_insert(
+            attributes, const_cast<char*>("accessible"), const_cast<char*>("after-first-unlock"));
     return attributes;
 }
 
@@ -49,7 +49,8 @@ void keychainStoreRead(benchmark::State& state)
 {
     for (auto _ : state) {
         Error error;
-        const QVariant item = KeychainStore::itemForKey(DetailsRecordKey, DetailsRecordService, &error);
+        const QVariant item
+            = KeychainStore::itemForKey(DetailsRecordKey, DetailsRecordService, &error);
         if (item.isNull()) {
             state.SkipWithError("the record could not be read");
             break;
@@ -63,7 +64,8 @@ void libsecretRead(benchmark::State& state)
     GHashTable* attributes = recordAttributes(false);
     for (auto _ : state) {
         GError* error = nullptr;
-        SecretValue* value = secret_service_lookup_sync(nullptr, &recordSchema, attributes, nullptr, &error);
+        SecretValue* value
+            = secret_service_lookup_sync(nullptr, &recordSchema, attributes, nullptr, &error);
         if (!value) {
             if (error)
                 g_error_free(error);
@@ -92,13 +94,16 @@ void keychainStoreSave(benchmark::State& state)
 void libsecretSave(benchmark::State& state)
 {
     GHashTable* attributes = recordAttributes(true);
-    const QByteArray bytes = KeyedArchiver::archivedDataWithRootObject(DetailsRecord::text(details));
-    const QByteArray label = (DetailsRecordService + QStringLiteral(" (") + DetailsRecordKey + u')').toUtf8();
+    const QByteArray bytes
+        = KeyedArchiver::archivedDataWithRootObject(DetailsRecord::text(details));
+    const QByteArray label
+        = (DetailsRecordService + QStringLiteral(" (") + DetailsRecordKey + u')').toUtf8();
     for (auto _ : state) {
         GError* error = nullptr;
-        SecretValue* value = secret_value_new(bytes.constData(), bytes.size(), "application/octet-stream");
-        const bool stored = secret_service_store_sync(nullptr, &recordSchema, attributes, SECRET_COLLECTION_DEFAULT,
-            label.constData(), value, nullptr, &error);
+        SecretValue* value
+            = secret_value_new(bytes.constData(), bytes.size(), "application/octet-stream");
+        const bool stored = secret_service_store_sync(nullptr, &recordSchema, attributes,
+            SECRET_COLLECTION_DEFAULT, label.constData(), value, nullptr, &error);
         secret_value_unref(value);
         if (!stored) {
             if (error)

@@ -7,7 +7,6 @@
 #include <QStringDecoder>
 #include <QStringList>
 #include <QUrl>
-
 #include <limits>
 
 namespace {
@@ -77,8 +76,10 @@ QString text(const UserDetails& details)
     };
     // Built by concatenation: QString::arg would also replace "%1"-like text
     // inside the user's own values.
-    return QStringLiteral("UserName=") + field(details.userName) + QStringLiteral(";Password=") + field(details.password) + QStringLiteral(";Freequency=")
-        + QString::number(details.freequency) + QStringLiteral(";Status=") + QString::number(details.status);
+    return QStringLiteral("UserName=") + field(details.userName) + QStringLiteral(";Password=")
+        + field(details.password) + QStringLiteral(";Freequency=")
+        + QString::number(details.freequency) + QStringLiteral(";Status=")
+        + QString::number(details.status);
 }
 
 bool isValueTooLong(const QString& value)
@@ -126,8 +127,8 @@ qint32 integerValue(const QString& text)
     for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i)
         magnitude = std::min(limit, magnitude * 10 + (text[i].unicode() - u'0'));
     const qint64 value = negative ? -magnitude : magnitude;
-    return static_cast<qint32>(
-        std::clamp<qint64>(value, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()));
+    return static_cast<qint32>(std::clamp<qint64>(
+        value, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()));
 }
 
 void addDetailsToKeyChain(const UserDetails& details)
@@ -150,7 +151,8 @@ bool getDetailsFromKeyChain(UserDetails& details)
 bool getDetailsFromKeyChain(UserDetails& details, Error* error)
 {
     Error readError;
-    const QVariant item = KeychainStore::itemForKey(DetailsRecordKey, DetailsRecordService, &readError);
+    const QVariant item
+        = KeychainStore::itemForKey(DetailsRecordKey, DetailsRecordService, &readError);
     // A read that failed is logged by the program that waits on it, once
     // for each state the keyring goes through, not once for each read.
     if (error)
@@ -161,7 +163,8 @@ bool getDetailsFromKeyChain(UserDetails& details, Error* error)
     if (parse(text, details))
         return true;
     if (!text.isEmpty())
-        qCWarning(lcKeyring) << "The stored details record holds no user:" << text.size() << "characters";
+        qCWarning(lcKeyring) << "The stored details record holds no user:" << text.size()
+                             << "characters";
     return false;
 }
 
@@ -183,7 +186,8 @@ bool clearDetailsInKeyChain(Error* error)
     // the item went: an item not found, or left empty, holds no one.
     UserDetails left;
     Error readError;
-    if (!getDetailsFromKeyChain(left, &readError) && !KeychainStore::isStoreUnavailableError(readError)) {
+    if (!getDetailsFromKeyChain(left, &readError)
+        && !KeychainStore::isStoreUnavailableError(readError)) {
         // Read without an error: the emptied item is still there.
         if (readError.isNull())
             qCWarning(lcKeyring).noquote() << "The emptied details record could not be deleted:"

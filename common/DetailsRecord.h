@@ -6,7 +6,6 @@
 #include "platform/Error.h"
 
 #include <QString>
-
 #include <functional>
 
 class QObject;

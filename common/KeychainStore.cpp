@@ -23,7 +23,8 @@ const char* const saveName
     = "+[KeychainStore saveItem:forKey:forService:inAccessGroup:withAccessibility:error:]";
 const char* const deleteName = "+[KeychainStore deleteItemForKey:forService:inAccessGroup:error:]";
 const char* const unlockName = "+[KeychainStore unlockItemForKey:forService:error:]";
-const char* const lookupName = "+[KeychainStore _itemAttributesAndDataForKey:forService:inAccessGroup:error:]";
+const char* const lookupName
+    = "+[KeychainStore _itemAttributesAndDataForKey:forService:inAccessGroup:error:]";
 
 // The login keyring by its alias, as libsecret's own store addresses it.
 const char* const defaultCollectionPath = "/org/freedesktop/secrets/aliases/default";
@@ -32,9 +33,7 @@ const char* const defaultCollectionPath = "/org/freedesktop/secrets/aliases/defa
 // own attributes alone: a keyring that gnome-keyring loads locked from disk
 // answers a search that includes the schema attribute with nothing, and its
 // locked items would look missing.
-const SecretSchema itemSchema = {
-    "org.tarvendesk.GenericPassword",
-    SECRET_SCHEMA_NONE,
+const SecretSchema itemSchema = { "org.tarvendesk.GenericPassword", SECRET_SCHEMA_NONE,
     {
         { "account", SECRET_SCHEMA_ATTRIBUTE_STRING },
         { "service", SECRET_SCHEMA_ATTRIBUTE_STRING },
@@ -42,8 +41,7 @@ const SecretSchema itemSchema = {
         { "accessible", SECRET_SCHEMA_ATTRIBUTE_STRING },
         { nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING },
     },
-    0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr
-};
+    0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr };
 
 struct GFree
 {
@@ -54,8 +52,7 @@ struct GFree
     void operator()(gchar* text) const { g_free(text); }
     void operator()(gchar** texts) const { g_strfreev(texts); }
 };
-template <typename T>
-using Owned = std::unique_ptr<T, GFree>;
+template <typename T> using Owned = std::unique_ptr<T, GFree>;
 
 void checkArguments(const char* operation, const QString& key, const QString& service)
 {
@@ -76,14 +73,17 @@ const char* accessibleValue(KeychainAccessibility accessibility)
     return nullptr;
 }
 
-Owned<GHashTable> attributesFor(const QString& key, const QString& service, const QString& accessGroup,
-    const char* accessible = nullptr)
+Owned<GHashTable> attributesFor(const QString& key, const QString& service,
+    const QString& accessGroup, const char* accessible = nullptr)
 {
     Owned<GHashTable> table(g_hash_table_new_full(g_str_hash, g_str_equal, nullptr, g_free));
-    g_hash_table_insert(table.get(), const_cast<char*>("account"), g_strdup(key.toUtf8().constData()));
-    g_hash_table_insert(table.get(), const_cast<char*>("service"), g_strdup(service.toUtf8().constData()));
+    g_hash_table_insert(
+        table.get(), const_cast<char*>("account"), g_strdup(key.toUtf8().constData()));
+    g_hash_table_insert(
+        table.get(), const_cast<char*>("service"), g_strdup(service.toUtf8().constData()));
     if (!accessGroup.isEmpty())
-        g_hash_table_insert(table.get(), const_cast<char*>("access-group"), g_strdup(accessGroup.toUtf8().constData()));
+        g_hash_table_insert(table.get(), const_cast<char*>("access-group"),
+            g_strdup(accessGroup.toUtf8().constData()));
     if (accessible)
         g_hash_table_insert(table.get(), const_cast<char*>("accessible"), g_strdup(accessible));
     return table;
@@ -94,11 +94,15 @@ Owned<GHashTable> attributesFor(const QString& key, const QString& service, cons
 qint32 statusForError(const GError* error, bool storing)
 {
     if (error->domain == G_DBUS_ERROR
-        && (error->code == G_DBUS_ERROR_SERVICE_UNKNOWN || error->code == G_DBUS_ERROR_NAME_HAS_NO_OWNER
-            || error->code == G_DBUS_ERROR_DISCONNECTED || error->code == G_DBUS_ERROR_SPAWN_SERVICE_NOT_FOUND
-            || error->code == G_DBUS_ERROR_SPAWN_CHILD_EXITED || error->code == G_DBUS_ERROR_SPAWN_EXEC_FAILED))
+        && (error->code == G_DBUS_ERROR_SERVICE_UNKNOWN
+            || error->code == G_DBUS_ERROR_NAME_HAS_NO_OWNER
+            || error->code == G_DBUS_ERROR_DISCONNECTED
+            || error->code == G_DBUS_ERROR_SPAWN_SERVICE_NOT_FOUND
+            || error->code == G_DBUS_ERROR_SPAWN_CHILD_EXITED
+            || error->code == G_DBUS_ERROR_SPAWN_EXEC_FAILED))
         return KeychainStatus::NotAvailable;
-    if (error->domain == G_IO_ERROR && (error->code == G_IO_ERROR_CLOSED || error->code == G_IO_ERROR_NOT_FOUND))
+    if (error->domain == G_IO_ERROR
+        && (error->code == G_IO_ERROR_CLOSED || error->code == G_IO_ERROR_NOT_FOUND))
         return KeychainStatus::NotAvailable;
     // A prompt the user dismissed: the keyring stays locked.
     if (error->domain == G_IO_ERROR && error->code == G_IO_ERROR_CANCELLED)
@@ -131,7 +135,8 @@ qint32 withService(bool storing, const std::function<Outcome(SecretService*, GEr
     for (int attempt = 0;; ++attempt) {
         GError* rawError = nullptr;
         Outcome outcome;
-        if (Owned<SecretService> service { secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &rawError) })
+        if (Owned<SecretService> service {
+                secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &rawError) })
             outcome = call(service.get(), &rawError);
         const Owned<GError> error(rawError);
         if (outcome)
@@ -139,7 +144,8 @@ qint32 withService(bool storing, const std::function<Outcome(SecretService*, GEr
         if (!error)
             return KeychainStatus::InternalComponent;
         const qint32 status = statusForError(error.get(), storing);
-        const bool stale = status == KeychainStatus::InternalComponent || status == KeychainStatus::NotAvailable;
+        const bool stale
+            = status == KeychainStatus::InternalComponent || status == KeychainStatus::NotAvailable;
         if (!stale || attempt > 0)
             return status;
         secret_service_disconnect();
@@ -199,7 +205,8 @@ Outcome findUnlocked(SecretService* service, GHashTable* attributes, LockedCopie
 Outcome removeAllBut(SecretService* service, const Paths& pair, const char* kept, GError** error)
 {
     for (gchar** path = pair.unlocked.get(); path && *path; ++path)
-        if (g_strcmp0(*path, kept) != 0 && !secret_service_delete_item_dbus_path_sync(service, *path, nullptr, error))
+        if (g_strcmp0(*path, kept) != 0
+            && !secret_service_delete_item_dbus_path_sync(service, *path, nullptr, error))
             return std::nullopt;
     return succeeded;
 }
@@ -215,11 +222,12 @@ Owned<GHashTable> itemProperties(GHashTable* attributes, const QString& label)
     while (g_hash_table_iter_next(&iterator, &name, &value))
         g_variant_builder_add(&builder, "{ss}", name, value);
     g_variant_builder_add(&builder, "{ss}", "xdg:schema", itemSchema.name);
-    Owned<GHashTable> properties(
-        g_hash_table_new_full(g_str_hash, g_str_equal, nullptr, reinterpret_cast<GDestroyNotify>(g_variant_unref)));
+    Owned<GHashTable> properties(g_hash_table_new_full(
+        g_str_hash, g_str_equal, nullptr, reinterpret_cast<GDestroyNotify>(g_variant_unref)));
     g_hash_table_insert(properties.get(), const_cast<char*>("org.freedesktop.Secret.Item.Label"),
         g_variant_ref_sink(g_variant_new_string(label.toUtf8().constData())));
-    g_hash_table_insert(properties.get(), const_cast<char*>("org.freedesktop.Secret.Item.Attributes"),
+    g_hash_table_insert(properties.get(),
+        const_cast<char*>("org.freedesktop.Secret.Item.Attributes"),
         g_variant_ref_sink(g_variant_builder_end(&builder)));
     return properties;
 }
@@ -276,15 +284,16 @@ struct PendingSave
     static void stored(GObject* source, GAsyncResult* result, gpointer data)
     {
         auto* save = static_cast<PendingSave*>(data);
-        save->path.reset(secret_service_create_item_dbus_path_finish(SECRET_SERVICE(source), result, &save->storeError));
+        save->path.reset(secret_service_create_item_dbus_path_finish(
+            SECRET_SERVICE(source), result, &save->storeError));
         --save->pending;
     }
 };
 
 } // namespace
 
-std::optional<QByteArray> KeychainStore::rawDataForKey(const QString& key, const QString& service,
-    const QString& accessGroup, Error* error)
+std::optional<QByteArray> KeychainStore::rawDataForKey(
+    const QString& key, const QString& service, const QString& accessGroup, Error* error)
 {
     checkArguments(lookupName, key, service);
     const Owned<GHashTable> attributes = attributesFor(key, service, accessGroup);
@@ -311,13 +320,14 @@ std::optional<QByteArray> KeychainStore::rawDataForKey(const QString& key, const
     return std::nullopt;
 }
 
-std::optional<QByteArray> KeychainStore::rawDataForKey(const QString& key, const QString& service, Error* error)
+std::optional<QByteArray> KeychainStore::rawDataForKey(
+    const QString& key, const QString& service, Error* error)
 {
     return rawDataForKey(key, service, QString(), error);
 }
 
-QVariant KeychainStore::itemForKey(const QString& key, const QString& service, const QString& accessGroup,
-    Error* error)
+QVariant KeychainStore::itemForKey(
+    const QString& key, const QString& service, const QString& accessGroup, Error* error)
 {
     const auto data = rawDataForKey(key, service, accessGroup, error);
     if (!data)
@@ -325,8 +335,9 @@ QVariant KeychainStore::itemForKey(const QString& key, const QString& service, c
     Error archiveError;
     if (const auto item = KeyedArchiver::unarchiveObjectWithData(*data, &archiveError))
         return *item;
-    reportError(error, Error::errorWithDomain(KeychainErrorDomain, UnarchiveFailedErrorCode,
-                      { { Error::LocalizedFailureReasonErrorKey, archiveError.localizedDescription() } }));
+    reportError(error,
+        Error::errorWithDomain(KeychainErrorDomain, UnarchiveFailedErrorCode,
+            { { Error::LocalizedFailureReasonErrorKey, archiveError.localizedDescription() } }));
     return {};
 }
 
@@ -342,15 +353,18 @@ bool KeychainStore::saveItem(const QVariant& item, const QString& key, const QSt
     if (!item.isValid())
         return deleteItemForKey(key, service, error);
     if (item.metaType().id() != QMetaType::QString)
-        throw std::invalid_argument(std::string(saveName) + " item of type " + item.metaType().name()
-            + " cannot be archived");
+        throw std::invalid_argument(std::string(saveName) + " item of type "
+            + item.metaType().name() + " cannot be archived");
 
     const QByteArray data = KeyedArchiver::archivedDataWithRootObject(item.toString());
     const Owned<GHashTable> pair = attributesFor(key, service, accessGroup);
-    const Owned<GHashTable> attributes = attributesFor(key, service, accessGroup, accessibleValue(accessibility));
-    const Owned<GHashTable> properties = itemProperties(attributes.get(), service + QStringLiteral(" (") + key + u')');
+    const Owned<GHashTable> attributes
+        = attributesFor(key, service, accessGroup, accessibleValue(accessibility));
+    const Owned<GHashTable> properties
+        = itemProperties(attributes.get(), service + QStringLiteral(" (") + key + u')');
     const qint32 status = withService(true, [&](SecretService* store, GError** failure) -> Outcome {
-        const Owned<SecretValue> secret(secret_value_new(data.constData(), data.size(), "application/octet-stream"));
+        const Owned<SecretValue> secret(
+            secret_value_new(data.constData(), data.size(), "application/octet-stream"));
         auto save = std::make_unique<PendingSave>();
         save->run(store, pair.get(), properties.get(), secret.get());
         // No default collection (a fresh account, or a daemon started without
@@ -389,13 +403,14 @@ bool KeychainStore::saveItem(const QVariant& item, const QString& key, const QSt
     return false;
 }
 
-bool KeychainStore::saveItem(const QVariant& item, const QString& key, const QString& service, Error* error)
+bool KeychainStore::saveItem(
+    const QVariant& item, const QString& key, const QString& service, Error* error)
 {
     return saveItem(item, key, service, QString(), KeychainAccessibleAfterFirstUnlock, error);
 }
 
-bool KeychainStore::deleteItemForKey(const QString& key, const QString& service, const QString& accessGroup,
-    Error* error)
+bool KeychainStore::deleteItemForKey(
+    const QString& key, const QString& service, const QString& accessGroup, Error* error)
 {
     checkArguments(deleteName, key, service);
     const Owned<GHashTable> attributes = attributesFor(key, service, accessGroup);
@@ -415,12 +430,14 @@ bool KeychainStore::deleteItemForKey(const QString& key, const QString& service,
         reportError(error, statusError);
         return false;
     }
-    const QString description = QStringLiteral("Could not delete item with key '%1' for service '%2' from the "
-                                               "keychain because it does not exist.")
-                                    .arg(key, service);
-    reportError(error, Error::errorWithDomain(KeychainErrorDomain, status,
-                      { { Error::LocalizedDescriptionKey, description },
-                          { Error::UnderlyingErrorKey, QVariant::fromValue(statusError) } }));
+    const QString description
+        = QStringLiteral("Could not delete item with key '%1' for service '%2' from the "
+                         "keychain because it does not exist.")
+              .arg(key, service);
+    reportError(error,
+        Error::errorWithDomain(KeychainErrorDomain, status,
+            { { Error::LocalizedDescriptionKey, description },
+                { Error::UnderlyingErrorKey, QVariant::fromValue(statusError) } }));
     return false;
 }
 
@@ -487,28 +504,33 @@ QString KeychainStore::unavailableReason(const Error& error)
     return QStringLiteral("the keyring failed with %1 %2").arg(error.domain).arg(error.code);
 }
 
-Error KeychainStore::_errorForResultCode(qint32 resultCode, const QString& key, const QString& service)
+Error KeychainStore::_errorForResultCode(
+    qint32 resultCode, const QString& key, const QString& service)
 {
     QString description;
     switch (resultCode) {
     case KeychainStatus::InteractionNotAllowed:
-        description = QStringLiteral("Interaction with key '%1' for service '%2' was not allowed. It is possible "
-                                     "that the item is only accessible when the device is unlocked and this query "
-                                     "is happening when the app is in the background. Double-check your item "
-                                     "permissions.")
+        description = QStringLiteral(
+            "Interaction with key '%1' for service '%2' was not allowed. It is possible "
+            "that the item is only accessible when the device is unlocked and this query "
+            "is happening when the app is in the background. Double-check your item "
+            "permissions.")
                           .arg(key, service);
         break;
     case KeychainStatus::ItemNotFound:
-        description = QStringLiteral("Item with key '%1' for service '%2' could not be found in the keychain.")
+        description = QStringLiteral(
+            "Item with key '%1' for service '%2' could not be found in the keychain.")
                           .arg(key, service);
         break;
     case KeychainStatus::DuplicateItem:
-        description = QStringLiteral("Item with key '%1' for service '%2' already exists in the keychain.")
-                          .arg(key, service);
+        description
+            = QStringLiteral("Item with key '%1' for service '%2' already exists in the keychain.")
+                  .arg(key, service);
         break;
     default:
-        description = QStringLiteral("This is a undefined error. Check SecBase.h or Apple's iOS Developer Library "
-                                     "for more information on this Keychain Services error code.");
+        description = QStringLiteral(
+            "This is a undefined error. Check SecBase.h or Apple's iOS Developer Library "
+            "for more information on this Keychain Services error code.");
     }
     return Error::errorWithDomain(KeychainErrorDomain, static_cast<qint64>(resultCode),
         { { Error::LocalizedDescriptionKey, description } });

@@ -11,7 +11,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
-
 #include <optional>
 
 inline const QString KeychainErrorDomain = QStringLiteral("org.tarvendesk.KeychainStore");
@@ -37,21 +36,25 @@ class KeychainStore
 public:
     KeychainStore() = delete;
 
-    static std::optional<QByteArray> rawDataForKey(const QString& key, const QString& service,
-        const QString& accessGroup, Error* error);
-    static std::optional<QByteArray> rawDataForKey(const QString& key, const QString& service, Error* error);
+    static std::optional<QByteArray> rawDataForKey(
+        const QString& key, const QString& service, const QString& accessGroup, Error* error);
+    static std::optional<QByteArray> rawDataForKey(
+        const QString& key, const QString& service, Error* error);
 
     // A null QVariant stands for no item. Items are strings.
-    static QVariant itemForKey(const QString& key, const QString& service, const QString& accessGroup, Error* error);
+    static QVariant itemForKey(
+        const QString& key, const QString& service, const QString& accessGroup, Error* error);
     static QVariant itemForKey(const QString& key, const QString& service, Error* error);
 
     // Replaces whatever the pair holds. An item that is not a string throws
     // std::invalid_argument: it cannot be archived.
     static bool saveItem(const QVariant& item, const QString& key, const QString& service,
         const QString& accessGroup, KeychainAccessibility accessibility, Error* error);
-    static bool saveItem(const QVariant& item, const QString& key, const QString& service, Error* error);
+    static bool saveItem(
+        const QVariant& item, const QString& key, const QString& service, Error* error);
 
-    static bool deleteItemForKey(const QString& key, const QString& service, const QString& accessGroup, Error* error);
+    static bool deleteItemForKey(
+        const QString& key, const QString& service, const QString& accessGroup, Error* error);
     static bool deleteItemForKey(const QString& key, const QString& service, Error* error);
 
     // Asks the keyring to unlock what holds the pair's items, and the default

@@ -3,11 +3,9 @@
 // same values.
 
 #include "FuzzSupport.h"
-
 #include "common/DetailsRecord.h"
 
 #include <QStringList>
-
 #include <algorithm>
 #include <limits>
 
@@ -39,12 +37,14 @@ void readAnyText(const QString& text)
     }
     const QStringList pieces = text.split(u';');
     fuzzCheck(pieces.size() == 4, "an accepted record has exactly four pieces");
-    fuzzCheck(std::all_of(pieces.cbegin(), pieces.cend(), [](const QString& piece) { return piece.contains(u'='); }),
+    fuzzCheck(std::all_of(pieces.cbegin(), pieces.cend(),
+                  [](const QString& piece) { return piece.contains(u'='); }),
         "every piece of an accepted record holds \"=\"");
 
     // What was read, written again, reads back the same.
     UserDetails again = Untouched;
-    fuzzCheck(DetailsRecord::parse(DetailsRecord::text(details), again), "a record read and written again is accepted");
+    fuzzCheck(DetailsRecord::parse(DetailsRecord::text(details), again),
+        "a record read and written again is accepted");
     if (survivesEscape(details.userName) && survivesEscape(details.password))
         fuzzCheck(same(again, details), "a record read and written again gives the same details");
 }
@@ -60,7 +60,8 @@ void writeAnyValues(FuzzedDataProvider& input)
     details.status = input.ConsumeIntegral<qint32>();
 
     const QString text = DetailsRecord::text(details);
-    fuzzCheck(text.split(u';').size() == 4, "the record text of any values has exactly four pieces");
+    fuzzCheck(
+        text.split(u';').size() == 4, "the record text of any values has exactly four pieces");
 
     UserDetails read = Untouched;
     // A missing value is written, but read as no user at all; a value near
@@ -78,9 +79,11 @@ void writeAnyValues(FuzzedDataProvider& input)
     fuzzCheck(read.freequency == details.freequency && read.status == details.status,
         "both integers read back unchanged");
     // An absent value is written as the platform writes a null object.
-    const auto expected = [](const QString& value) { return value.isNull() ? QStringLiteral("(null)") : value; };
+    const auto expected
+        = [](const QString& value) { return value.isNull() ? QStringLiteral("(null)") : value; };
     if (survivesEscape(details.userName))
-        fuzzCheck(read.userName == expected(details.userName), "any user name reads back unchanged");
+        fuzzCheck(
+            read.userName == expected(details.userName), "any user name reads back unchanged");
     if (survivesEscape(details.password))
         fuzzCheck(read.password == expected(details.password), "any password reads back unchanged");
 }
@@ -89,7 +92,8 @@ void writeAnyValues(FuzzedDataProvider& input)
 // any text after it that does not go on with a digit.
 void readAnyInteger(FuzzedDataProvider& input)
 {
-    static const char16_t blanks[] = { u' ', u'\t', u'\n', u'\v', u'\f', u'\r', u'\u00a0', u'\u2003', u'\u3000' };
+    static const char16_t blanks[]
+        = { u' ', u'\t', u'\n', u'\v', u'\f', u'\r', u'\u00a0', u'\u2003', u'\u3000' };
     QString text;
     for (int count = input.ConsumeIntegralInRange(0, 3); count > 0; --count)
         text += QChar(input.PickValueInArray(blanks));
@@ -111,8 +115,10 @@ void readAnyInteger(FuzzedDataProvider& input)
     text += rest;
 
     const qint64 exact = negative ? -magnitude : magnitude;
-    const qint64 clamped = std::clamp<qint64>(exact, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max());
-    fuzzCheck(DetailsRecord::integerValue(text) == clamped, "an integer reads as its value, clamped to 32 bits");
+    const qint64 clamped = std::clamp<qint64>(
+        exact, std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max());
+    fuzzCheck(DetailsRecord::integerValue(text) == clamped,
+        "an integer reads as its value, clamped to 32 bits");
 }
 
 } // namespace

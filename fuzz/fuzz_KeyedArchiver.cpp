@@ -4,7 +4,6 @@
 // back from its archive unchanged.
 
 #include "FuzzSupport.h"
-
 #include "platform/KeyedArchiver.h"
 
 namespace {
@@ -20,20 +19,23 @@ void decodeAnyBytes(const QByteArray& data)
     Error error;
     const std::optional<QString> value = KeyedArchiver::unarchiveObjectWithData(data, &error);
     if (!value) {
-        fuzzCheck(!error.isNull() && !error.localizedDescription().isEmpty(), "a rejection gives a reason");
+        fuzzCheck(!error.isNull() && !error.localizedDescription().isEmpty(),
+            "a rejection gives a reason");
         return;
     }
     const QByteArray archived = KeyedArchiver::archivedDataWithRootObject(*value);
     const std::optional<QString> again = KeyedArchiver::unarchiveObjectWithData(archived, nullptr);
-    fuzzCheck(again && sameString(*again, *value), "what was decoded comes back as the same string");
-    fuzzCheck(KeyedArchiver::archivedDataWithRootObject(*again) == archived, "an archive made again has the same bytes");
+    fuzzCheck(
+        again && sameString(*again, *value), "what was decoded comes back as the same string");
+    fuzzCheck(KeyedArchiver::archivedDataWithRootObject(*again) == archived,
+        "an archive made again has the same bytes");
 }
 
 void archiveAnyString(FuzzedDataProvider& input)
 {
     const QString value = input.ConsumeBool() ? QString() : anyString(input);
-    const std::optional<QString> back
-        = KeyedArchiver::unarchiveObjectWithData(KeyedArchiver::archivedDataWithRootObject(value), nullptr);
+    const std::optional<QString> back = KeyedArchiver::unarchiveObjectWithData(
+        KeyedArchiver::archivedDataWithRootObject(value), nullptr);
     fuzzCheck(back && sameString(*back, value), "any string comes back from its archive unchanged");
 }
 

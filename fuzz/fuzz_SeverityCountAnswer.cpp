@@ -3,13 +3,11 @@
 // stays itself, an array or object is JSON of the same value.
 
 #include "FuzzSupport.h"
-
 #include "common/SeverityCountAnswer.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
 #include <cmath>
 
 namespace {
@@ -30,17 +28,21 @@ void checkTextForm(const QJsonValue& value, int& budget)
         fuzzCheck(text == QLatin1String("<null>"), "a JSON null reads \"<null>\"");
         break;
     case QJsonValue::Bool:
-        fuzzCheck(text == (value.toBool() ? QLatin1String("1") : QLatin1String("0")), "true and false read 1 and 0");
+        fuzzCheck(text == (value.toBool() ? QLatin1String("1") : QLatin1String("0")),
+            "true and false read 1 and 0");
         break;
     case QJsonValue::Double: {
         bool ok = false;
         if (value.toVariant().typeId() == QMetaType::LongLong) {
-            fuzzCheck(text.toLongLong(&ok) == value.toInteger() && ok, "an integer's text reads back as the same integer");
+            fuzzCheck(text.toLongLong(&ok) == value.toInteger() && ok,
+                "an integer's text reads back as the same integer");
         } else {
             const double number = value.toDouble();
             fuzzCheck(std::isfinite(number), "a JSON number is finite");
-            fuzzCheck(text.toDouble(&ok) == number && ok, "a number's text reads back as the same number");
-            fuzzCheck(!text.contains(u'e') && !text.contains(u'E'), "a number's text is plain decimal");
+            fuzzCheck(text.toDouble(&ok) == number && ok,
+                "a number's text reads back as the same number");
+            fuzzCheck(
+                !text.contains(u'e') && !text.contains(u'E'), "a number's text is plain decimal");
         }
         break;
     }
@@ -49,14 +51,16 @@ void checkTextForm(const QJsonValue& value, int& budget)
         break;
     case QJsonValue::Array: {
         const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
-        fuzzCheck(document.isArray() && document.array() == value.toArray(), "an array's text is JSON of the same array");
+        fuzzCheck(document.isArray() && document.array() == value.toArray(),
+            "an array's text is JSON of the same array");
         for (const QJsonValue element : value.toArray())
             checkTextForm(element, budget);
         break;
     }
     case QJsonValue::Object: {
         const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8());
-        fuzzCheck(document.isObject() && document.object() == value.toObject(), "an object's text is JSON of the same object");
+        fuzzCheck(document.isObject() && document.object() == value.toObject(),
+            "an object's text is JSON of the same object");
         const QJsonObject members = value.toObject();
         for (auto member = members.begin(); member != members.end(); ++member)
             checkTextForm(member.value(), budget);
@@ -90,7 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzzCheck(SeverityCount::classify(answer, 500).kind != ExchangeOutcome::Kind::Counts,
         "an error status is never counts");
     if (outcome.kind == ExchangeOutcome::Kind::Refused)
-        fuzzCheck(outcome.expiring.isUndefined() && outcome.critical.isUndefined() && outcome.expired.isUndefined(),
+        fuzzCheck(outcome.expiring.isUndefined() && outcome.critical.isUndefined()
+                && outcome.expired.isUndefined(),
             "a refusal carries no counts");
 
     int budget = MaximumValuesChecked;
@@ -98,11 +103,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         checkTextForm(document.object(), budget);
     else if (document.isArray())
         checkTextForm(document.array(), budget);
-    for (const QJsonValue& value : { outcome.message, outcome.expiring, outcome.critical, outcome.expired })
+    for (const QJsonValue& value :
+        { outcome.message, outcome.expiring, outcome.critical, outcome.expired })
         checkTextForm(value, budget);
 
     const QString text = SeverityCount::notificationText(outcome);
-    fuzzCheck(text.startsWith(QLatin1String("Expiring : ")) && text.contains(QLatin1String(", Critical :"))
+    fuzzCheck(text.startsWith(QLatin1String("Expiring : "))
+            && text.contains(QLatin1String(", Critical :"))
             && text.contains(QLatin1String(", Expired : ")),
         "the notification text keeps its three labels");
     return 0;

@@ -79,7 +79,8 @@ void AppDelegate::copyPlist()
 
 void AppDelegate::copyApp(const QString& path)
 {
-    copyItem(ApplicationResourceName + u'.' + ApplicationResourceType, path, ApplicationsFolder,
+    copyItem(
+        ApplicationResourceName + u'.' + ApplicationResourceType, path, ApplicationsFolder,
         [this] { copiesFinished(); }, DesktopExports::SystemDataFolder);
 }
 
@@ -109,9 +110,8 @@ void AppDelegate::copyItem(const QString& itemName, const QString& path, const Q
             m_copyFailed = true;
             qCWarning(lcInstaller).noquote() << itemName << "was not installed:" << reason;
             // The next copy waits until the user has read why this one failed.
-            m_alertPresenter.runModal(
-                Alert { tr("%1 couldn’t be installed.").arg(quoted(itemName)), reason,
-                    { tr("OK") } },
+            m_alertPresenter.runModal(Alert { tr("%1 couldn’t be installed.").arg(quoted(itemName)),
+                                          reason, { tr("OK") } },
                 [then](int) { then(); });
             return;
         }

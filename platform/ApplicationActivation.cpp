@@ -115,8 +115,8 @@ void activateApplication(const QString& applicationName, Completion done)
     if (!entry) {
         // Later, from the event loop, so that the caller sees one order
         // whatever the outcome.
-        QTimer::singleShot(0, QCoreApplication::instance(),
-            [applicationName, done = std::move(done)] {
+        QTimer::singleShot(
+            0, QCoreApplication::instance(), [applicationName, done = std::move(done)] {
                 fail(done, NotFound,
                     translated("Application “%1” can’t be found.").arg(applicationName));
             });

@@ -17,7 +17,12 @@
 namespace ApplicationActivation {
 
 inline const QString ErrorDomain = QStringLiteral("ApplicationActivationErrorDomain");
-enum : qint64 { NotFound = 1, NotActivated, CannotStart };
+enum : qint64
+{
+    NotFound = 1,
+    NotActivated,
+    CannotStart
+};
 
 // $XDG_DATA_HOME/applications, then each of $XDG_DATA_DIRS, most important
 // first, then share/applications of each bundle in the system applications

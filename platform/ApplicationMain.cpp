@@ -81,7 +81,8 @@ std::optional<int> answerCommandLine(int argc, char** argv, const ApplicationIde
     addQtOptions(parser);
 
     const bool parsed = parser.parse(arguments);
-    const bool asksForHelp = parsed && (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")));
+    const bool asksForHelp
+        = parsed && (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")));
     if (parsed && !asksForHelp && !parser.isSet(version) && parser.positionalArguments().isEmpty())
         return std::nullopt;
 
@@ -101,14 +102,16 @@ std::optional<int> answerCommandLine(int argc, char** argv, const ApplicationIde
                   .arg(parser.positionalArguments().constFirst())
             : parser.errorText();
         print(stderr,
-            QCoreApplication::translate("ApplicationMain", "%1: %2\nTry '%1 --help' for more information.\n")
+            QCoreApplication::translate(
+                "ApplicationMain", "%1: %2\nTry '%1 --help' for more information.\n")
                 .arg(identity.applicationName, why));
         return 2;
     }
     if (asksForHelp)
         print(stdout, parser.helpText());
     else
-        print(stdout, identity.applicationName + u' ' + QCoreApplication::applicationVersion() + u'\n');
+        print(stdout,
+            identity.applicationName + u' ' + QCoreApplication::applicationVersion() + u'\n');
     return 0;
 }
 
@@ -147,8 +150,8 @@ int applicationMain(int argc, char** argv, const ApplicationIdentity& identity,
     // English is the programs' own text; other languages come from the
     // translations built into the programs, when there is one for the locale.
     QTranslator translator;
-    if (translator.load(QLocale(), QStringLiteral("tarvendesk"), QStringLiteral("_"),
-            QStringLiteral(":/i18n")))
+    if (translator.load(
+            QLocale(), QStringLiteral("tarvendesk"), QStringLiteral("_"), QStringLiteral(":/i18n")))
         QApplication::installTranslator(&translator);
 
     // exit, not quit: quit closes every window first, which would tell the

@@ -67,9 +67,8 @@ bool mayReplace(const QString& link, const QString& bundle)
 
 bool linkFile(const QString& target, const QString& link)
 {
-    const QByteArray staged
-        = QFile::encodeName(QFileInfo(link).path() + QStringLiteral("/.")
-            + QFileInfo(link).fileName() + QStringLiteral(".tarvendesk-link"));
+    const QByteArray staged = QFile::encodeName(QFileInfo(link).path() + QStringLiteral("/.")
+        + QFileInfo(link).fileName() + QStringLiteral(".tarvendesk-link"));
     ::unlink(staged.constData());
     if (::symlink(QFile::encodeName(target).constData(), staged.constData()) != 0)
         return false;

@@ -10,7 +10,8 @@ QString Error::localizedDescription() const
     const QVariant description = userInfo.value(LocalizedDescriptionKey);
     if (description.isValid())
         return description.toString();
-    return QStringLiteral("The operation could not be completed. (%1 error %2.)").arg(domain, QString::number(code));
+    return QStringLiteral("The operation could not be completed. (%1 error %2.)")
+        .arg(domain, QString::number(code));
 }
 
 QString Error::localizedFailureReason() const

@@ -13,14 +13,16 @@
 struct Error
 {
     static inline const QString LocalizedDescriptionKey = QStringLiteral("LocalizedDescription");
-    static inline const QString LocalizedFailureReasonErrorKey = QStringLiteral("LocalizedFailureReason");
+    static inline const QString LocalizedFailureReasonErrorKey
+        = QStringLiteral("LocalizedFailureReason");
     static inline const QString UnderlyingErrorKey = QStringLiteral("UnderlyingError");
 
     QString domain;
     qint64 code = 0;
     QVariantMap userInfo;
 
-    static Error errorWithDomain(const QString& domain, qint64 code, const QVariantMap& userInfo = {});
+    static Error errorWithDomain(
+        const QString& domain, qint64 code, const QVariantMap& userInfo = {});
 
     // The description entry when there is one, else the generic text that names
     // the domain and the code, as a desktop's error alert words it.

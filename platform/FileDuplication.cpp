@@ -255,8 +255,8 @@ QString duplicateItem(const QString& itemPath, const QString& folderPath, Error*
             ? -1
             : ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!target.isValid())
-        return fail(error, ENOENT,
-            QStringLiteral("The folder %1 can’t be found.").arg(quoted(folderPath)));
+        return fail(
+            error, ENOENT, QStringLiteral("The folder %1 can’t be found.").arg(quoted(folderPath)));
     FileDescriptor sourceDir(openFolderWithoutLinks(QFileInfo(item).path()));
     const int sourceDirError = errno;
     struct stat info = {};

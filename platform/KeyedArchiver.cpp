@@ -3,7 +3,6 @@
 #include <QDataStream>
 #include <QIODevice>
 #include <QVariant>
-
 #include <array>
 
 namespace {
@@ -45,7 +44,8 @@ std::optional<QString> unarchiveObjectWithData(const QByteArray& data, Error* er
     if (stream.status() != QDataStream::Ok)
         return refused(error, QStringLiteral("The archive ends before its format version."));
     if (version != formatVersion)
-        return refused(error, QStringLiteral("The archive's format version %1 is not supported.").arg(version),
+        return refused(error,
+            QStringLiteral("The archive's format version %1 is not supported.").arg(version),
             UnsupportedVersion);
 
     // A QVariant streams as its type id, a null flag and the value. The id is
@@ -58,7 +58,8 @@ std::optional<QString> unarchiveObjectWithData(const QByteArray& data, Error* er
     if (stream.status() != QDataStream::Ok)
         return refused(error, QStringLiteral("The archive ends before its value."));
     if (typeId != QMetaType::QString)
-        return refused(error, QStringLiteral("The archive holds a value of type %1, not a string.").arg(typeId));
+        return refused(error,
+            QStringLiteral("The archive holds a value of type %1, not a string.").arg(typeId));
     stream >> isNull >> value;
     if (stream.status() != QDataStream::Ok)
         return refused(error, QStringLiteral("The archive's value is truncated or corrupt."));

@@ -8,13 +8,16 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <optional>
 
 namespace KeyedArchiver {
 
 inline const QString ErrorDomain = QStringLiteral("KeyedArchiverErrorDomain");
-enum : qint64 { CorruptArchive = 1, UnsupportedVersion = 2 };
+enum : qint64
+{
+    CorruptArchive = 1,
+    UnsupportedVersion = 2
+};
 
 QByteArray archivedDataWithRootObject(const QString& rootObject);
 

@@ -39,7 +39,8 @@ Error failure(qint64 code, const QString& description)
 }
 
 // The copy's path, or the error with a null one.
-Error outcome(QProcess& process, const QString& itemPath, const QString& folderPath, QString* copyPath)
+Error outcome(
+    QProcess& process, const QString& itemPath, const QString& folderPath, QString* copyPath)
 {
     using namespace PrivilegedDuplication;
     const QString output = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
@@ -83,16 +84,16 @@ bool needsAdministratorRights(const QString& folderPath)
 
 bool isTrustedTool(const QString& toolPath, Error* error)
 {
-    const auto untrusted = [error](const QString& why) {
-        return reportError(error, failure(UntrustedTool, why));
-    };
+    const auto untrusted
+        = [error](const QString& why) { return reportError(error, failure(UntrustedTool, why)); };
     const QString tool = QFileInfo(toolPath).canonicalFilePath();
     if (tool.isEmpty())
         return untrusted(QStringLiteral("The copy tool %1 is not there.").arg(quoted(toolPath)));
     for (QString path = tool;; path = QFileInfo(path).path()) {
         struct stat info = {};
         if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-            return untrusted(QStringLiteral("The copy tool %1 can’t be checked.").arg(quoted(tool)));
+            return untrusted(
+                QStringLiteral("The copy tool %1 can’t be checked.").arg(quoted(tool)));
         if (path == tool && !S_ISREG(info.st_mode))
             return untrusted(QStringLiteral("The copy tool %1 is not a file.").arg(quoted(tool)));
         if (info.st_uid != 0 || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)

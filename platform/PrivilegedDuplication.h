@@ -16,7 +16,14 @@
 namespace PrivilegedDuplication {
 
 inline const QString ErrorDomain = QStringLiteral("PrivilegedDuplicationErrorDomain");
-enum : qint64 { UntrustedTool = 1, NotAuthorised, CopyFailed, ToolNotStarted, TimedOut };
+enum : qint64
+{
+    UntrustedTool = 1,
+    NotAuthorised,
+    CopyFailed,
+    ToolNotStarted,
+    TimedOut
+};
 
 // True for an ordinary user and a folder that is there but that the user may
 // not write to; a missing folder is the plain copy's failure to report.

@@ -13,7 +13,8 @@ void SecretServiceConnection::openInBackground()
     // service it makes here as the shared one that later calls get.
     StoreWorker::run(nullptr, [] {
         GError* error = nullptr;
-        if (SecretService* service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error))
+        if (SecretService* service
+            = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error))
             g_object_unref(service);
         if (error)
             g_error_free(error);

@@ -3,7 +3,6 @@
 #include "platform/Logging.h"
 
 #include <QSocketNotifier>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>

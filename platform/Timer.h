@@ -9,7 +9,6 @@
 #include <QDateTime>
 #include <QObject>
 #include <QPointer>
-
 #include <functional>
 #include <memory>
 
@@ -25,8 +24,7 @@ public:
     // First firing firstDelay seconds from now, then every interval seconds.
     // A delay of 0 or less fires as soon as the event loop runs; an interval
     // of 0 or less is taken as 0.1 milliseconds.
-    static std::unique_ptr<Timer> scheduledTimer(
-        double firstDelay, double interval, Action action);
+    static std::unique_ptr<Timer> scheduledTimer(double firstDelay, double interval, Action action);
     ~Timer() override;
 
     // Runs the action now; the schedule stays as it was. Does nothing once

@@ -50,14 +50,16 @@ public:
     virtual ~URLConnectionDelegate() = default;
 
     // A new response begins; what came before it belongs to an earlier one.
-    virtual void connectionDidReceiveResponse(URLConnection* connection,
-        const URLResponse& response) = 0;
+    virtual void connectionDidReceiveResponse(
+        URLConnection* connection, const URLResponse& response)
+        = 0;
     virtual void connectionDidReceiveData(URLConnection* connection, const QByteArray& data) = 0;
     // Asked once before a complete answer finishes, as the chance to keep it.
     // The connection keeps nothing whatever the answer: requests always go to
     // the network and the manager is given no cache.
-    virtual std::optional<URLResponse> connectionWillCacheResponse(URLConnection* connection,
-        const URLResponse& cachedResponse) = 0;
+    virtual std::optional<URLResponse> connectionWillCacheResponse(
+        URLConnection* connection, const URLResponse& cachedResponse)
+        = 0;
     virtual void connectionDidFinishLoading(URLConnection* connection) = 0;
     // The request could not be carried out: no connection, TLS, time-out, proxy.
     // An HTTP answer of any status is a response, never a failure.

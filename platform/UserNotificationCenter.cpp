@@ -9,7 +9,6 @@
 #include <QIcon>
 #include <QPointer>
 #include <QVariantMap>
-
 #include <canberra.h>
 
 namespace {
@@ -114,8 +113,8 @@ void UserNotificationCenter::notify(
     if (!notification.soundName.isEmpty())
         hints.insert(QStringLiteral("sound-name"), notification.soundName);
     // The urgency is a byte on the bus; an int would be ignored by strict servers.
-    hints.insert(QStringLiteral("urgency"),
-        QVariant::fromValue(static_cast<uchar>(notification.urgency)));
+    hints.insert(
+        QStringLiteral("urgency"), QVariant::fromValue(static_cast<uchar>(notification.urgency)));
     if (!notification.category.isEmpty())
         hints.insert(QStringLiteral("category"), notification.category);
     QStringList actions;

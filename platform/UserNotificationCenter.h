@@ -10,7 +10,6 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-
 #include <memory>
 
 struct ca_context;
@@ -20,7 +19,12 @@ inline const QString UserNotificationDefaultSoundName = QStringLiteral("message-
 
 struct UserNotification
 {
-    enum class Urgency : uchar { Low = 0, Normal = 1, Critical = 2 };
+    enum class Urgency : uchar
+    {
+        Low = 0,
+        Normal = 1,
+        Critical = 2
+    };
 
     QString title;
     QString informativeText;

@@ -138,7 +138,8 @@ void requestBundleIdentifier(const QString& bundleIdentifier)
 {
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        qCWarning(lcActivation).noquote() << "No session bus: this program is not known as" << bundleIdentifier;
+        qCWarning(lcActivation).noquote()
+            << "No session bus: this program is not known as" << bundleIdentifier;
         return;
     }
     QDBusMessage call = busCall(QStringLiteral("RequestName"), bundleIdentifier);
@@ -147,8 +148,8 @@ void requestBundleIdentifier(const QString& bundleIdentifier)
     whenAnswered(bus, call, [bundleIdentifier](const QDBusPendingCall& answer) {
         const QDBusPendingReply<uint> reply = answer;
         if (reply.isError())
-            qCWarning(lcActivation).noquote()
-                << "The session bus refused the name" << bundleIdentifier << ":" << reply.error().message();
+            qCWarning(lcActivation).noquote() << "The session bus refused the name"
+                                              << bundleIdentifier << ":" << reply.error().message();
     });
 }
 

@@ -1,22 +1,19 @@
 #include "service/CertificateMaker.h"
 
 #include <QDir>
-
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
 #include <openssl/bn.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
-
-#include <cerrno>
-#include <cstring>
-#include <memory>
-#include <utility>
-#include <vector>
-
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -27,7 +24,8 @@ using Extensions = std::vector<std::pair<int, const char*>>;
 
 Key newKey()
 {
-    return Key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", const_cast<char*>("P-256")), EVP_PKEY_free);
+    return Key(
+        EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", const_cast<char*>("P-256")), EVP_PKEY_free);
 }
 
 bool setRandomSerial(X509* certificate)
@@ -36,13 +34,14 @@ bool setRandomSerial(X509* certificate)
     if (RAND_bytes(bytes, sizeof bytes) != 1)
         return false;
     bytes[0] &= 0x7f; // serial numbers are positive
-    std::unique_ptr<BIGNUM, decltype(&BN_free)> serial(BN_bin2bn(bytes, sizeof bytes, nullptr), BN_free);
+    std::unique_ptr<BIGNUM, decltype(&BN_free)> serial(
+        BN_bin2bn(bytes, sizeof bytes, nullptr), BN_free);
     return serial && BN_to_ASN1_INTEGER(serial.get(), X509_get_serialNumber(certificate));
 }
 
 // A certificate for key, signed by issuerKey; self-signed when issuer is null.
-Certificate makeCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_PKEY* issuerKey, int days,
-    const Extensions& extensions)
+Certificate makeCertificate(EVP_PKEY* key, const char* commonName, X509* issuer,
+    EVP_PKEY* issuerKey, int days, const Extensions& extensions)
 {
     Certificate certificate(X509_new(), X509_free);
     X509* x = certificate.get();
@@ -53,7 +52,8 @@ Certificate makeCertificate(EVP_PKEY* key, const char* commonName, X509* issuer,
     X509_gmtime_adj(X509_getm_notAfter(x), days * 86400L);
     X509_set_pubkey(x, key);
     X509_NAME* name = X509_get_subject_name(x);
-    const auto text = [](const char* value) { return reinterpret_cast<const unsigned char*>(value); };
+    const auto text
+        = [](const char* value) { return reinterpret_cast<const unsigned char*>(value); };
     X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8, text("tarvenDESK"), -1, -1, 0);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, text(commonName), -1, -1, 0);
     X509_set_issuer_name(x, issuer ? X509_get_subject_name(issuer) : name);
@@ -73,8 +73,7 @@ Certificate makeCertificate(EVP_PKEY* key, const char* commonName, X509* issuer,
     return certificate;
 }
 
-template <typename Write>
-QByteArray pem(Write write)
+template <typename Write> QByteArray pem(Write write)
 {
     Bio bio(BIO_new(BIO_s_mem()), BIO_free);
     if (!bio || write(bio.get()) != 1)
@@ -92,14 +91,15 @@ bool writeFile(const QString& path, const QByteArray& bytes, mode_t mode, QStrin
     const QByteArray temporary = target + ".new";
     ::unlink(temporary.constData());
     const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    bool ok = fd >= 0 && ::fchmod(fd, mode) == 0 && ::write(fd, bytes.constData(), bytes.size()) == bytes.size()
-        && ::fsync(fd) == 0;
+    bool ok = fd >= 0 && ::fchmod(fd, mode) == 0
+        && ::write(fd, bytes.constData(), bytes.size()) == bytes.size() && ::fsync(fd) == 0;
     if (fd >= 0)
         ok = ::close(fd) == 0 && ok;
     ok = ok && ::rename(temporary.constData(), target.constData()) == 0;
     if (!ok) {
         if (why)
-            *why = QStringLiteral("cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+            *why = QStringLiteral("cannot write %1: %2")
+                       .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
         ::unlink(temporary.constData());
     }
     return ok;
@@ -121,22 +121,29 @@ bool CertificateMaker::make(const QString& directory, QString* why)
     const Key serverKey = newKey();
     if (!caKey || !serverKey)
         return fail(QStringLiteral("cannot make a key"));
-    const Certificate ca = makeCertificate(caKey.get(), "tarvenDESK loopback CA", nullptr, caKey.get(), caDays,
-        { { NID_basic_constraints, "critical,CA:TRUE,pathlen:0" }, { NID_key_usage, "critical,keyCertSign,cRLSign" },
-            { NID_subject_key_identifier, "hash" } });
+    const Certificate ca
+        = makeCertificate(caKey.get(), "tarvenDESK loopback CA", nullptr, caKey.get(), caDays,
+            { { NID_basic_constraints, "critical,CA:TRUE,pathlen:0" },
+                { NID_key_usage, "critical,keyCertSign,cRLSign" },
+                { NID_subject_key_identifier, "hash" } });
     if (!ca)
         return fail(QStringLiteral("cannot make the CA certificate"));
-    const Certificate server = makeCertificate(serverKey.get(), "localhost", ca.get(), caKey.get(), certificateDays,
-        { { NID_basic_constraints, "critical,CA:FALSE" }, { NID_key_usage, "critical,digitalSignature" },
-            { NID_ext_key_usage, "serverAuth" }, { NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1,IP:::1" },
-            { NID_subject_key_identifier, "hash" }, { NID_authority_key_identifier, "keyid:always" } });
+    const Certificate server
+        = makeCertificate(serverKey.get(), "localhost", ca.get(), caKey.get(), certificateDays,
+            { { NID_basic_constraints, "critical,CA:FALSE" },
+                { NID_key_usage, "critical,digitalSignature" }, { NID_ext_key_usage, "serverAuth" },
+                { NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1,IP:::1" },
+                { NID_subject_key_identifier, "hash" },
+                { NID_authority_key_identifier, "keyid:always" } });
     if (!server)
         return fail(QStringLiteral("cannot make the server certificate"));
 
     const QByteArray caPem = pem([&](BIO* bio) { return PEM_write_bio_X509(bio, ca.get()); });
-    const QByteArray serverPem = pem([&](BIO* bio) { return PEM_write_bio_X509(bio, server.get()); });
+    const QByteArray serverPem
+        = pem([&](BIO* bio) { return PEM_write_bio_X509(bio, server.get()); });
     const QByteArray keyPem = pem([&](BIO* bio) {
-        return PEM_write_bio_PrivateKey(bio, serverKey.get(), nullptr, nullptr, 0, nullptr, nullptr);
+        return PEM_write_bio_PrivateKey(
+            bio, serverKey.get(), nullptr, nullptr, 0, nullptr, nullptr);
     });
     if (caPem.isEmpty() || serverPem.isEmpty() || keyPem.isEmpty())
         return fail(QStringLiteral("cannot encode the certificates"));
@@ -149,13 +156,17 @@ bool CertificateMaker::make(const QString& directory, QString* why)
 
 bool CertificateMaker::keyMatches(const QByteArray& certificatePem, const QByteArray& keyPem)
 {
-    Bio certificateBio(BIO_new_mem_buf(certificatePem.constData(), static_cast<int>(certificatePem.size())), BIO_free);
+    Bio certificateBio(
+        BIO_new_mem_buf(certificatePem.constData(), static_cast<int>(certificatePem.size())),
+        BIO_free);
     Bio keyBio(BIO_new_mem_buf(keyPem.constData(), static_cast<int>(keyPem.size())), BIO_free);
     if (!certificateBio || !keyBio)
         return false;
-    const Certificate certificate(PEM_read_bio_X509(certificateBio.get(), nullptr, nullptr, nullptr), X509_free);
+    const Certificate certificate(
+        PEM_read_bio_X509(certificateBio.get(), nullptr, nullptr, nullptr), X509_free);
     // No passphrase prompt: a service that starts unattended cannot answer one.
     pem_password_cb* const noPassphrase = [](char*, int, int, void*) { return 0; };
-    const Key key(PEM_read_bio_PrivateKey(keyBio.get(), nullptr, noPassphrase, nullptr), EVP_PKEY_free);
+    const Key key(
+        PEM_read_bio_PrivateKey(keyBio.get(), nullptr, noPassphrase, nullptr), EVP_PKEY_free);
     return certificate && key && X509_check_private_key(certificate.get(), key.get()) == 1;
 }

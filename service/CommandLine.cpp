@@ -8,7 +8,6 @@
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
-
 #include <algorithm>
 #include <cstdio>
 
@@ -22,12 +21,14 @@ int addUser(const QStringList& arguments)
     QCommandLineParser parser;
     parser.addOption({ QStringLiteral("db"), {}, QStringLiteral("FILE") });
     int exitCode = 0;
-    if (!CommandLine::parse(parser, arguments, { QStringLiteral("db") }, { QStringLiteral("NAME") }, &exitCode))
+    if (!CommandLine::parse(
+            parser, arguments, { QStringLiteral("db") }, { QStringLiteral("NAME") }, &exitCode))
         return exitCode;
     const QString name = parser.positionalArguments().at(0);
     if (!CommandLine::isPrintableText(name, UserStore::maxNameSize))
         return CommandLine::complain(CommandLine::badArgument,
-            QStringLiteral("the user name must be 1 to %1 bytes of printable text").arg(UserStore::maxNameSize));
+            QStringLiteral("the user name must be 1 to %1 bytes of printable text")
+                .arg(UserStore::maxNameSize));
 
     QString why;
     const auto password = PasswordReader::read(UserStore::maxPasswordSize, &why);
@@ -48,7 +49,8 @@ int addDocument(const QStringList& arguments)
     parser.addOption({ QStringLiteral("db"), {}, QStringLiteral("FILE") });
     int exitCode = 0;
     if (!CommandLine::parse(parser, arguments, { QStringLiteral("db") },
-            { QStringLiteral("NAME"), QStringLiteral("TITLE"), QStringLiteral("YYYY-MM-DD") }, &exitCode))
+            { QStringLiteral("NAME"), QStringLiteral("TITLE"), QStringLiteral("YYYY-MM-DD") },
+            &exitCode))
         return exitCode;
     const QStringList values = parser.positionalArguments();
     if (!CommandLine::isPrintableText(values.at(1), maxTitleSize))
@@ -67,7 +69,8 @@ int addDocument(const QStringList& arguments)
     if (!known)
         return CommandLine::complain(CommandLine::failure, why);
     if (!*known)
-        return CommandLine::complain(CommandLine::badArgument, QStringLiteral("no user is named \"%1\"").arg(values.at(0)));
+        return CommandLine::complain(
+            CommandLine::badArgument, QStringLiteral("no user is named \"%1\"").arg(values.at(0)));
     if (!store.addDocument(values.at(0), values.at(1), *expiry, &why))
         return CommandLine::complain(CommandLine::failure, why);
     return 0;
@@ -113,18 +116,22 @@ int CommandLine::run(const QStringList& arguments)
     }
     if (command.isEmpty())
         return complain(badArgument, QStringLiteral("no command given (see --help)"));
-    return complain(badArgument, QStringLiteral("unknown command \"%1\" (see --help)").arg(command));
+    return complain(
+        badArgument, QStringLiteral("unknown command \"%1\" (see --help)").arg(command));
 }
 
 QString CommandLine::usage()
 {
     return QStringLiteral(
         "Usage:\n"
-        "  tarvendesk-service serve --listen ADDRESS:PORT --db FILE --cert CERT.pem --key KEY.pem [--today YYYY-MM-DD]\n"
+        "  tarvendesk-service serve --listen ADDRESS:PORT --db FILE --cert CERT.pem --key KEY.pem "
+        "[--today YYYY-MM-DD]\n"
         "        [--concurrent-checks N] [--check-queue N]\n"
-        "  tarvendesk-service add-user --db FILE NAME        (reads the password from standard input)\n"
+        "  tarvendesk-service add-user --db FILE NAME        (reads the password from standard "
+        "input)\n"
         "  tarvendesk-service add-document --db FILE NAME TITLE YYYY-MM-DD\n"
-        "  tarvendesk-service make-cert --out DIR            (writes ca.pem, cert.pem and key.pem)\n"
+        "  tarvendesk-service make-cert --out DIR            (writes ca.pem, cert.pem and "
+        "key.pem)\n"
         "  tarvendesk-service --help | --version\n"
         "\n"
         "serve answers POST /ex-libs/get-severity-count over HTTPS. ADDRESS is a loopback\n"
@@ -140,8 +147,8 @@ int CommandLine::complain(int exitCode, const QString& problem)
     return exitCode;
 }
 
-bool CommandLine::parse(QCommandLineParser& parser, const QStringList& arguments, const QStringList& requiredOptions,
-    const QStringList& positionalNames, int* exitCode)
+bool CommandLine::parse(QCommandLineParser& parser, const QStringList& arguments,
+    const QStringList& requiredOptions, const QStringList& positionalNames, int* exitCode)
 {
     const QString command = arguments.value(1);
     parser.addOption({ { QStringLiteral("h"), QStringLiteral("help") }, {} });
@@ -168,13 +175,15 @@ bool CommandLine::parse(QCommandLineParser& parser, const QStringList& arguments
     }
     for (const QString& name : parser.optionNames()) {
         if (parser.values(name).size() > 1) {
-            *exitCode = complain(badArgument, QStringLiteral("%1: --%2 is given more than once").arg(command, name));
+            *exitCode = complain(
+                badArgument, QStringLiteral("%1: --%2 is given more than once").arg(command, name));
             return false;
         }
     }
     for (const QString& name : requiredOptions) {
         if (parser.value(name).isEmpty()) {
-            *exitCode = complain(badArgument, QStringLiteral("%1: --%2 is missing").arg(command, name));
+            *exitCode
+                = complain(badArgument, QStringLiteral("%1: --%2 is missing").arg(command, name));
             return false;
         }
     }
@@ -199,5 +208,6 @@ std::optional<QDate> CommandLine::parseDate(const QString& text)
 bool CommandLine::isPrintableText(const QString& text, qsizetype maxUtf8Size)
 {
     const auto isControl = [](QChar c) { return c.category() == QChar::Other_Control; };
-    return !text.isEmpty() && text.toUtf8().size() <= maxUtf8Size && std::none_of(text.begin(), text.end(), isControl);
+    return !text.isEmpty() && text.toUtf8().size() <= maxUtf8Size
+        && std::none_of(text.begin(), text.end(), isControl);
 }

@@ -7,7 +7,6 @@
 
 #include <QDate>
 #include <QStringList>
-
 #include <optional>
 
 class QCommandLineParser;
@@ -30,8 +29,8 @@ public:
     // Parses one command's arguments (program, command, rest). Nothing, after
     // complaining or printing the usage, when the command should not go on;
     // then exitCode holds how it ends.
-    static bool parse(QCommandLineParser& parser, const QStringList& arguments, const QStringList& requiredOptions,
-        const QStringList& positionalNames, int* exitCode);
+    static bool parse(QCommandLineParser& parser, const QStringList& arguments,
+        const QStringList& requiredOptions, const QStringList& positionalNames, int* exitCode);
 
     // Only YYYY-MM-DD, and only a date the calendar has.
     static std::optional<QDate> parseDate(const QString& text);

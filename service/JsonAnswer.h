@@ -4,7 +4,6 @@
 // member "message", which the programs show to their user.
 
 #include <QString>
-
 #include <httplib.h>
 
 namespace JsonAnswer {

@@ -18,8 +18,8 @@ PasswordHash PasswordHash::make(const QByteArray& password, int iterations)
 bool PasswordHash::isValid() const
 {
     // The bound keeps a damaged record from stalling the service in one check.
-    return algorithm == pbkdf2Sha256 && iterations > 0 && iterations <= maxIterations && !salt.isEmpty()
-        && hash.size() == hashSize;
+    return algorithm == pbkdf2Sha256 && iterations > 0 && iterations <= maxIterations
+        && !salt.isEmpty() && hash.size() == hashSize;
 }
 
 bool PasswordHash::matches(const QByteArray& password) const
@@ -27,7 +27,8 @@ bool PasswordHash::matches(const QByteArray& password) const
     if (!isValid())
         return false;
     const QByteArray candidate = derive(password, salt, iterations);
-    return candidate.size() == hash.size() && CRYPTO_memcmp(candidate.constData(), hash.constData(), hash.size()) == 0;
+    return candidate.size() == hash.size()
+        && CRYPTO_memcmp(candidate.constData(), hash.constData(), hash.size()) == 0;
 }
 
 void PasswordHash::spendCheckTime(const QByteArray& password)
@@ -40,7 +41,7 @@ QByteArray PasswordHash::derive(const QByteArray& password, const QByteArray& sa
 {
     QByteArray out(hashSize, '\0');
     const int ok = PKCS5_PBKDF2_HMAC(password.constData(), static_cast<int>(password.size()),
-        reinterpret_cast<const unsigned char*>(salt.constData()), static_cast<int>(salt.size()), iterations,
-        EVP_sha256(), hashSize, reinterpret_cast<unsigned char*>(out.data()));
+        reinterpret_cast<const unsigned char*>(salt.constData()), static_cast<int>(salt.size()),
+        iterations, EVP_sha256(), hashSize, reinterpret_cast<unsigned char*>(out.data()));
     return ok == 1 ? out : QByteArray();
 }

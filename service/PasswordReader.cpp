@@ -1,9 +1,7 @@
 #include "service/PasswordReader.h"
 
 #include <QStringDecoder>
-
 #include <cstdio>
-
 #include <termios.h>
 #include <unistd.h>
 
@@ -54,7 +52,8 @@ std::optional<QByteArray> PasswordReader::read(qsizetype maxSize, QString* why)
         const EchoOff echoOff;
         // One byte past the bound (and a carriage return) is enough to know
         // the line is too long; the rest is never read.
-        for (int c = std::fgetc(stdin); c != EOF && c != '\n' && line.size() <= maxSize + 1; c = std::fgetc(stdin))
+        for (int c = std::fgetc(stdin); c != EOF && c != '\n' && line.size() <= maxSize + 1;
+             c = std::fgetc(stdin))
             line.append(static_cast<char>(c));
     }
     if (line.endsWith('\r'))

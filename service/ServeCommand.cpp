@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QSslCertificate>
 #include <QSslKey>
-
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -52,8 +51,8 @@ void logAnswer(const httplib::Request& request, const httplib::Response& respons
     };
     static std::mutex output;
     const std::lock_guard lock(output);
-    std::printf("%s %s %d\n", visible(request.method, 32).c_str(), visible(request.path, 256).c_str(),
-        response.status);
+    std::printf("%s %s %d\n", visible(request.method, 32).c_str(),
+        visible(request.path, 256).c_str(), response.status);
     std::fflush(stdout);
 }
 
@@ -62,12 +61,14 @@ void logAnswer(const httplib::Request& request, const httplib::Response& respons
 int ServeCommand::run(const QStringList& arguments)
 {
     QCommandLineParser parser;
-    for (const char* name : { "listen", "db", "cert", "key", "today", "concurrent-checks", "check-queue" })
+    for (const char* name :
+        { "listen", "db", "cert", "key", "today", "concurrent-checks", "check-queue" })
         parser.addOption({ QString::fromLatin1(name), {}, QStringLiteral("VALUE") });
     int exitCode = 0;
     if (!CommandLine::parse(parser, arguments,
-            { QStringLiteral("listen"), QStringLiteral("db"), QStringLiteral("cert"), QStringLiteral("key") }, {},
-            &exitCode))
+            { QStringLiteral("listen"), QStringLiteral("db"), QStringLiteral("cert"),
+                QStringLiteral("key") },
+            {}, &exitCode))
         return exitCode;
 
     QString why;
@@ -84,7 +85,8 @@ int ServeCommand::run(const QStringList& arguments)
     }
     int concurrentChecks = std::max(1, int(std::thread::hardware_concurrency()));
     int checkQueue = 16;
-    for (auto [name, value] : { std::pair { "concurrent-checks", &concurrentChecks }, { "check-queue", &checkQueue } }) {
+    for (auto [name, value] :
+        { std::pair { "concurrent-checks", &concurrentChecks }, { "check-queue", &checkQueue } }) {
         if (!parser.isSet(QLatin1String(name)))
             continue;
         bool ok = false;
@@ -92,7 +94,9 @@ int ServeCommand::run(const QStringList& arguments)
         const int least = value == &concurrentChecks ? 1 : 0;
         if (!ok || *value < least || *value > 1000)
             return CommandLine::complain(CommandLine::badArgument,
-                QStringLiteral("--%1 wants a number from %2 to 1000").arg(QLatin1String(name)).arg(least));
+                QStringLiteral("--%1 wants a number from %2 to 1000")
+                    .arg(QLatin1String(name))
+                    .arg(least));
     }
     if (!checkTls(parser.value(QStringLiteral("cert")), parser.value(QStringLiteral("key")), &why))
         return CommandLine::complain(CommandLine::badArgument, why);
@@ -101,7 +105,8 @@ int ServeCommand::run(const QStringList& arguments)
         return CommandLine::complain(CommandLine::badArgument, why);
 
     PasswordChecker checker(concurrentChecks, checkQueue);
-    const SeverityEndpoint endpoint(store, checker, [today] { return today.value_or(QDate::currentDate()); });
+    const SeverityEndpoint endpoint(
+        store, checker, [today] { return today.value_or(QDate::currentDate()); });
     HttpsServer server(
         parser.value(QStringLiteral("cert")), parser.value(QStringLiteral("key")),
         [&endpoint](const httplib::Request& request, httplib::Response& response,
@@ -122,7 +127,8 @@ std::optional<ServeCommand::Listen> ServeCommand::parseListen(const QString& tex
     const QString portText = colon < 0 ? QString() : text.mid(colon + 1);
     bool portOk = false;
     const uint port = portText.toUInt(&portOk);
-    const bool digitsOnly = std::all_of(portText.begin(), portText.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    const bool digitsOnly = std::all_of(
+        portText.begin(), portText.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
     if (host.isEmpty() || !portOk || !digitsOnly || port > 65535) {
         *why = QStringLiteral("--listen wants ADDRESS:PORT, not \"%1\"").arg(text);
         return std::nullopt;
@@ -131,14 +137,17 @@ std::optional<ServeCommand::Listen> ServeCommand::parseListen(const QString& tex
     listen.port = static_cast<quint16>(port);
     listen.host = host;
     if (host == u"localhost") {
-        listen.addresses = { QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6) };
+        listen.addresses
+            = { QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6) };
         return listen;
     }
     const bool bracketed = host.startsWith(u'[') && host.endsWith(u']');
     QHostAddress address;
     const QString literal = bracketed ? host.mid(1, host.size() - 2) : host;
-    if (!address.setAddress(literal) || (address.protocol() == QAbstractSocket::IPv6Protocol) != bracketed) {
-        *why = QStringLiteral("--listen: \"%1\" is not an IP address (write IPv6 as [::1])").arg(host);
+    if (!address.setAddress(literal)
+        || (address.protocol() == QAbstractSocket::IPv6Protocol) != bracketed) {
+        *why = QStringLiteral("--listen: \"%1\" is not an IP address (write IPv6 as [::1])")
+                   .arg(host);
         return std::nullopt;
     }
     if (!address.isLoopback()) {

@@ -8,7 +8,6 @@
 #include <QHostAddress>
 #include <QList>
 #include <QStringList>
-
 #include <optional>
 
 class ServeCommand

@@ -2,12 +2,10 @@
 
 #include "service/PasswordHash.h"
 
-#include <sqlite3.h>
-
 #include <cerrno>
 #include <cstring>
-
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 namespace {
@@ -33,7 +31,10 @@ CREATE INDEX IF NOT EXISTS documents_by_user ON documents(user);
 class Statement
 {
 public:
-    Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr); }
+    Statement(sqlite3* db, const char* sql)
+    {
+        sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr);
+    }
     ~Statement() { sqlite3_finalize(m_statement); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
@@ -42,12 +43,14 @@ public:
     Statement& bind(const QString& text)
     {
         const QByteArray utf8 = text.toUtf8();
-        sqlite3_bind_text(m_statement, ++m_bound, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(m_statement, ++m_bound, utf8.constData(), static_cast<int>(utf8.size()),
+            SQLITE_TRANSIENT);
         return *this;
     }
     Statement& bind(const QByteArray& blob)
     {
-        sqlite3_bind_blob(m_statement, ++m_bound, blob.constData(), static_cast<int>(blob.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_blob(m_statement, ++m_bound, blob.constData(), static_cast<int>(blob.size()),
+            SQLITE_TRANSIENT);
         return *this;
     }
     Statement& bind(int number)
@@ -89,7 +92,8 @@ bool UserStore::open(const QString& path, QString* why)
     const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         if (why)
-            *why = QStringLiteral("cannot open the database %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
+            *why = QStringLiteral("cannot open the database %1: %2")
+                       .arg(path, QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
     ::close(fd);
@@ -97,13 +101,16 @@ bool UserStore::open(const QString& path, QString* why)
     if (sqlite3_open_v2(file.constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
         return fail(why, QStringLiteral("cannot open the database %1").arg(path));
     sqlite3_busy_timeout(m_db, 5000);
-    if (sqlite3_exec(m_db, "PRAGMA journal_mode = WAL; PRAGMA foreign_keys = ON;", nullptr, nullptr, nullptr) != SQLITE_OK
+    if (sqlite3_exec(
+            m_db, "PRAGMA journal_mode = WAL; PRAGMA foreign_keys = ON;", nullptr, nullptr, nullptr)
+            != SQLITE_OK
         || sqlite3_exec(m_db, schema, nullptr, nullptr, nullptr) != SQLITE_OK)
         return fail(why, QStringLiteral("cannot use the database %1").arg(path));
     return true;
 }
 
-bool UserStore::setUser(const QString& name, const QByteArray& password, QString* why, int iterations)
+bool UserStore::setUser(
+    const QString& name, const QByteArray& password, QString* why, int iterations)
 {
     const std::lock_guard lock(m_mutex);
     const PasswordHash hash = PasswordHash::make(password, iterations);
@@ -111,7 +118,8 @@ bool UserStore::setUser(const QString& name, const QByteArray& password, QString
         return fail(why, QStringLiteral("cannot hash the password"));
     Statement insert(m_db,
         "INSERT INTO users (name, algorithm, iterations, salt, hash) VALUES (?, ?, ?, ?, ?) "
-        "ON CONFLICT (name) DO UPDATE SET algorithm = excluded.algorithm, iterations = excluded.iterations, "
+        "ON CONFLICT (name) DO UPDATE SET algorithm = excluded.algorithm, iterations = "
+        "excluded.iterations, "
         "salt = excluded.salt, hash = excluded.hash");
     insert.bind(name).bind(hash.algorithm).bind(hash.iterations).bind(hash.salt).bind(hash.hash);
     return insert.step() == SQLITE_DONE || fail(why, QStringLiteral("cannot store the user"));
@@ -137,7 +145,8 @@ bool UserStore::addDocument(const QString& user, const QString& title, QDate exp
     return insert.step() == SQLITE_DONE || fail(why, QStringLiteral("cannot store the document"));
 }
 
-std::optional<UserStore::StoredPassword> UserStore::storedPassword(const QString& name, QString* why)
+std::optional<UserStore::StoredPassword> UserStore::storedPassword(
+    const QString& name, QString* why)
 {
     const std::lock_guard lock(m_mutex);
     Statement select(m_db, "SELECT algorithm, iterations, salt, hash FROM users WHERE name = ?");
@@ -148,7 +157,8 @@ std::optional<UserStore::StoredPassword> UserStore::storedPassword(const QString
         fail(why, QStringLiteral("cannot read the users"));
         return std::nullopt;
     }
-    return StoredPassword { true, { select.text(0), select.integer(1), select.blob(2), select.blob(3) } };
+    return StoredPassword { true,
+        { select.text(0), select.integer(1), select.blob(2), select.blob(3) } };
 }
 
 std::optional<QList<QDate>> UserStore::expiryDates(const QString& user, QString* why)
@@ -173,6 +183,7 @@ std::optional<QList<QDate>> UserStore::expiryDates(const QString& user, QString*
 bool UserStore::fail(QString* why, const QString& what) const
 {
     if (why)
-        *why = m_db ? QStringLiteral("%1: %2").arg(what, QString::fromUtf8(sqlite3_errmsg(m_db))) : what;
+        *why = m_db ? QStringLiteral("%1: %2").arg(what, QString::fromUtf8(sqlite3_errmsg(m_db)))
+                    : what;
     return false;
 }

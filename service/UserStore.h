@@ -11,7 +11,6 @@
 #include <QDate>
 #include <QList>
 #include <QString>
-
 #include <mutex>
 #include <optional>
 
@@ -41,7 +40,8 @@ public:
     bool setUser(const QString& name, const QByteArray& password, QString* why = nullptr,
         int iterations = PasswordHash::defaultIterations);
     std::optional<bool> hasUser(const QString& name, QString* why = nullptr);
-    bool addDocument(const QString& user, const QString& title, QDate expiry, QString* why = nullptr);
+    bool addDocument(
+        const QString& user, const QString& title, QDate expiry, QString* why = nullptr);
 
     // Nothing when the records cannot be read. The hash is checked by the
     // caller, outside the store's lock: it is the slow part of a request.

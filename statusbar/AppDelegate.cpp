@@ -81,14 +81,15 @@ AppDelegate::AppDelegate(StatusMenu& statusMenu, AlertPresenter& alertPresenter,
         &AppDelegate::onUnlockKeyringMenuItemClick);
     connect(&m_networkReachability, &NetworkReachability::reachabilityChanged, this,
         &AppDelegate::onReachabilityChanged);
-    connect(&m_storeWatcher, &SecretServiceWatcher::storeReady, this,
-        &AppDelegate::applyStoredDetails);
+    connect(
+        &m_storeWatcher, &SecretServiceWatcher::storeReady, this, &AppDelegate::applyStoredDetails);
     // A check that falls due while an alert is up runs once it is dismissed,
     // so that a user away from the screen finds one alert, not a pile.
-    connect(&m_alertPresenter, &AlertPresenter::modalAlertRunningChanged, this, [this](bool running) {
-        if (notificationTImer)
-            notificationTImer->setFiringsHeld(running);
-    });
+    connect(
+        &m_alertPresenter, &AlertPresenter::modalAlertRunningChanged, this, [this](bool running) {
+            if (notificationTImer)
+                notificationTImer->setFiringsHeld(running);
+        });
     // A click on the notification goes where the menu's entry goes.
     connect(&m_notificationCenter, &UserNotificationCenter::didActivateNotification, this,
         [this] { onGoToApplicationMenuItemClick(&m_notificationCenter); });
@@ -368,7 +369,8 @@ void AppDelegate::checkDocumentsDetails()
     URLRequest request = severityCountRequest(userName, password, m_serviceURL);
     if (m_requestTimeLimit.count() > 0)
         request.timeLimit = m_requestTimeLimit;
-    URLConnection* connection = URLConnection::initWithRequest(request, this, m_networkAccessManager);
+    URLConnection* connection
+        = URLConnection::initWithRequest(request, this, m_networkAccessManager);
     m_requests.push_back({ connection, m_recordInForce, m_checkAskedByPerson });
     connect(connection, &QObject::destroyed, this, &AppDelegate::releaseIdleConnections,
         Qt::QueuedConnection);

@@ -41,7 +41,8 @@ QIcon StatusMenu::statusImage()
 {
     const QString name = QStringLiteral("tarvendesk-status-symbolic");
     const QIcon own = Bundle::imageNamed(name + QStringLiteral(".svg"));
-    const QString installed = QStringLiteral("icons/hicolor/symbolic/apps/") + name + QStringLiteral(".svg");
+    const QString installed
+        = QStringLiteral("icons/hicolor/symbolic/apps/") + name + QStringLiteral(".svg");
     if (QStandardPaths::locate(QStandardPaths::GenericDataLocation, installed).isEmpty())
         return own;
     return QIcon::fromTheme(name, own);

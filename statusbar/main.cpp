@@ -14,8 +14,8 @@
 
 int main(int argc, char** argv)
 {
-    ApplicationIdentity identity { StatusBarBundleIdentifier,
-        QStringLiteral("tarvenDESKStatusBar"), QStringLiteral("tarvenDESK"),
+    ApplicationIdentity identity { StatusBarBundleIdentifier, QStringLiteral("tarvenDESKStatusBar"),
+        QStringLiteral("tarvenDESK"),
         QCoreApplication::translate("main",
             "Checks the document service on your schedule and notifies you of the counts.") };
     identity.readsKeyringAtStart = true;
@@ -24,7 +24,8 @@ int main(int argc, char** argv)
         NetworkTrust::addTrustedCertificates(service.certificates);
         AlertPresenter* alertPresenter = interface.keep(std::make_unique<AlertPresenter>());
         QNetworkAccessManager* network = interface.keep(std::make_unique<QNetworkAccessManager>());
-        NetworkReachability* reachability = interface.keep(NetworkReachability::systemReachability());
+        NetworkReachability* reachability
+            = interface.keep(NetworkReachability::systemReachability());
         StatusMenu* statusMenu = interface.keep(std::make_unique<StatusMenu>());
         UserNotificationCenter* center = UserNotificationCenter::defaultUserNotificationCenter();
         auto delegate = std::make_unique<AppDelegate>(

@@ -40,8 +40,8 @@ bool writeFile(const QString& path,
 QString activated(const QString& applicationName, QString* why = nullptr)
 {
     std::optional<std::pair<QString, QString>> outcome;
-    ApplicationActivation::activateApplication(applicationName,
-        [&](const QString& id, const Error& error) {
+    ApplicationActivation::activateApplication(
+        applicationName, [&](const QString& id, const Error& error) {
             outcome.emplace(id, error.isNull() ? QString() : error.localizedDescription());
         });
     if (outcome || !QTest::qWaitFor([&] { return outcome.has_value(); }, 60000))

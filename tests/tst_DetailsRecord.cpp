@@ -22,30 +22,36 @@ private slots:
         QCOMPARE(DetailsRecord::text({ separators.first, separators.second, 1, 0 }),
             QString("UserName==a%3B%253B;Password==%3D%3Dx%3D;Freequency=1;Status=0"));
         // A typed "(null)"; a UTF-16 literal, as fromUtf8 would drop the byte-order mark.
-        const Values missing { "(null)", QStringLiteral("\uFEFF=") }, longest { QString(DetailsRecord::MaximumValueSize, u'x'),
-            QString(DetailsRecord::MaximumValueSize / 3 - 1, QChar(0x20AC)) + "=;xx" };
+        const Values missing { "(null)", QStringLiteral("\uFEFF=") },
+            longest { QString(DetailsRecord::MaximumValueSize, u'x'),
+                QString(DetailsRecord::MaximumValueSize / 3 - 1, QChar(0x20AC)) + "=;xx" };
         for (const auto& [userName, password] : { plain, separators, missing, longest }) {
             UserDetails read;
             QVERIFY2(DetailsRecord::parse(DetailsRecord::text({ userName, password, 1, 0 }), read)
-                    && read.userName == userName && read.password == password, qPrintable(password.left(20)));
+                    && read.userName == userName && read.password == password,
+                qPrintable(password.left(20)));
         }
     }
 
     void legacyRecordsAreReadAsTheRecordReaderDidAndMalformedOnesAreRefused()
     {
         UserDetails details;
-        QVERIFY(DetailsRecord::parse("UserName=bob;Password=a=b;Freequency=  42abc;Status=-99999999999", details));
+        QVERIFY(DetailsRecord::parse(
+            "UserName=bob;Password=a=b;Freequency=  42abc;Status=-99999999999", details));
         QCOMPARE(details.password, "a=b");
         QCOMPARE(details.freequency, 42);
         QCOMPARE(details.status, INT_MIN);
 
         const qsizetype over = DetailsRecord::MaximumValueSize + 1;
         for (const QString& text : { QString(""), QString("UserName=a;Password=b;Freequency=1"),
-                 QString("UserName=a;Password;Freequency=1;Status=1"), DetailsRecord::text({ QString(), "b", 1, 1 }),
-                 DetailsRecord::text({ "a", QString(), 1, 1 }), DetailsRecord::text({ QString(over, u'x'), "b", 1, 1 }),
+                 QString("UserName=a;Password;Freequency=1;Status=1"),
+                 DetailsRecord::text({ QString(), "b", 1, 1 }),
+                 DetailsRecord::text({ "a", QString(), 1, 1 }),
+                 DetailsRecord::text({ QString(over, u'x'), "b", 1, 1 }),
                  DetailsRecord::text({ "a", QString(over / 2 + 1, QChar(0xE9)), 1, 1 }) }) {
             UserDetails untouched { "u", "p", -1, -1 };
-            QVERIFY2(!DetailsRecord::parse(text, untouched) && untouched.userName == "u" && untouched.status == -1,
+            QVERIFY2(!DetailsRecord::parse(text, untouched) && untouched.userName == "u"
+                    && untouched.status == -1,
                 qPrintable(text.left(80)));
         }
     }
@@ -71,14 +77,16 @@ private slots:
         QCOMPARE(details.freequency, 2);
         QCOMPARE(details.status, -1);
         DetailsRecord::clearDetailsInKeyChain();
-        QVERIFY(SecretServiceControl::itemAttributes(DetailsRecordKey, DetailsRecordService).isEmpty());
+        QVERIFY(
+            SecretServiceControl::itemAttributes(DetailsRecordKey, DetailsRecordService).isEmpty());
 
         // A clear whose delete fails after the empty record was written has
         // signed the user out all the same. Here the delete meets a copy of
         // the record in a second keyring, locked.
         DetailsRecord::addDetailsToKeyChain({ "carol", "pw", 0, 1 });
         const QString other = SecretServiceControl::createCollection("other");
-        const QMap<QString, QString> copy { { "account", DetailsRecordKey }, { "service", DetailsRecordService } };
+        const QMap<QString, QString> copy { { "account", DetailsRecordKey },
+            { "service", DetailsRecordService } };
         QVERIFY(!other.isEmpty());
         QVERIFY(SecretServiceControl::plantItem(copy, "copy", other));
         QVERIFY(SecretServiceControl::lockCollection(other));

@@ -160,8 +160,7 @@ private slots:
         QVERIFY2(
             failed.isEmpty() ? said.isEmpty() : said.count(u'\n') == 1 && said.contains(failed),
             qPrintable(said));
-        QCOMPARE(installer.button()->text(),
-            failed.isEmpty() ? DoneTitle : InstallTitle);
+        QCOMPARE(installer.button()->text(), failed.isEmpty() ? DoneTitle : InstallTitle);
         // A failed copy leaves the earlier one whole.
         QCOMPARE(QFileInfo::exists(App + "/bin/earlier"), fault.contains("link"));
         if (!failed.isEmpty()) {

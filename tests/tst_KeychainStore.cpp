@@ -15,15 +15,25 @@ class tst_KeychainStore : public QObject
     QString m_key;
     int m_counter = 0;
 
-    QVariant read(const QString& group = {}) { return KeychainStore::itemForKey(m_key, service, group, nullptr); }
+    QVariant read(const QString& group = {})
+    {
+        return KeychainStore::itemForKey(m_key, service, group, nullptr);
+    }
     bool save(const QVariant& item, const QString& group = {}, qint64 access = 1)
     {
         return KeychainStore::saveItem(item, m_key, service, group, access, nullptr);
     }
-    QList<QMap<QString, QString>> items() const { return SecretServiceControl::itemAttributes(m_key, service); }
+    QList<QMap<QString, QString>> items() const
+    {
+        return SecretServiceControl::itemAttributes(m_key, service);
+    }
 
 private slots:
-    void init() { m_key = QStringLiteral("key-%1-%2").arg(QCoreApplication::applicationPid()).arg(++m_counter); }
+    void init()
+    {
+        m_key
+            = QStringLiteral("key-%1-%2").arg(QCoreApplication::applicationPid()).arg(++m_counter);
+    }
 
     void itemIsAddedReplacedAndDeletedWithErrorsOnlyOnFailure()
     {
@@ -36,7 +46,8 @@ private slots:
 
         error = untouched;
         QVERIFY(KeychainStore::saveItem(QStringLiteral("value"), m_key, service, &error));
-        QCOMPARE(KeychainStore::itemForKey(m_key, service, &error), QVariant(QStringLiteral("value")));
+        QCOMPARE(
+            KeychainStore::itemForKey(m_key, service, &error), QVariant(QStringLiteral("value")));
         // The empty string is an item, not a missing one.
         QVERIFY(KeychainStore::saveItem(QString(""), m_key, service, &error));
         QCOMPARE(KeychainStore::itemForKey(m_key, service, &error), QVariant(QString("")));
@@ -53,11 +64,15 @@ private slots:
         // An empty key or service, or an item that is not a string, throws; an
         // empty service throws before a null item could delete anything.
         QVERIFY(save(QStringLiteral("kept")));
-        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, KeychainStore::saveItem(QString("x"), "", service, nullptr));
-        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, KeychainStore::saveItem(QVariant(), m_key, "", nullptr));
+        QVERIFY_THROWS_EXCEPTION(
+            std::invalid_argument, KeychainStore::saveItem(QString("x"), "", service, nullptr));
+        QVERIFY_THROWS_EXCEPTION(
+            std::invalid_argument, KeychainStore::saveItem(QVariant(), m_key, "", nullptr));
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument, save(QVariant::fromValue(QPoint(1, 2))));
-        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, KeychainStore::itemForKey("", service, nullptr));
-        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, KeychainStore::deleteItemForKey(m_key, "", nullptr));
+        QVERIFY_THROWS_EXCEPTION(
+            std::invalid_argument, KeychainStore::itemForKey("", service, nullptr));
+        QVERIFY_THROWS_EXCEPTION(
+            std::invalid_argument, KeychainStore::deleteItemForKey(m_key, "", nullptr));
         QCOMPARE(read(), QVariant(QStringLiteral("kept")));
     }
 
@@ -103,7 +118,8 @@ private slots:
         QCOMPARE(read(), QStringLiteral("new"));
 
         const QString bad = m_key + "-bad";
-        QVERIFY(SecretServiceControl::plantItem({ { "account", bad }, { "service", service } }, "not an archive"));
+        QVERIFY(SecretServiceControl::plantItem(
+            { { "account", bad }, { "service", service } }, "not an archive"));
         Error error;
         QVERIFY(!KeychainStore::itemForKey(bad, service, &error).isValid());
         QCOMPARE(error.code, UnarchiveFailedErrorCode);

@@ -19,10 +19,9 @@ QString summary(const ExchangeOutcome& outcome)
     using Kind = ExchangeOutcome::Kind;
     const QString status = QString::number(outcome.statusCode);
     return outcome.kind == Kind::Counts ? "counts: " + SeverityCount::notificationText(outcome)
-        : outcome.kind == Kind::Refused
-        ? "refused " + status + ": "
+        : outcome.kind == Kind::Refused ? "refused " + status + ": "
             + shownText(SeverityCount::textForm(outcome.message), ShownMessageLength)
-        : "unreadable " + status;
+                                        : "unreadable " + status;
 }
 
 // Ends requests as each program's AppDelegate does, and records how each ended.

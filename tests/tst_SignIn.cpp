@@ -66,7 +66,8 @@ class tst_SignIn : public QObject
     }
     QString typed() const
     {
-        return element<QLineEdit>("userNameTxtField")->text() + element<QLineEdit>("passwordTxtField")->text();
+        return element<QLineEdit>("userNameTxtField")->text()
+            + element<QLineEdit>("passwordTxtField")->text();
     }
     qsizetype requestsUnderWay() const { return network.findChildren<URLConnection*>().size(); }
     // Waits until the store's worker has answered everything asked of it so far.

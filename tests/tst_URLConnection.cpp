@@ -128,10 +128,13 @@ private slots:
         QVERIFY(QSslConfiguration::defaultConfiguration().caCertificates().isEmpty());
         // The added authority vouches for the names its server carries, and no others.
         for (const QString host : { "127.0.0.1", "localhost", "::1" })
-            QVERIFY2(NetworkTrust::isTrustedByAddedCertificates({ certificates->server }, host), qPrintable(host));
+            QVERIFY2(NetworkTrust::isTrustedByAddedCertificates({ certificates->server }, host),
+                qPrintable(host));
         for (const QString host : { "127.0.0.2", "localhost.example.org", "" })
-            QVERIFY2(!NetworkTrust::isTrustedByAddedCertificates({ certificates->server }, host), qPrintable(host));
-        QVERIFY(!NetworkTrust::isTrustedByAddedCertificates({ certificates->authority }, "localhost"));
+            QVERIFY2(!NetworkTrust::isTrustedByAddedCertificates({ certificates->server }, host),
+                qPrintable(host));
+        QVERIFY(
+            !NetworkTrust::isTrustedByAddedCertificates({ certificates->authority }, "localhost"));
     }
 
     // Destroyed between the answer's first bytes and the rest: the rest, its

@@ -17,8 +17,8 @@ const QString gnomeInterface = "org.gnome.keyring.InternalUnsupportedGuiltRidden
 
 // Plain method calls: an interface object would introspect the daemon and
 // keep a meta-object for it that Qt never frees.
-QDBusMessage call(const QString& method, const QVariantList& arguments = {}, const QString& path = servicePath,
-    const QString& interface = serviceInterface)
+QDBusMessage call(const QString& method, const QVariantList& arguments = {},
+    const QString& path = servicePath, const QString& interface = serviceInterface)
 {
     qDBusRegisterMetaType<QMap<QString, QString>>();
     QDBusMessage message = QDBusMessage::createMethodCall(secretsName, path, interface, method);
@@ -29,7 +29,8 @@ QDBusMessage call(const QString& method, const QVariantList& arguments = {}, con
 // A property's value; invalid when it could not be read.
 QVariant property(const QString& path, const QString& interface, const QString& name)
 {
-    const QDBusReply<QDBusVariant> reply = call("Get", { interface, name }, path, "org.freedesktop.DBus.Properties");
+    const QDBusReply<QDBusVariant> reply
+        = call("Get", { interface, name }, path, "org.freedesktop.DBus.Properties");
     return reply.isValid() ? reply.value().variant() : QVariant();
 }
 
@@ -47,10 +48,12 @@ bool succeeded(const QDBusMessage& reply, QString* why = nullptr)
 // The bytes as a secret (oayays) of a plain-text session opened for them.
 QVariant secretOf(const QByteArray& value)
 {
-    const QDBusMessage opened = call("OpenSession", { "plain", QVariant::fromValue(QDBusVariant("")) });
+    const QDBusMessage opened
+        = call("OpenSession", { "plain", QVariant::fromValue(QDBusVariant("")) });
     QDBusArgument secret;
     secret.beginStructure();
-    secret << opened.arguments().value(1).value<QDBusObjectPath>() << QByteArray() << value << QString("text/plain");
+    secret << opened.arguments().value(1).value<QDBusObjectPath>() << QByteArray() << value
+           << QString("text/plain");
     secret.endStructure();
     return QVariant::fromValue(secret);
 }
@@ -73,7 +76,8 @@ bool lockDefaultCollection(QString* why)
 
 bool unlockDefaultCollection(QString* why)
 {
-    const QVariantList arguments { QVariant::fromValue(QDBusObjectPath(defaultPath)), secretOf(TARVENDESK_TEST_KEYRING_PASSWORD) };
+    const QVariantList arguments { QVariant::fromValue(QDBusObjectPath(defaultPath)),
+        secretOf(TARVENDESK_TEST_KEYRING_PASSWORD) };
     return succeeded(call("UnlockWithMasterPassword", arguments, servicePath, gnomeInterface), why)
         && (!isDefaultCollectionLocked() || fail(why, "the collection is still locked"));
 }
@@ -91,8 +95,10 @@ bool setDefaultAlias(const QString& collection)
 
 QString createCollection(const QString& label)
 {
-    const QVariantList arguments { QVariantMap { { collectionInterface + ".Label", label } }, secretOf(TARVENDESK_TEST_KEYRING_PASSWORD) };
-    const QDBusReply<QDBusObjectPath> created = call("CreateWithMasterPassword", arguments, servicePath, gnomeInterface);
+    const QVariantList arguments { QVariantMap { { collectionInterface + ".Label", label } },
+        secretOf(TARVENDESK_TEST_KEYRING_PASSWORD) };
+    const QDBusReply<QDBusObjectPath> created
+        = call("CreateWithMasterPassword", arguments, servicePath, gnomeInterface);
     return created.isValid() ? created.value().path() : QString();
 }
 
@@ -101,7 +107,8 @@ bool deleteCollection(const QString& path)
     return succeeded(call("Delete", {}, path, collectionInterface));
 }
 
-bool plantItem(QMap<QString, QString> attributes, const QByteArray& value, const QString& collection)
+bool plantItem(
+    QMap<QString, QString> attributes, const QByteArray& value, const QString& collection)
 {
     attributes.insert("xdg:schema", "org.tarvendesk.GenericPassword");
     const QVariantMap properties { { "org.freedesktop.Secret.Item.Label", "planted" },
@@ -210,8 +217,10 @@ bool stop(QString* why)
     const QDBusReply<uint> pid = QDBusConnection::sessionBus().interface()->servicePid(secretsName);
     if (!pid.isValid() || pid.value() == 0)
         return fail(why, "no daemon owns the Secret Service name");
-    return (::kill(pid_t(pid.value()), SIGTERM) == 0 || fail(why, "the keyring daemon could not be signalled"))
-        && (QTest::qWaitFor([] { return !isRunning(); }, 60000) || fail(why, "the keyring daemon kept its name"));
+    return (::kill(pid_t(pid.value()), SIGTERM) == 0
+               || fail(why, "the keyring daemon could not be signalled"))
+        && (QTest::qWaitFor([] { return !isRunning(); }, 60000)
+            || fail(why, "the keyring daemon kept its name"));
 }
 
 bool start(QString* why, bool withPassword)

@@ -27,7 +27,8 @@ bool deleteCollection(const QString& path);
 
 // An item of the suite's schema with these attributes and bytes, in the
 // collection or else in the default one.
-bool plantItem(QMap<QString, QString> attributes, const QByteArray& value, const QString& collection = {});
+bool plantItem(
+    QMap<QString, QString> attributes, const QByteArray& value, const QString& collection = {});
 
 // The attributes of every item with this account and service, as the daemon
 // holds them.
