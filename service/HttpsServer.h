@@ -32,6 +32,10 @@ public:
     static constexpr std::chrono::seconds readTimeout { 10 };
     static constexpr std::size_t maxHeadSize = 16 * 1024;
     static constexpr std::size_t maxBodySize = 64 * 1024;
+    // At most this much of what a refused client goes on sending is read and
+    // dropped before the answer: closing with unread bytes makes the kernel
+    // send a reset, and a client still sending might then lose the answer.
+    static constexpr std::size_t maxDrainSize = 1024 * 1024;
 
     // Called on a connection's worker for every request. The reader is null
     // when the request declares no body; the handler decides whether to read it.

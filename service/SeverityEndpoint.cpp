@@ -13,11 +13,6 @@
 
 namespace {
 
-// What is read and dropped, at most, of a body too large to take before
-// answering. Closing with unread bytes makes the kernel send a reset, and a
-// client that is still sending might then lose the answer.
-constexpr std::size_t maxDrainSize = 1024 * 1024;
-
 bool isForm(const std::string& contentType)
 {
     const QByteArray type = QByteArray::fromStdString(contentType.substr(0, contentType.find(';')));
@@ -75,7 +70,7 @@ void SeverityEndpoint::answer(const httplib::Request& request, httplib::Response
         return refuse(400, QStringLiteral("The Content-Length header is invalid."));
     if (*length > HttpsServer::maxBodySize) {
         // httplib reads and drops a body past its payload limit.
-        if (reader && *length <= maxDrainSize)
+        if (reader && *length <= HttpsServer::maxDrainSize)
             (*reader)([](const char*, std::size_t) { return true; });
         return refuse(413, JsonAnswer::refusalText(413));
     }

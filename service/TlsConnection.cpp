@@ -1,5 +1,6 @@
 #include "service/TlsConnection.h"
 
+#include "service/HttpsServer.h"
 #include "service/JsonAnswer.h"
 
 #include <algorithm>
@@ -11,9 +12,8 @@
 
 namespace {
 
-// At most this much of what a refused client goes on sending is read and
-// dropped, for at most this long, and only while it keeps coming.
-constexpr std::size_t maxDrainSize = 1024 * 1024;
+// What a refused client goes on sending is dropped for at most this long, and
+// only while it keeps coming.
 constexpr std::chrono::seconds maxDrainTime { 1 };
 constexpr std::chrono::milliseconds drainPause { 100 };
 
@@ -138,7 +138,7 @@ void TlsConnection::refuse(int status, const QString& text)
     const Clock::time_point end = Clock::now() + maxDrainTime;
     char buffer[4096];
     std::size_t drained = 0;
-    while (drained < maxDrainSize) {
+    while (drained < HttpsServer::maxDrainSize) {
         const ssize_t size
             = receive(buffer, sizeof buffer, std::min(end, Clock::now() + drainPause));
         if (size <= 0)
