@@ -34,7 +34,6 @@ class ProbeDelegate : public ApplicationDelegate
     Q_CLASSINFO("D-Bus Interface", "org.tarvendesk.test.Probe")
 
 public:
-    QWidget* window = nullptr;
     int m_activations = 0;
     int m_launches = 0;
 
@@ -63,7 +62,7 @@ public slots:
     int activationCount() const { return m_activations; }
     int launchCount() const { return m_launches; }
     int dumpable() const { return ::prctl(PR_GET_DUMPABLE); }
-    void closeWindow() { window->close(); }
+    void closeWindow() { QApplication::topLevelWidgets().value(0)->close(); }
     void terminate() { Application::terminate(this); }
     // Answers at once; the activation goes on without it.
     void activate(const QString& name) { ApplicationActivation::activateApplication(name); }
@@ -84,8 +83,7 @@ int main(int argc, char** argv)
             QCommandLineOption("activate-at-launch", "", "name") } };
     return applicationMain(argc, argv, identity, [](InterfaceObjects& interface) {
         auto delegate = std::make_unique<ProbeDelegate>();
-        delegate->window = interface.keep(std::make_unique<QWidget>());
-        delegate->window->show();
+        interface.keep(std::make_unique<QWidget>())->show();
         QDBusConnection::sessionBus().registerObject(
             "/org/tarvendesk/test/Probe", delegate.get(), QDBusConnection::ExportAllSlots);
         return delegate;
