@@ -127,16 +127,12 @@ class tst_SignIn : public QObject
     bool keyring(bool up, Away away)
     {
         using namespace SecretServiceControl;
-        switch (away) {
-        case Locked:
-            return up ? unlockDefaultCollection(&why) : lockDefaultCollection(&why);
-        case NotRunning:
-            return up ? KeyringDaemon::start(&why) : KeyringDaemon::stop(&why);
-        case LockedOnDisk:
-            return up ? unlockDefaultCollection(&why)
-                      : KeyringDaemon::stop(&why) && KeyringDaemon::start(&why, false);
-        }
-        return false;
+        if (up)
+            return away == NotRunning ? KeyringDaemon::start(&why) : unlockDefaultCollection(&why);
+        if (away == Locked)
+            return lockDefaultCollection(&why);
+        return KeyringDaemon::stop(&why)
+            && (away == NotRunning || KeyringDaemon::start(&why, false));
     }
 
 private slots:
@@ -267,43 +263,22 @@ private slots:
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<QString>("told"); // the alert's message and detail
         QTest::addColumn<bool>("posted");
-        const QString unreadable = "The service's answer could not be read. ";
-        const auto http = [](int status, const QByteArray& body) {
-            return RawTlsServer::Answer::http(status, body).bytes;
+        const auto row = [](const char* name, const QString& userName, const QString& password,
+                             const QByteArray& answer, const QString& told, bool posted) {
+            QTest::newRow(name) << userName << password << answer << told << posted;
         };
-        QTest::newRow("{}") << "ada"
-                            << "pw" << http(200, "{}")
-                            << unreadable + "It answered with HTTP status 200." << true;
-        QTest::newRow("error") << "ada"
-                               << "pw" << http(200, R"({"error":"x"})")
-                               << unreadable + "It answered with HTTP status 200." << true;
-        QTest::newRow("502 with HTML")
-            << "ada"
-            << "pw" << http(502, "<html><body>Bad Gateway</body></html>").replace("json", "html")
-            << unreadable + "It answered with HTTP status 502." << true;
-        QTest::newRow("404") << "ada"
-                             << "pw" << http(404, "Not Found")
-                             << unreadable + "It answered with HTTP status 404." << true;
-        QTest::newRow("redirect") << "ada"
-                                  << "pw"
-                                  << QByteArray("HTTP/1.1 307 Temporary Redirect\r\nLocation: "
-                                                "https://localhost/\r\nContent-Length: 0\r\n"
-                                                "Connection: close\r\n\r\n")
-                                  << unreadable + "It answered with HTTP status 307." << true;
-        QTest::newRow("oversized") << "ada"
-                                   << "pw" << http(200, QByteArray(2 * 1024 * 1024, ' '))
-                                   << unreadable + "It answered with HTTP status 200." << true;
-        QTest::newRow("cut short") << "ada"
-                                   << "pw"
-                                   << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n"
-                                                 "Connection: close\r\n\r\n{")
-                                   << "The document service could not be reached. " << true;
-        QTest::newRow("user name over 4 KiB")
-            << QString(4097, u'a') << "pw" << QByteArray()
-            << "Your user name is too long. It may be at most 4096 bytes long." << false;
-        QTest::newRow("password over 4 KiB") // 4098 bytes of UTF-8
-            << "ada" << QString(1366, u'€') << QByteArray()
-            << "Your password is too long. It may be at most 4096 bytes long." << false;
+        // How each kind of answer is classified is tested on its own; here, one of each kind.
+        row("502 with HTML", "ada", "pw",
+            RawTlsServer::Answer::http(502, "<html>Bad Gateway</html>")
+                .bytes.replace("json", "html"),
+            "The service's answer could not be read. It answered with HTTP status 502.", true);
+        row("cut short", "ada", "pw",
+            "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n{",
+            "The document service could not be reached. ", true);
+        row("user name over 4 KiB", QString(4097, u'a'), "pw", {},
+            "Your user name is too long. It may be at most 4096 bytes long.", false);
+        row("password over 4 KiB", "ada", QString(1366, u'€'), {}, // 4098 bytes of UTF-8
+            "Your password is too long. It may be at most 4096 bytes long.", false);
     }
 
     void whatIsNotAnAcceptanceIsToldAndStoresNothing()
