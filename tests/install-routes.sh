@@ -15,15 +15,14 @@
 set -euo pipefail
 fail() { echo "FAIL [$route]: $*" >&2; failures=$((failures + 1)); }
 key() { sed -n "s/^$2=//p" "$1" | head -n 1; }
-bus() { gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-    --method "org.freedesktop.DBus.$1" "${@:2}" 2>/dev/null; }
 failures=0
 
 case "${1:-}" in
 --desktop)
     # install-routes.sh --desktop ROUTE: on the private bus, in the namespace.
     route=$2
-    program_of() { readlink "/proc/$(bus GetConnectionUnixProcessID "$1" | sed -nE 's/.*uint32 ([0-9]+).*/\1/p')/exe"; }
+    program_of() { readlink "/proc/$(gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+        --method org.freedesktop.DBus.GetConnectionUnixProcessID "$1" | sed -nE 's/.*uint32 ([0-9]+).*/\1/p')/exe"; }
     # The desktop's keyring, unlocked at login, which the programs read at start.
     printf '%s' route-test | gnome-keyring-daemon --unlock --components=secrets --daemonize >/dev/null
     gdbus wait --session --timeout 10 org.freedesktop.secrets || fail "no keyring on the bus"
@@ -40,11 +39,10 @@ case "${1:-}" in
             "${command[@]}" >/dev/null 2>&1 &
         done
     done
-    if gdbus wait --session --timeout 30 org.tarvendesk.tarvenDESKStatusBar; then
-        notifier=$(program_of org.tarvendesk.tarvenDESKStatusBar) || true
-        [ "$notifier" = "${command[0]}" ] || fail "the bus name is held by '$notifier', not ${command[0]}"
-    else
+    if ! gdbus wait --session --timeout 30 org.tarvendesk.tarvenDESKStatusBar; then
         fail "no autostart entry started the notifier"
+    elif [ "$(program_of org.tarvendesk.tarvenDESKStatusBar)" != "${command[0]}" ]; then
+        fail "the notifier's bus name is not held by ${command[0]}"
     fi
     entry=$(data_file applications/org.tarvendesk.TarvenDESK.desktop)
     if [ -z "$entry" ] || [ "$(key "$entry" DBusActivatable)" != true ]; then

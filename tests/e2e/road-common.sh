@@ -8,14 +8,15 @@ signin=org.tarvendesk.TarvenDESK
 
 not() { ! "$@"; }
 
-# road_start_x_desktop NAME: a work folder in $work, whose logs go to
-# $artifacts when the road ends, after road_before_end (the road's own), an X
-# display and a notification daemon.
-road_before_end() { :; }
+# road_end: the road's own road_before_end (by default its sign-in programs
+# end), the desktop's end, and the logs in $work kept in $artifacts.
+road_before_end() { kill "${signin_pids[@]}" 2>/dev/null || true; }
+road_end() { road_before_end; desktop_stop_all; cp "$work"/*.log "$artifacts/" 2>/dev/null || true; }
+# road_start_x_desktop NAME: a work folder in $work, removed after road_end,
+# an X display and a notification daemon.
 road_start_x_desktop() {
     work=$(mktemp -d "/tmp/tarvendesk-$1.XXXXXX")
-    trap 'road_before_end; desktop_stop_all; cp "$work"/*.log "$artifacts/" 2>/dev/null || true
-        rm -rf "$work"' EXIT
+    trap 'road_end; rm -rf "$work"' EXIT
     rm -rf "$artifacts"; mkdir -p "$artifacts"
     export XDG_DATA_DIRS="$build/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}"
     desktop_start_display
@@ -37,17 +38,13 @@ stop_owner() {
     desktop_wait 10 not desktop_bus_name_owned "$1" || true
 }
 
-# Pictures, numbered in the order taken; signin_shot's is of the sign-in
-# window alone, its path left in $signin_picture.
+# Pictures, numbered in the order taken, the last one's path in $picture:
+# shot NAME [WINDOW] of the screen or one window, signin_shot of the sign-in window.
 step=0
-shot() { step=$((step + 1)); desktop_screenshot "$artifacts/$(printf '%02d' $step)-$1.png"; }
+shot() { step=$((step + 1)); picture="$artifacts/$(printf '%02d' $step)-$1.png"; import -window "${2:-root}" "$picture"; }
 signin_window() { xdotool search --onlyvisible --class '^TarvenDESK$' | head -1; }
 signin_window_open() { [ -n "$(signin_window)" ]; }
-signin_shot() {
-    step=$((step + 1))
-    signin_picture="$artifacts/$(printf '%02d' $step)-$1.png"
-    import -window "$(signin_window)" "$signin_picture"
-}
+signin_shot() { shot "$1" "$(signin_window)"; }
 # start_signin LOG: the sign-in program, its pid added to $signin_pids, once its window is open.
 signin_pids=()
 start_signin() {
@@ -109,3 +106,12 @@ expect_notification() {
     last_notification=$(echo "$received" | tail -1)
     desktop_say "   notified: $last_notification"
 }
+# expect_counts WHY [SHOT]: expect_notification, and each new notification reads the user's counts.
+expect_counts() {
+    local before=$notified
+    expect_notification "$@"
+    ! echo "$received" | tail -n +$((before + 1)) | grep -vxF "tarvenDESK!|$counts" >/dev/null \
+        || desktop_fail "$1: a notification does not read the counts: $received"
+}
+# expect_check WHY [SHOT]: a request to the service and its notification of the counts.
+expect_check() { expect_request "$1"; expect_counts "$1: no notification" "${2:-}"; }
