@@ -7,11 +7,14 @@
 #include "common/SeverityCountRequest.h"
 #include "support/NotificationRecorder.h"
 #include "support/ReferenceService.h"
+#include "support/SecretServiceControl.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QDate>
@@ -122,7 +125,8 @@ bool DesktopBench::waitUntil(const std::function<bool()>& done, int timeoutMs)
 
 bool DesktopBench::run()
 {
-    return setUp() && measureWindowStartUps() && measureTrayStartUps() && measureIdleAndChecks();
+    return setUp() && measureWindowStartUps() && measureTrayStartUps() && measureIdleAndChecks()
+        && measureLockedKeyringWait();
 }
 
 bool DesktopBench::setUp()
@@ -458,5 +462,56 @@ bool DesktopBench::measureIdleAndChecks()
             { "bareTrayResidentKiB", bareResident },
             { "peakResidentKiB", double(ProcessFigures::peakResidentKiB(pid_t(pid))) } });
     stopProgram(*notifier);
+    return true;
+}
+
+bool DesktopBench::measureLockedKeyringWait()
+{
+    // The login road on an autologin desktop: the notifier starts on a locked
+    // keyring and asks for it to be unlocked; the prompt does not come (the
+    // prompter has no display here, as if it had been dismissed). It then
+    // waits on the keyring's signals until the login unlocks it.
+    qDBusRegisterMetaType<QMap<QString, QString>>();
+    const QMap<QString, QString> noDisplay { { QStringLiteral("DISPLAY"), QString() } };
+    if (QDBusConnection::sessionBus()
+            .interface()
+            ->call(QStringLiteral("UpdateActivationEnvironment"), QVariant::fromValue(noDisplay))
+            .type()
+        != QDBusMessage::ReplyMessage)
+        return fail(QStringLiteral("the bus's activation environment could not be set"));
+    QJsonArray windows, unlockToCheck;
+    for (int unlock = 0; unlock < m_options.unlocks; ++unlock) {
+        QString why;
+        if (!SecretServiceControl::lockDefaultCollection(&why))
+            return fail(QStringLiteral("the keyring could not be locked: ") + why);
+        const double since = now();
+        std::unique_ptr<QProcess> notifier = startProgram(notifierProgram);
+        const qint64 pid = notifier->processId();
+        if (!waitUntil([&] { return m_trayItems.contains(pid); }, startTimeoutMs))
+            return fail(QStringLiteral("the notifier set no tray item on a locked keyring"));
+        pause(2000);
+        for (int window = 0; unlock == 0 && window < m_options.idleWindows; ++window) {
+            const auto before = ProcessFigures::contextSwitches(pid_t(pid));
+            const int answersBefore = answersSince(since);
+            pause(m_options.idleSeconds * 1000);
+            qint64 total = 0;
+            const QJsonArray threads
+                = switchesJson(before, ProcessFigures::contextSwitches(pid_t(pid)), &total);
+            windows.append(QJsonObject { { "total", double(total) }, { "threads", threads },
+                { "requests", answersSince(since) - answersBefore } });
+        }
+        if (answersSince(since) > 0)
+            return fail(QStringLiteral("the notifier checked while the keyring was locked"));
+        if (!SecretServiceControl::unlockDefaultCollection(&why))
+            return fail(QStringLiteral("the keyring could not be unlocked: ") + why);
+        const double unlocked = now();
+        if (!waitUntil([&] { return answersSince(unlocked) > 0; }, startTimeoutMs))
+            return fail(QStringLiteral("the notifier did not check after the keyring's unlock"));
+        unlockToCheck.append(firstAnswerSince(unlocked) - unlocked);
+        stopProgram(*notifier);
+    }
+    m_results.insert("lockedKeyring",
+        QJsonObject { { "seconds", m_options.idleSeconds }, { "windows", windows },
+            { "unlockToCheckMs", unlockToCheck } });
     return true;
 }

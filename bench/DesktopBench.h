@@ -33,6 +33,8 @@ public:
         int checks = 1000;
         int idleSeconds = 60;
         int idleWindows = 3;
+        // Unlocks of a keyring the notifier found locked at its start.
+        int unlocks = 9;
         // Baseline requests made after each hundred checks.
         int postsPerHundredChecks = 20;
     };
@@ -62,6 +64,7 @@ private:
     bool measureWindowStartUps();
     bool measureTrayStartUps();
     bool measureIdleAndChecks();
+    bool measureLockedKeyringWait();
 
     std::unique_ptr<QProcess> startProgram(const QString& name);
     void stopProgram(QProcess& process);

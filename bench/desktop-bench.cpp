@@ -1,7 +1,8 @@
-// desktop-bench [--runs N] [--checks N] [--idle-seconds S] [--idle-windows N] --out FILE
+// desktop-bench [--runs N] [--checks N] [--idle-seconds S] [--idle-windows N] [--unlocks N]
+//               --out FILE
 // Start-up, memory, idle wake-ups and check cost of the suite's programs and
-// their bare baselines, as JSON samples in FILE. Runs inside a private session
-// with an X display (bench/run.sh makes both).
+// their bare baselines, the notifier's wait for a locked keyring, as JSON samples in FILE. Runs
+// inside a private session with an X display (bench/run.sh makes both).
 
 #include "DesktopBench.h"
 
@@ -23,9 +24,12 @@ int main(int argc, char** argv)
         QStringLiteral("length of one idle window"), QStringLiteral("S"), QStringLiteral("60"));
     const QCommandLineOption idleWindows(QStringLiteral("idle-windows"),
         QStringLiteral("idle windows in a row"), QStringLiteral("N"), QStringLiteral("3"));
+    const QCommandLineOption unlocks(QStringLiteral("unlocks"),
+        QStringLiteral("locked keyrings the notifier starts on"), QStringLiteral("N"),
+        QStringLiteral("9"));
     const QCommandLineOption out(
         QStringLiteral("out"), QStringLiteral("the JSON file to write"), QStringLiteral("FILE"));
-    parser.addOptions({ runs, checks, idleSeconds, idleWindows, out });
+    parser.addOptions({ runs, checks, idleSeconds, idleWindows, unlocks, out });
     parser.addHelpOption();
     parser.process(application);
     if (!parser.isSet(out)) {
@@ -38,8 +42,9 @@ int main(int argc, char** argv)
     options.checks = parser.value(checks).toInt();
     options.idleSeconds = parser.value(idleSeconds).toInt();
     options.idleWindows = parser.value(idleWindows).toInt();
-    if (options.runs < 1 || options.checks < 1 || options.idleSeconds < 1
-        || options.idleWindows < 1) {
+    options.unlocks = parser.value(unlocks).toInt();
+    if (options.runs < 1 || options.checks < 1 || options.idleSeconds < 1 || options.idleWindows < 1
+        || options.unlocks < 1) {
         std::fprintf(stderr, "desktop-bench: every count must be at least 1\n");
         return 2;
     }

@@ -129,6 +129,19 @@ def main():
                                                " ".join(fmt(v) for v in idle_bare)),
               "yes" if median(idle_notifier) <= 1 else "no, by %s /min" % fmt(median(idle_notifier) - 1))
 
+    locked = desktop["lockedKeyring"]
+    waiting = [w["total"] * 60.0 / locked["seconds"] for w in locked["windows"]]
+    table.add("Wake-ups while waiting for a locked keyring, its prompt dismissed (voluntary context switches, "
+              "all threads, per minute)", median(waiting), None, "/min", "0 /min", None,
+              "%d windows of %d s: %s; requests meanwhile: %d" % (
+                  len(waiting), locked["seconds"], " ".join(fmt(v) for v in waiting),
+                  sum(w["requests"] for w in locked["windows"])),
+              "yes" if median(waiting) == 0 else "no, %s /min" % fmt(median(waiting)))
+    unlocked = locked["unlockToCheckMs"]
+    table.add("Keyring unlocked → the notifier's first check answered", median(unlocked), None, "ms",
+              "≤ 1000 ms", None, "%s ms, %d unlocks" % (spread(unlocked), len(unlocked)),
+              "yes" if max(unlocked) <= 1000 else "no, slowest %s ms" % fmt(max(unlocked)))
+
     cost, post = checks["costMs"], checks["baselinePostMs"]
     table.add("One check, menu entry chosen → notification at the server, vs a bare HTTPS POST round trip",
               median(cost), median(post), "ms", "(no target)", None,
