@@ -54,14 +54,12 @@ std::optional<QString> pieceValue(const QString& piece)
 // Runs work on the store's worker and hands what it left to completion on
 // the main thread while context lives.
 void runOnStoreWorker(QObject* context, std::function<DetailsRecord::StoredDetails()> work,
-    DetailsRecord::StoreCompletion completion, StoreWorker::Lane lane = StoreWorker::Lane::Serial)
+    DetailsRecord::StoreCompletion completion)
 {
-    StoreWorker::run(
-        context,
+    StoreWorker::run(context,
         [work = std::move(work), completion = std::move(completion)]() -> std::function<void()> {
             return [completion, stored = work()] { completion(stored); };
-        },
-        lane);
+        });
 }
 
 } // namespace
@@ -241,14 +239,13 @@ void clearDetailsInKeyChain(QObject* context, StoreCompletion completion)
 
 void unlockKeyChain(QObject* context, StoreCompletion completion)
 {
-    runOnStoreWorker(
-        context,
-        [] {
+    StoreWorker::runApart(context,
+        [completion = std::move(completion)](std::stop_token stopToken) -> std::function<void()> {
             StoredDetails stored;
-            KeychainStore::unlockItemForKey(DetailsRecordKey, DetailsRecordService, &stored.error);
-            return stored;
-        },
-        std::move(completion), StoreWorker::Lane::Apart);
+            KeychainStore::unlockItemForKey(
+                DetailsRecordKey, DetailsRecordService, &stored.error, std::move(stopToken));
+            return [completion, stored] { completion(stored); };
+        });
 }
 
 void updateSettingsInKeyChain(const QString& userName, qint32 freequency, qint32 status,

@@ -45,12 +45,14 @@ const SecretSchema itemSchema = { "org.tarvendesk.GenericPassword", SECRET_SCHEM
 
 struct GFree
 {
+    void operator()(GCancellable* cancellable) const { g_object_unref(cancellable); }
     void operator()(GError* error) const { g_error_free(error); }
     void operator()(GHashTable* table) const { g_hash_table_unref(table); }
     void operator()(SecretService* service) const { g_object_unref(service); }
     void operator()(SecretValue* value) const { secret_value_unref(value); }
     void operator()(gchar* text) const { g_free(text); }
     void operator()(gchar** texts) const { g_strfreev(texts); }
+    void operator()(GVariant* variant) const { g_variant_unref(variant); }
 };
 template <typename T> using Owned = std::unique_ptr<T, GFree>;
 
@@ -170,6 +172,99 @@ bool search(SecretService* service, GHashTable* attributes, Paths& paths, GError
     paths.unlocked.reset(unlocked);
     paths.locked.reset(locked);
     return searched;
+}
+
+// The Secret Service's Unlock, its prompt waited for here rather than by
+// libsecret: libsecret answers a cancelled wait with Dismiss on the prompt,
+// which gnome-keyring 42 does not survive. A cancelled wait ends with no word
+// to the service, which takes the prompt down when the connection goes. The
+// number of paths unlocked (none when the prompt was dismissed), or -1.
+struct PromptWait
+{
+    GMainLoop* loop = nullptr;
+    bool cancelled = false;
+    bool dismissed = true;
+    Owned<GVariant> result;
+};
+
+gint unlockPaths(
+    SecretService* service, const gchar* const* paths, GCancellable* cancellable, GError** error)
+{
+    GDBusProxy* proxy = G_DBUS_PROXY(service);
+    const Owned<GVariant> reply(g_dbus_proxy_call_sync(proxy, "Unlock",
+        g_variant_new("(^ao)", paths), G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, error));
+    if (!reply)
+        return -1;
+    gchar** unlockedNow = nullptr;
+    const gchar* prompt = nullptr;
+    g_variant_get(reply.get(), "(^ao&o)", &unlockedNow, &prompt);
+    const Owned<gchar*> unlocked(unlockedNow);
+    if (g_strcmp0(prompt, "/") == 0)
+        return gint(g_strv_length(unlocked.get()));
+
+    GDBusConnection* connection = g_dbus_proxy_get_connection(proxy);
+    const Owned<gchar> owner(g_dbus_proxy_get_name_owner(proxy));
+    const gchar* name = owner ? owner.get() : g_dbus_proxy_get_name(proxy);
+    GMainContext* context = g_main_context_new();
+    g_main_context_push_thread_default(context);
+    PromptWait wait;
+    wait.loop = g_main_loop_new(context, false);
+    const guint completed = g_dbus_connection_signal_subscribe(
+        connection, name, "org.freedesktop.Secret.Prompt", "Completed", prompt, nullptr,
+        G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+            GVariant* parameters, gpointer data) {
+            auto* wait = static_cast<PromptWait*>(data);
+            if (g_variant_is_of_type(parameters, G_VARIANT_TYPE("(bv)"))) {
+                gboolean dismissed = true;
+                GVariant* result = nullptr;
+                g_variant_get(parameters, "(bv)", &dismissed, &result);
+                wait->dismissed = dismissed;
+                wait->result.reset(result);
+            }
+            g_main_loop_quit(wait->loop);
+        },
+        &wait, nullptr);
+    // A service that goes away answers nothing more: as a dismissed prompt.
+    const guint watch = g_bus_watch_name_on_connection(
+        connection, name, G_BUS_NAME_WATCHER_FLAGS_NONE, nullptr,
+        [](GDBusConnection*, const gchar*, gpointer data) {
+            g_main_loop_quit(static_cast<PromptWait*>(data)->loop);
+        },
+        &wait, nullptr);
+    GSource* cancelled = g_cancellable_source_new(cancellable);
+    g_source_set_callback(cancelled, G_SOURCE_FUNC(+[](GCancellable*, gpointer data) -> gboolean {
+        auto* wait = static_cast<PromptWait*>(data);
+        wait->cancelled = true;
+        g_main_loop_quit(wait->loop);
+        return G_SOURCE_REMOVE;
+    }),
+        &wait, nullptr);
+    g_source_attach(cancelled, context);
+    const Owned<GVariant> prompted(g_dbus_connection_call_sync(connection, name, prompt,
+        "org.freedesktop.Secret.Prompt", "Prompt", g_variant_new("(s)", ""), nullptr,
+        G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, error));
+    if (prompted)
+        g_main_loop_run(wait.loop);
+    g_dbus_connection_signal_unsubscribe(connection, completed);
+    g_bus_unwatch_name(watch);
+    g_source_destroy(cancelled);
+    g_source_unref(cancelled);
+    while (g_main_context_iteration(context, false)) { }
+    g_main_context_pop_thread_default(context);
+    g_main_loop_unref(wait.loop);
+    g_main_context_unref(context);
+
+    if (!prompted)
+        return -1;
+    if (wait.cancelled) {
+        g_set_error_literal(error, G_IO_ERROR, G_IO_ERROR_CANCELLED, "The unlock was given up");
+        return -1;
+    }
+    if (wait.dismissed || !wait.result
+        || !g_variant_is_of_type(wait.result.get(), G_VARIANT_TYPE("ao")))
+        return 0;
+    return gint(g_variant_n_children(wait.result.get()));
 }
 
 // Whether a locked copy of the pair bars a step: a read takes an unlocked copy
@@ -446,10 +541,14 @@ bool KeychainStore::deleteItemForKey(const QString& key, const QString& service,
     return deleteItemForKey(key, service, QString(), error);
 }
 
-bool KeychainStore::unlockItemForKey(const QString& key, const QString& service, Error* error)
+bool KeychainStore::unlockItemForKey(
+    const QString& key, const QString& service, Error* error, std::stop_token stopToken)
 {
     checkArguments(unlockName, key, service);
     const Owned<GHashTable> attributes = attributesFor(key, service, QString());
+    const Owned<GCancellable> cancellable(g_cancellable_new());
+    const std::stop_callback giveUp(
+        stopToken, [&cancellable] { g_cancellable_cancel(cancellable.get()); });
     const qint32 status
         = withService(false, [&](SecretService* store, GError** failure) -> Outcome {
               Paths paths;
@@ -460,12 +559,7 @@ bool KeychainStore::unlockItemForKey(const QString& key, const QString& service,
               for (gchar** path = paths.locked.get(); path && *path; ++path)
                   locked.push_back(*path);
               locked.push_back(nullptr);
-              gchar** unlocked = nullptr;
-              // libsecret answers the service's prompt path with Prompt on it, and
-              // waits for its Completed signal.
-              const gint count = secret_service_unlock_dbus_paths_sync(
-                  store, locked.data(), nullptr, &unlocked, failure);
-              const Owned<gchar*> unlockedPaths(unlocked);
+              const gint count = unlockPaths(store, locked.data(), cancellable.get(), failure);
               if (count < 0)
                   return std::nullopt;
               return count > 0 ? succeeded : KeychainStatus::InteractionNotAllowed;

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QVariant>
 #include <optional>
+#include <stop_token>
 
 inline const QString KeychainErrorDomain = QStringLiteral("org.tarvendesk.KeychainStore");
 inline constexpr qint64 UnarchiveFailedErrorCode = 21;
@@ -59,8 +60,10 @@ public:
 
     // Asks the keyring to unlock what holds the pair's items, and the default
     // collection, through the desktop's prompt; waits until the prompt is
-    // answered. False with InteractionNotAllowed when it was dismissed.
-    static bool unlockItemForKey(const QString& key, const QString& service, Error* error);
+    // answered, or dismisses it once a stop is asked for through the token.
+    // False with InteractionNotAllowed when it was dismissed.
+    static bool unlockItemForKey(
+        const QString& key, const QString& service, Error* error, std::stop_token stopToken = {});
 
     // True for every error but a missing item: the keyring is locked, not
     // running, did not answer or refused, or holds an item that does not

@@ -5,13 +5,15 @@
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusReply>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QGuiApplication>
 #include <QMenu>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <xcb/xcb.h>
 
 namespace {
@@ -27,20 +29,32 @@ bool trayWatcherRegistered()
 
 // Qt sends every tray icon of the process to a StatusNotifierItem host when
 // one was registered with the watcher as it made its first icon, and to an
-// XEmbed tray otherwise; the answer is taken at the same moment, and kept.
-bool trayRecoloursSymbolicImages()
+// XEmbed tray otherwise. The watcher is asked at the same moment, without
+// waiting for its answer, which is kept; none while it has not come.
+std::optional<bool> trayRecolours;
+bool trayAsked = false;
+// The items to give their image again when the answer comes.
+QList<StatusItem*> items;
+
+void askWhetherTrayRecolours()
 {
-    static const bool recolours = [] {
-        if (!trayWatcherRegistered())
-            return false;
-        QDBusMessage get = QDBusMessage::createMethodCall(watcherService,
-            QStringLiteral("/StatusNotifierWatcher"),
+    if (trayAsked)
+        return;
+    trayAsked = true;
+    QDBusMessage get
+        = QDBusMessage::createMethodCall(watcherService, QStringLiteral("/StatusNotifierWatcher"),
             QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        get << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
-        const QDBusReply<QDBusVariant> reply = QDBusConnection::sessionBus().call(get);
-        return reply.isValid() && reply.value().variant().toBool();
-    }();
-    return recolours;
+    get << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+    get.setAutoStartService(false);
+    auto* answer = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(get), QCoreApplication::instance());
+    QObject::connect(answer, &QDBusPendingCallWatcher::finished, answer, [answer] {
+        const QDBusPendingReply<QDBusVariant> reply = *answer;
+        trayRecolours = reply.isValid() && reply.value().variant().toBool();
+        for (StatusItem* item : std::as_const(items))
+            item->setImage(item->image());
+        answer->deleteLater();
+    });
 }
 
 template <typename Reply> using XcbReply = std::unique_ptr<Reply, decltype(&std::free)>;
@@ -84,10 +98,12 @@ StatusItem::StatusItem()
     // The item goes up once the code that made it has given it its menu and
     // image: a host reads the menu when the item registers.
     QMetaObject::invokeMethod(this, &StatusItem::putUp, Qt::QueuedConnection);
+    items.append(this);
 }
 
 StatusItem::~StatusItem()
 {
+    items.removeOne(this);
     delete m_trayIcon;
 }
 
@@ -126,7 +142,9 @@ QIcon StatusItem::shownImage() const
 
 QIcon StatusItem::imageForTray() const
 {
-    return !m_symbolicImage.isNull() && trayRecoloursSymbolicImages() ? m_symbolicImage : m_image;
+    // Until the watcher has answered, the coloured image, which every tray shows.
+    const bool symbolic = trayRecolours ? *trayRecolours : m_image.isNull();
+    return symbolic && !m_symbolicImage.isNull() ? m_symbolicImage : m_image;
 }
 
 bool StatusItem::isVisible() const
@@ -164,6 +182,7 @@ void StatusItem::putUp()
         emit visibilityChanged();
         return;
     }
+    askWhetherTrayRecolours();
     m_trayIcon = new QSystemTrayIcon(imageForTray(), this);
     m_trayIcon->setToolTip(
         m_toolTip.isEmpty() ? QGuiApplication::applicationDisplayName() : m_toolTip);

@@ -4,8 +4,10 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <list>
 #include <mutex>
 #include <thread>
 
@@ -15,10 +17,38 @@ struct StoreWorker::State
     std::condition_variable wake;
     std::deque<std::function<void()>> queue;
     bool stopping = false;
-    // Cleared once the worker has stopped, before the application goes: an
-    // apart thread still waiting then hands nothing to it.
+    // Cleared once the serial thread has stopped, before the application
+    // goes: an apart thread still waiting then hands nothing to it.
     bool delivering = true;
     std::thread thread;
+
+    struct ApartThread
+    {
+        std::atomic<bool> finished = false;
+        std::jthread thread;
+    };
+    // Main thread only; the finished ones are joined as the next one starts.
+    std::list<ApartThread> apart;
+
+    // Hands the answer to the main thread, to run there while context lives.
+    void deliver(QPointer<QObject> guard, std::function<void()> answer)
+    {
+        if (!answer)
+            return;
+        // Under the lock, so that the worker cannot stop, and the
+        // application go, between the check and the posting.
+        const std::lock_guard lock(mutex);
+        QCoreApplication* application = QCoreApplication::instance();
+        if (!delivering || !application)
+            return;
+        QMetaObject::invokeMethod(
+            application,
+            [guard = std::move(guard), answer = std::move(answer)] {
+                if (guard)
+                    answer();
+            },
+            Qt::QueuedConnection);
+    }
 };
 
 std::shared_ptr<StoreWorker::State>& StoreWorker::currentState()
@@ -67,42 +97,45 @@ void StoreWorker::stop()
     }
     m_state->wake.notify_one();
     m_state->thread.join();
-    const std::lock_guard lock(m_state->mutex);
-    m_state->delivering = false;
+    {
+        const std::lock_guard lock(m_state->mutex);
+        m_state->delivering = false;
+    }
+    // A prompt still up is dismissed: its answer would reach no one. Each
+    // thread is asked first, so that they give up together.
+    for (State::ApartThread& apart : m_state->apart)
+        apart.thread.request_stop();
+    m_state->apart.clear();
 }
 
-void StoreWorker::run(QObject* context, Work work, Lane lane)
+void StoreWorker::run(QObject* context, Work work)
 {
     const std::shared_ptr<State> state = currentState();
     if (!state) {
         qCCritical(lcKeyring) << "The keyring was asked with no store worker running";
         return;
     }
-    auto task = [state, guard = QPointer<QObject>(context), work = std::move(work)]() mutable {
-        std::function<void()> answer = work();
-        if (!answer)
-            return;
-        // Under the lock, so that the worker cannot stop, and the
-        // application go, between the check and the posting.
-        const std::lock_guard lock(state->mutex);
-        QCoreApplication* application = QCoreApplication::instance();
-        if (!state->delivering || !application)
-            return;
-        QMetaObject::invokeMethod(
-            application,
-            [guard = std::move(guard), answer = std::move(answer)] {
-                if (guard)
-                    answer();
-            },
-            Qt::QueuedConnection);
-    };
-    if (lane == Lane::Apart) {
-        std::thread(std::move(task)).detach();
-        return;
-    }
     {
         const std::lock_guard lock(state->mutex);
-        state->queue.push_back(std::move(task));
+        state->queue.push_back([state = state.get(), guard = QPointer<QObject>(context),
+                                   work = std::move(work)] { state->deliver(guard, work()); });
     }
     state->wake.notify_one();
+}
+
+void StoreWorker::runApart(QObject* context, ApartWork work)
+{
+    const std::shared_ptr<State> state = currentState();
+    if (!state) {
+        qCCritical(lcKeyring) << "The keyring was asked with no store worker running";
+        return;
+    }
+    state->apart.remove_if([](const State::ApartThread& apart) { return apart.finished.load(); });
+    State::ApartThread& apart = state->apart.emplace_back();
+    apart.thread = std::jthread(
+        [state = state.get(), finished = &apart.finished, guard = QPointer<QObject>(context),
+            work = std::move(work)](std::stop_token stopToken) {
+            state->deliver(guard, work(std::move(stopToken)));
+            *finished = true;
+        });
 }

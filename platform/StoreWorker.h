@@ -9,6 +9,7 @@
 #include <QObject>
 #include <functional>
 #include <memory>
+#include <stop_token>
 
 class StoreWorker
 {
@@ -16,15 +17,11 @@ public:
     // Work that runs on the worker and answers what is to run on the main
     // thread with its result; an empty answer runs nothing.
     using Work = std::function<std::function<void()>()>;
-    enum class Lane
-    {
-        Serial,
-        // A thread of its own, for a wait that may last minutes (the desktop's
-        // unlock prompt): the reads and saves asked meanwhile do not wait for
-        // it. It is not joined: a program that quits with the prompt still up
-        // ends without its answer, which is dropped.
-        Apart,
-    };
+    // Work on a thread of its own, for a wait that may last minutes (the
+    // desktop's unlock prompt): the reads and saves asked meanwhile do not
+    // wait for it. Stopping the worker asks it through the token to give up,
+    // and waits for it; its answer is then dropped.
+    using ApartWork = std::function<std::function<void()>(std::stop_token)>;
 
     // The process's one worker from here on. Main thread.
     StoreWorker();
@@ -33,14 +30,16 @@ public:
     ~StoreWorker();
 
     // Finishes the serial work already asked (a save asked as the program
-    // quits is kept), joins the thread, and from then on delivers nothing.
-    // Main thread; a second call does nothing.
+    // quits is kept), joins the thread, and from then on delivers nothing;
+    // then has the apart work give up, and joins its threads. Main thread; a
+    // second call does nothing.
     void stop();
 
     // Runs work on the worker, and its answer on the main thread while
     // context lives. Main thread; with no worker running the work is dropped,
     // and logged.
-    static void run(QObject* context, Work work, Lane lane = Lane::Serial);
+    static void run(QObject* context, Work work);
+    static void runApart(QObject* context, ApartWork work);
 
 private:
     struct State;

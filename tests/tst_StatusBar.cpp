@@ -312,7 +312,8 @@ private slots:
 
     // The login road with a keyring loaded locked from disk: the notifier asks for the unlock once
     // through the desktop's prompt, and when it is dismissed waits quietly, says so, and offers to
-    // ask again. Once the keyring unlocks, the stored user is checked for.
+    // ask again. Once the keyring unlocks, the stored user is checked for. The program quits at
+    // once with its prompt still up.
     void aKeyringLockedAtStartIsAskedToUnlockAndWaitedFor()
     {
         QString why;
@@ -320,6 +321,13 @@ private slots:
         QVERIFY2(KeyringDaemon::stop(&why) && KeyringDaemon::start(&why, false), qPrintable(why));
         KeyringPrompter prompter;
         QVERIFY(prompter.isValid());
+        QProcess program;
+        prompter.answerNextPrompt(false);
+        program.start(TARVENDESK_BIN_DIR "/tarvenDESKStatusBar");
+        QVERIFY2(prompter.answered(), "the program showed no prompt");
+        program.terminate();
+        QVERIFY(program.waitForFinished(30000) && program.exitStatus() == QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
         prompter.answerNextPrompt();
         const int requests = m_service.requestCount();
         AppDelegate& delegate = launch(m_service.url());

@@ -1,10 +1,16 @@
 // The notifier's tray item on an X display without any tray, and a StatusNotifierItem host
-// (the benchmarks' own) coming up later in the session: the item must then register with it.
-// An XEmbed tray, which draws icons as they are, gets the coloured image.
+// (the benchmarks' own) coming up later in the session: the item must then register with it,
+// and give it the symbolic image to recolour. An XEmbed tray, which draws icons as they are,
+// gets the coloured image.
 
 #include "../bench/TrayHost.h"
 #include "platform/StatusItem.h"
 
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -28,6 +34,33 @@ private slots:
         QSignalSpy registered(&host, &TrayHost::itemRegistered);
         QVERIFY(registered.wait(60000));
         QCOMPARE(registered.first().at(1).toLongLong(), notifier.processId());
+        // It is given the grey symbolic image, without the coloured one's orange (ARGB, in
+        // network order). Not asked blocking: the item registers again with this process's host.
+        const auto greyOnly = [service = registered.first().at(0).toString()] {
+            QDBusMessage get = QDBusMessage::createMethodCall(
+                service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get");
+            get << "org.kde.StatusNotifierItem"
+                << "IconPixmap";
+            const QDBusPendingReply<QDBusVariant> reply
+                = QDBusConnection::sessionBus().asyncCall(get);
+            if (!QTest::qWaitFor([&] { return reply.isFinished(); }, 30000) || !reply.isValid())
+                return false;
+            const QDBusArgument pixmaps = reply.value().variant().value<QDBusArgument>();
+            bool grey = false;
+            pixmaps.beginArray();
+            while (!pixmaps.atEnd()) {
+                int width = 0, height = 0;
+                QByteArray pixels;
+                pixmaps.beginStructure();
+                pixmaps >> width >> height >> pixels;
+                pixmaps.endStructure();
+                grey = !pixels.contains(QByteArray::fromHex("fff39c1f"));
+                if (!grey)
+                    break;
+            }
+            return grey;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(greyOnly(), 30000);
         notifier.kill();
         notifier.waitForFinished();
     }

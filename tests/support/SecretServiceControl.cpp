@@ -184,7 +184,7 @@ KeyringPrompter::~KeyringPrompter()
     m_server.waitForFinished();
 }
 
-void KeyringPrompter::answerNextPrompt()
+void KeyringPrompter::answerNextPrompt(bool dismiss)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("DISPLAY", m_display);
@@ -194,9 +194,10 @@ void KeyringPrompter::answerNextPrompt()
     // the key's release fails, and so does xdotool; whether the prompt was
     // shown and dismissed is told by its caller.
     m_answer.setStandardErrorFile(QProcess::nullDevice());
-    m_answer.start("xdotool",
-        { "search", "--sync", "--onlyvisible", "--class", "gcr-prompter", "windowfocus", "%1",
-            "sleep", "0.3", "key", "Escape" });
+    QStringList arguments { "search", "--sync", "--onlyvisible", "--class", "gcr-prompter" };
+    if (dismiss)
+        arguments += { "windowfocus", "%1", "sleep", "0.3", "key", "Escape" };
+    m_answer.start("xdotool", arguments);
     m_answer.waitForStarted(30000);
 }
 

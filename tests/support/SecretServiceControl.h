@@ -49,9 +49,9 @@ public:
     KeyringPrompter();
     ~KeyringPrompter();
     bool isValid() const { return !m_display.isEmpty(); }
-    // The next prompt shown is dismissed. Returns at once.
-    void answerNextPrompt();
-    // Waits until that prompt has been dismissed.
+    // The next prompt shown is dismissed, or only waited for. Returns at once.
+    void answerNextPrompt(bool dismiss = true);
+    // Waits until that prompt has been shown, and dismissed.
     bool answered();
 
 private:
