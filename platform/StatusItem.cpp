@@ -4,7 +4,6 @@
 
 #include <QCursor>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
@@ -20,42 +19,10 @@ namespace {
 
 const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 
-bool trayWatcherRegistered()
-{
-    const QDBusConnection bus = QDBusConnection::sessionBus();
-    return bus.isConnected() && bus.interface()
-        && bus.interface()->isServiceRegistered(watcherService).value();
-}
-
 // Qt sends every tray icon of the process to a StatusNotifierItem host when
 // one was registered with the watcher as it made its first icon, and to an
-// XEmbed tray otherwise. The watcher is asked at the same moment, without
-// waiting for its answer, which is kept; none while it has not come.
+// XEmbed tray otherwise; which it was is kept from that first icon on.
 std::optional<bool> trayRecolours;
-bool trayAsked = false;
-// The items to give their image again when the answer comes.
-QList<StatusItem*> items;
-
-void askWhetherTrayRecolours()
-{
-    if (trayAsked)
-        return;
-    trayAsked = true;
-    QDBusMessage get
-        = QDBusMessage::createMethodCall(watcherService, QStringLiteral("/StatusNotifierWatcher"),
-            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
-    get.setAutoStartService(false);
-    auto* answer = new QDBusPendingCallWatcher(
-        QDBusConnection::sessionBus().asyncCall(get), QCoreApplication::instance());
-    QObject::connect(answer, &QDBusPendingCallWatcher::finished, answer, [answer] {
-        const QDBusPendingReply<QDBusVariant> reply = *answer;
-        trayRecolours = reply.isValid() && reply.value().variant().toBool();
-        for (StatusItem* item : std::as_const(items))
-            item->setImage(item->image());
-        answer->deleteLater();
-    });
-}
 
 template <typename Reply> using XcbReply = std::unique_ptr<Reply, decltype(&std::free)>;
 
@@ -98,12 +65,10 @@ StatusItem::StatusItem()
     // The item goes up once the code that made it has given it its menu and
     // image: a host reads the menu when the item registers.
     QMetaObject::invokeMethod(this, &StatusItem::putUp, Qt::QueuedConnection);
-    items.append(this);
 }
 
 StatusItem::~StatusItem()
 {
-    items.removeOne(this);
     delete m_trayIcon;
 }
 
@@ -142,9 +107,7 @@ QIcon StatusItem::shownImage() const
 
 QIcon StatusItem::imageForTray() const
 {
-    // Until the watcher has answered, the coloured image, which every tray shows.
-    const bool symbolic = trayRecolours ? *trayRecolours : m_image.isNull();
-    return symbolic && !m_symbolicImage.isNull() ? m_symbolicImage : m_image;
+    return !m_symbolicImage.isNull() && trayRecolours.value_or(false) ? m_symbolicImage : m_image;
 }
 
 bool StatusItem::isVisible() const
@@ -165,15 +128,40 @@ void StatusItem::setVisible(bool visible)
 
 void StatusItem::putUp()
 {
-    if (m_trayIcon || m_hidden)
+    if (m_trayIcon || m_hidden || m_hostAsked)
         return;
     // Qt 6.4 decides once per process, when it makes its first tray icon,
     // whether icons go to a StatusNotifierItem host or to an XEmbed tray.
     // Made while there is neither, an icon would never reach the host that
     // comes later (GNOME's tray extension, a panel starting after the
-    // program): so it is made only once there is one.
+    // program): so it is made only once there is one. The watcher's answer
+    // tells both whether it is there and whether a host recolours icons.
+    QDBusMessage get
+        = QDBusMessage::createMethodCall(watcherService, QStringLiteral("/StatusNotifierWatcher"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+    get.setAutoStartService(false);
+    m_hostAsked = true;
+    auto* answer = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get), this);
+    connect(answer, &QDBusPendingCallWatcher::finished, this, [this, answer] {
+        answer->deleteLater();
+        m_hostAsked = false;
+        const QDBusPendingReply<QDBusVariant> reply = *answer;
+        // No watcher answers "no such name"; one that cannot tell of hosts is still there.
+        const QString error = reply.isError() ? reply.error().name() : QString();
+        const bool watcher = error != QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")
+            && error != QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
+            && reply.error().type() != QDBusError::Disconnected;
+        putUpWith(watcher, reply.isValid() && reply.value().variant().toBool());
+    });
+}
+
+void StatusItem::putUpWith(bool watcher, bool hostRegistered)
+{
+    if (m_trayIcon || m_hidden)
+        return;
     const bool onX11 = QGuiApplication::platformName() == QLatin1String("xcb");
-    if (!trayWatcherRegistered() && !(onX11 && xembedTrayPresent())) {
+    if (!watcher && !(onX11 && xembedTrayPresent())) {
         // Checks and notifications go on without the item; say once why there is none.
         if (!m_toldNoHost)
             qCWarning(lcActivation) << "No tray host on this desktop: the status item will "
@@ -182,7 +170,8 @@ void StatusItem::putUp()
         emit visibilityChanged();
         return;
     }
-    askWhetherTrayRecolours();
+    if (!trayRecolours)
+        trayRecolours = watcher && hostRegistered;
     m_trayIcon = new QSystemTrayIcon(imageForTray(), this);
     m_trayIcon->setToolTip(
         m_toolTip.isEmpty() ? QGuiApplication::applicationDisplayName() : m_toolTip);

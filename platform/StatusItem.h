@@ -50,8 +50,8 @@ public:
 
     // True while a tray host shows the item.
     bool isVisible() const;
-    // Puts the item up at once, rather than when the code that made it is
-    // back in the event loop, or takes it down until asked again.
+    // Puts the item up as soon as the tray's watcher has answered, or takes it
+    // down until asked again.
     void setVisible(bool visible);
 
 signals:
@@ -62,6 +62,7 @@ private:
     StatusItem();
 
     void putUp();
+    void putUpWith(bool watcher, bool hostRegistered);
     void putUpAgain();
     void onTrayIconActivated(QSystemTrayIcon::ActivationReason reason);
     QIcon imageForTray() const;
@@ -73,6 +74,8 @@ private:
     bool m_highlightMode = false;
     bool m_toldNoHost = false;
     bool m_hidden = false;
+    // The watcher has been asked whether it is there and has not answered.
+    bool m_hostAsked = false;
     // A child of this item; replaced whenever it has to be put up again.
     QPointer<QSystemTrayIcon> m_trayIcon;
     std::unique_ptr<QDBusServiceWatcher> m_hostWatcher;

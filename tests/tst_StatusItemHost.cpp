@@ -92,6 +92,7 @@ private slots:
         item->setImage(QIcon(coloured));
         item->setSymbolicImage(QIcon(symbolic));
         item->setVisible(true);
+        QTRY_VERIFY(!item->shownImage().isNull());
         QCOMPARE(
             item->shownImage().pixmap(16, 16).toImage().pixelColor(8, 8), QColor(Qt::darkCyan));
         item->setVisible(false);
