@@ -165,23 +165,23 @@ private slots:
         QVERIFY(prompter.answered());
         QCOMPARE(error.code, qint64(KeychainStatus::InteractionNotAllowed));
         prompter.answerNextPrompt({ password });
-        QVERIFY2(KeychainStore::unlockItemForKey(m_key, service, &error), "the password typed");
+        QVERIFY2(KeychainStore::unlockItemForKey(m_key, service, &error), "not unlocked");
         QVERIFY(prompter.answered());
         QCOMPARE(read(), QVariant(QStringLiteral("secret")));
 
         // With no default collection a save has one made, through the prompt
         // that asks for its password and its confirmation, and stores there.
         const QString login = "/org/freedesktop/secrets/collection/login";
-        const QString made = "/org/freedesktop/secrets/aliases/default";
+        const QString aliased = "/org/freedesktop/secrets/aliases/default";
         QVERIFY(SecretServiceControl::setDefaultAlias("/"));
         prompter.answerNextPrompt({ password, password });
         const bool saved = save(QStringLiteral("other"));
-        QVERIFY(prompter.answered());
-        const int inMade = SecretServiceControl::itemAttributes(m_key, service, made).size();
+        QVERIFY2(prompter.answered(), "no prompt was shown");
+        const int inNew = SecretServiceControl::itemAttributes(m_key, service, aliased).size();
         const int inLogin = SecretServiceControl::itemAttributes(m_key, service, login).size();
-        QVERIFY(SecretServiceControl::deleteCollection(made));
+        QVERIFY(SecretServiceControl::deleteCollection(aliased));
         QVERIFY(SecretServiceControl::setDefaultAlias(login));
-        QVERIFY2(saved && inMade == 1, "the record is not in a new default collection");
+        QVERIFY2(saved && inNew == 1, "the record is not in a new default collection");
         QCOMPARE(inLogin, 0);
     }
 };
