@@ -34,7 +34,7 @@ test_packages=(
     clang-format-14 clang-tidy-14
     # what the tests start besides the headless desktop
     openssl xauth libnotify-bin x11-utils x11-apps desktop-file-utils pkexec file dpkg-dev
-    # the desktop's keyring prompter, which the keyring tests have shown and dismissed
+    # the desktop's keyring prompter, which the keyring tests show and answer
     gcr
     # gdbus: the roads ask the programs over the bus as a desktop does
     libglib2.0-bin

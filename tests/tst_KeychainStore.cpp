@@ -154,6 +154,7 @@ private slots:
 
     void aLockedKeyringIsUnlockedThroughTheDesktopsPrompt()
     {
+        const QString password = TARVENDESK_TEST_KEYRING_PASSWORD;
         KeyringPrompter prompter;
         QVERIFY(prompter.isValid());
         QVERIFY(save(QStringLiteral("secret")));
@@ -163,19 +164,25 @@ private slots:
         QVERIFY(!KeychainStore::unlockItemForKey(m_key, service, &error));
         QVERIFY(prompter.answered());
         QCOMPARE(error.code, qint64(KeychainStatus::InteractionNotAllowed));
-        QVERIFY(SecretServiceControl::unlockDefaultCollection());
-        QVERIFY(KeychainStore::unlockItemForKey(m_key, service, &error)); // no prompt needed
+        prompter.answerNextPrompt({ password });
+        QVERIFY2(KeychainStore::unlockItemForKey(m_key, service, &error), "not unlocked");
+        QVERIFY(prompter.answered());
         QCOMPARE(read(), QVariant(QStringLiteral("secret")));
 
-        // With no default collection a save asks for one to be made, through
-        // the prompt that asks for its password.
+        // With no default collection a save has one made, through the prompt
+        // that asks for its password and its confirmation, and stores there.
+        const QString login = "/org/freedesktop/secrets/collection/login";
+        const QString aliased = "/org/freedesktop/secrets/aliases/default";
         QVERIFY(SecretServiceControl::setDefaultAlias("/"));
-        prompter.answerNextPrompt();
+        prompter.answerNextPrompt({ password, password });
         const bool saved = save(QStringLiteral("other"));
-        QVERIFY(SecretServiceControl::setDefaultAlias("/org/freedesktop/secrets/collection/login"));
         QVERIFY2(prompter.answered(), "no prompt was shown");
-        QVERIFY(!saved);
-        QCOMPARE(read(), QStringLiteral("secret"));
+        const int inNew = SecretServiceControl::itemAttributes(m_key, service, aliased).size();
+        const int inLogin = SecretServiceControl::itemAttributes(m_key, service, login).size();
+        QVERIFY(SecretServiceControl::deleteCollection(aliased));
+        QVERIFY(SecretServiceControl::setDefaultAlias(login));
+        QVERIFY2(saved && inNew == 1, "the record is not in a new default collection");
+        QCOMPARE(inLogin, 0);
     }
 };
 

@@ -117,12 +117,18 @@ bool plantItem(
         collection.isEmpty() ? defaultPath : collection, collectionInterface));
 }
 
-QList<QMap<QString, QString>> itemAttributes(const QString& account, const QString& service)
+QList<QMap<QString, QString>> itemAttributes(
+    const QString& account, const QString& service, const QString& collection)
 {
-    const QMap<QString, QString> query { { "account", account }, { "service", service } };
+    const QVariantList query { QVariant::fromValue(
+        QMap<QString, QString> { { "account", account }, { "service", service } }) };
     QList<QMap<QString, QString>> items;
-    // An error's text converts to no paths.
-    for (const QVariant& list : call("SearchItems", { QVariant::fromValue(query) }).arguments())
+    // The service answers with its unlocked and its locked items, a collection
+    // with its own; an error's text converts to no paths.
+    for (const QVariant& list :
+        (collection.isEmpty() ? call("SearchItems", query)
+                              : call("SearchItems", query, collection, collectionInterface))
+            .arguments())
         for (const QDBusObjectPath& path : qdbus_cast<QList<QDBusObjectPath>>(list))
             items.append(qdbus_cast<QMap<QString, QString>>(
                 property(path.path(), "org.freedesktop.Secret.Item", "Attributes")));
@@ -184,26 +190,52 @@ KeyringPrompter::~KeyringPrompter()
     m_server.waitForFinished();
 }
 
-void KeyringPrompter::answerNextPrompt(bool dismiss)
+void KeyringPrompter::answerNextPrompt(const QStringList& typed)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("DISPLAY", m_display);
     m_answer.setProcessEnvironment(environment);
-    // Escape is sent to the prompt's window itself: the display has no window
-    // manager to give it the keyboard. The prompt closes on the key press, so
-    // the key's release fails, and so does xdotool; whether the prompt was
-    // shown and dismissed is told by its caller.
-    m_answer.setStandardErrorFile(QProcess::nullDevice());
-    QStringList arguments { "search", "--sync", "--onlyvisible", "--class", "gcr-prompter" };
-    if (dismiss)
-        arguments += { "windowfocus", "%1", "sleep", "0.3", "key", "Escape" };
-    m_answer.start("xdotool", arguments);
+    // The display has no window manager to give the prompt the keyboard: the
+    // prompt is given the input focus itself, and the keys go to it through
+    // the XTEST extension, as a keyboard's would. Each is a command of its
+    // own: in a chain xdotool sends them to the window found instead, and
+    // after a typed file it takes the rest for more text. The texts go to
+    // standard input, never onto a command line.
+    m_answer.start("sh",
+        { "-c",
+            "xdotool search --sync --onlyvisible --class gcr-prompter windowfocus --sync %1"
+            " && sleep 0.3 && xdotool "
+                + QString(
+                    typed.isEmpty() ? "key Escape" : "type --file - && xdotool key Return") });
     m_answer.waitForStarted(30000);
+    // Written out at once: the call that shows the prompt may block this
+    // thread's event loop until it is answered.
+    m_answer.write(typed.join('\t').toUtf8());
+    m_answer.waitForBytesWritten(30000);
+    m_answer.closeWriteChannel();
+}
+
+bool KeyringPrompter::isPromptVisible() const
+{
+    QProcess search;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", m_display);
+    search.setProcessEnvironment(environment);
+    search.start("xdotool", { "search", "--onlyvisible", "--class", "gcr-prompter" });
+    return !search.waitForFinished(30000) || search.exitCode() == 0;
+}
+
+bool KeyringPrompter::shown()
+{
+    return QTest::qWaitFor([&] { return isPromptVisible(); }, 60000);
 }
 
 bool KeyringPrompter::answered()
 {
-    return QTest::qWaitFor([&] { return m_answer.state() == QProcess::NotRunning; }, 60000);
+    // The answered prompt's window goes only once the daemon is done with it;
+    // till then the next answer would find that window again.
+    return QTest::qWaitFor([&] { return m_answer.state() == QProcess::NotRunning; }, 60000)
+        && QTest::qWaitFor([&] { return !isPromptVisible(); }, 60000);
 }
 
 namespace KeyringDaemon {

@@ -9,6 +9,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
 namespace SecretServiceControl {
 
@@ -31,8 +32,9 @@ bool plantItem(
     QMap<QString, QString> attributes, const QByteArray& value, const QString& collection = {});
 
 // The attributes of every item with this account and service, as the daemon
-// holds them.
-QList<QMap<QString, QString>> itemAttributes(const QString& account, const QString& service);
+// holds them, in the collection or else in any.
+QList<QMap<QString, QString>> itemAttributes(
+    const QString& account, const QString& service, const QString& collection = {});
 
 // The calls made to the Secret Service's own interface, by anyone, while the
 // event loop runs for so long; -1 when they could not be watched.
@@ -41,20 +43,27 @@ int serviceCallsDuring(int milliseconds);
 } // namespace SecretServiceControl
 
 // The desktop's own prompter (gcr's), which the keyring daemon has the bus
-// start, on a virtual display of its own; its prompts are dismissed with the
-// Escape key, as a person would.
+// start, on a virtual display of its own; its prompts are answered with the
+// keyboard, as a person would.
 class KeyringPrompter
 {
 public:
     KeyringPrompter();
     ~KeyringPrompter();
     bool isValid() const { return !m_display.isEmpty(); }
-    // The next prompt shown is dismissed, or only waited for. Returns at once.
-    void answerNextPrompt(bool dismiss = true);
-    // Waits until that prompt has been shown, and dismissed.
+    // The next prompt shown gets the texts typed into its fields, Tab between
+    // them and Enter after the last (a new keyring's password is asked for
+    // twice, the second time to confirm it); with none it is dismissed with
+    // Escape. Returns at once.
+    void answerNextPrompt(const QStringList& typed = {});
+    // Waits until a prompt is shown.
+    bool shown();
+    // Waits until the keys have been pressed and the prompt has gone.
     bool answered();
 
 private:
+    bool isPromptVisible() const;
+
     QProcess m_server;
     QProcess m_answer;
     QString m_display;
