@@ -489,7 +489,8 @@ bool DesktopBench::measureLockedKeyringWait()
         const qint64 pid = notifier->processId();
         if (!waitUntil([&] { return m_trayItems.contains(pid); }, startTimeoutMs))
             return fail(QStringLiteral("the notifier set no tray item on a locked keyring"));
-        pause(2000);
+        // Past the unlock the notifier asks for and the prompter that fails to start.
+        pause(5000);
         for (int window = 0; unlock == 0 && window < m_options.idleWindows; ++window) {
             const auto before = ProcessFigures::contextSwitches(pid_t(pid));
             const int answersBefore = answersSince(since);
