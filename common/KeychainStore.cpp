@@ -475,8 +475,14 @@ bool KeychainStore::saveItem(const QVariant& item, const QString& key, const QSt
             SecretCollection* created = secret_collection_create_sync(
                 store, "Login", "default", SECRET_COLLECTION_CREATE_NONE, nullptr, &createError);
             if (!created) {
-                if (!createError)
-                    return KeychainStatus::InteractionNotAllowed; // the prompt was dismissed
+                // A dismissed prompt comes back as no collection, or as an
+                // unknown method of the path "/" given in its place; either
+                // is the person's answer, not a stale connection to try again.
+                if (!createError
+                    || g_error_matches(createError, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD)) {
+                    g_clear_error(&createError);
+                    return KeychainStatus::InteractionNotAllowed;
+                }
                 g_propagate_error(failure, createError);
                 return std::nullopt;
             }

@@ -170,10 +170,16 @@ private slots:
         QCOMPARE(read(), QVariant(QStringLiteral("secret")));
 
         // With no default collection a save has one made, through the prompt
-        // that asks for its password and its confirmation, and stores there.
+        // that asks for its password and its confirmation, and stores there;
+        // with the prompt dismissed it stores nowhere and does not ask again.
         const QString login = "/org/freedesktop/secrets/collection/login";
         const QString aliased = "/org/freedesktop/secrets/aliases/default";
         QVERIFY(SecretServiceControl::setDefaultAlias("/"));
+        prompter.answerNextPrompt();
+        QVERIFY2(!KeychainStore::saveItem(QStringLiteral("other"), m_key, service, {}, 1, &error),
+            "saved with the prompt dismissed");
+        QVERIFY(prompter.answered());
+        QCOMPARE(error.code, qint64(KeychainStatus::InteractionNotAllowed));
         prompter.answerNextPrompt({ password, password });
         const bool saved = save(QStringLiteral("other"));
         QVERIFY2(prompter.answered(), "no prompt was shown");
