@@ -46,7 +46,7 @@ private slots:
             if (!QTest::qWaitFor([&] { return reply.isFinished(); }, 30000) || !reply.isValid())
                 return false;
             const QDBusArgument pixmaps = reply.value().variant().value<QDBusArgument>();
-            bool grey = false;
+            bool grey = false, coloured = false;
             pixmaps.beginArray();
             while (!pixmaps.atEnd()) {
                 int width = 0, height = 0;
@@ -54,11 +54,10 @@ private slots:
                 pixmaps.beginStructure();
                 pixmaps >> width >> height >> pixels;
                 pixmaps.endStructure();
-                grey = !pixels.contains(QByteArray::fromHex("fff39c1f"));
-                if (!grey)
-                    break;
+                (pixels.contains(QByteArray::fromHex("fff39c1f")) ? coloured : grey) = true;
             }
-            return grey;
+            pixmaps.endArray();
+            return grey && !coloured;
         };
         QTRY_VERIFY_WITH_TIMEOUT(greyOnly(), 30000);
         notifier.kill();

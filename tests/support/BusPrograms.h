@@ -11,15 +11,20 @@
 
 namespace BusPrograms {
 
-// The bus starts programs with its own environment, which has no display:
-// they get the offscreen one.
-inline bool useOffscreenDisplay()
+// Sets variables of the environment the bus starts programs with.
+inline bool setActivationEnvironment(const QMap<QString, QString>& variables)
 {
     qDBusRegisterMetaType<QMap<QString, QString>>();
-    const QMap<QString, QString> environment { { "QT_QPA_PLATFORM", "offscreen" } };
     const QDBusMessage reply = QDBusConnection::sessionBus().interface()->call(
-        "UpdateActivationEnvironment", QVariant::fromValue(environment));
+        "UpdateActivationEnvironment", QVariant::fromValue(variables));
     return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+// The bus's environment has no display: the programs it starts get the
+// offscreen one.
+inline bool useOffscreenDisplay()
+{
+    return setActivationEnvironment({ { "QT_QPA_PLATFORM", "offscreen" } });
 }
 
 inline bool isNameOwned(const QString& name)

@@ -1,9 +1,10 @@
 #include "support/SecretServiceControl.h"
 
+#include "support/BusPrograms.h"
+
 #include <QProcess>
 #include <QTest>
 #include <QtDBus>
-#include <signal.h>
 
 namespace {
 
@@ -153,21 +154,6 @@ int serviceCallsDuring(int milliseconds)
 
 } // namespace SecretServiceControl
 
-namespace {
-
-bool setPromptDisplay(const QString& display)
-{
-    qDBusRegisterMetaType<QMap<QString, QString>>();
-    const QMap<QString, QString> environment { { "DISPLAY", display } };
-    return QDBusConnection::sessionBus()
-               .interface()
-               ->call("UpdateActivationEnvironment", QVariant::fromValue(environment))
-               .type()
-        == QDBusMessage::ReplyMessage;
-}
-
-} // namespace
-
 KeyringPrompter::KeyringPrompter()
 {
     // The server writes the display it chose to its standard output.
@@ -176,14 +162,14 @@ KeyringPrompter::KeyringPrompter()
         || !QTest::qWaitFor([&] { return m_server.canReadLine(); }, 30000))
         return;
     const QString display = ':' + QString::fromLatin1(m_server.readLine()).trimmed();
-    if (setPromptDisplay(display))
+    if (BusPrograms::setActivationEnvironment({ { "DISPLAY", display } }))
         m_display = display;
 }
 
 KeyringPrompter::~KeyringPrompter()
 {
     // Prompts asked later fail at once, as on a desktop with no display.
-    setPromptDisplay({});
+    BusPrograms::setActivationEnvironment({ { "DISPLAY", QString() } });
     m_answer.kill();
     m_answer.waitForFinished();
     m_server.terminate();
@@ -242,18 +228,13 @@ namespace KeyringDaemon {
 
 bool isRunning()
 {
-    return QDBusConnection::sessionBus().interface()->isServiceRegistered(secretsName).value();
+    return BusPrograms::isNameOwned(secretsName);
 }
 
 bool stop(QString* why)
 {
-    const QDBusReply<uint> pid = QDBusConnection::sessionBus().interface()->servicePid(secretsName);
-    if (!pid.isValid() || pid.value() == 0)
-        return fail(why, "no daemon owns the Secret Service name");
-    return (::kill(pid_t(pid.value()), SIGTERM) == 0
-               || fail(why, "the keyring daemon could not be signalled"))
-        && (QTest::qWaitFor([] { return !isRunning(); }, 60000)
-            || fail(why, "the keyring daemon kept its name"));
+    return BusPrograms::endProgramHolding(secretsName)
+        || fail(why, "the keyring daemon kept its name");
 }
 
 bool start(QString* why, bool withPassword)
