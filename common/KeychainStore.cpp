@@ -177,8 +177,8 @@ bool search(SecretService* service, GHashTable* attributes, Paths& paths, GError
 // The Secret Service's Unlock, its prompt waited for here rather than by
 // libsecret: libsecret answers a cancelled wait with Dismiss on the prompt,
 // which gnome-keyring 42 does not survive. A cancelled wait ends with no word
-// to the service, which takes the prompt down when the connection goes. The
-// number of paths unlocked (none when the prompt was dismissed), or -1.
+// to the service, whose prompt stays up for the person to answer. The number
+// of paths unlocked (none when the prompt was dismissed), or -1.
 struct PromptWait
 {
     GMainLoop* loop = nullptr;

@@ -60,7 +60,8 @@ public:
 
     // Asks the keyring to unlock what holds the pair's items, and the default
     // collection, through the desktop's prompt; waits until the prompt is
-    // answered, or dismisses it once a stop is asked for through the token.
+    // answered, or gives up the wait (leaving the prompt up) once a stop is
+    // asked for through the token.
     // False with InteractionNotAllowed when it was dismissed.
     static bool unlockItemForKey(
         const QString& key, const QString& service, Error* error, std::stop_token stopToken = {});

@@ -101,20 +101,27 @@ void StoreWorker::stop()
         const std::lock_guard lock(m_state->mutex);
         m_state->delivering = false;
     }
-    // A prompt still up is dismissed: its answer would reach no one. Each
-    // thread is asked first, so that they give up together.
+    // A wait for a prompt still up is given up, the prompt left to the
+    // person: its answer would reach no one. Each thread is asked first, so
+    // that they give up together.
     for (State::ApartThread& apart : m_state->apart)
         apart.thread.request_stop();
     m_state->apart.clear();
 }
 
+std::shared_ptr<StoreWorker::State> StoreWorker::runningState()
+{
+    std::shared_ptr<State> state = currentState();
+    if (!state)
+        qCCritical(lcKeyring) << "The keyring was asked with no store worker running";
+    return state;
+}
+
 void StoreWorker::run(QObject* context, Work work)
 {
-    const std::shared_ptr<State> state = currentState();
-    if (!state) {
-        qCCritical(lcKeyring) << "The keyring was asked with no store worker running";
+    const std::shared_ptr<State> state = runningState();
+    if (!state)
         return;
-    }
     {
         const std::lock_guard lock(state->mutex);
         state->queue.push_back([state = state.get(), guard = QPointer<QObject>(context),
@@ -125,11 +132,9 @@ void StoreWorker::run(QObject* context, Work work)
 
 void StoreWorker::runApart(QObject* context, ApartWork work)
 {
-    const std::shared_ptr<State> state = currentState();
-    if (!state) {
-        qCCritical(lcKeyring) << "The keyring was asked with no store worker running";
+    const std::shared_ptr<State> state = runningState();
+    if (!state)
         return;
-    }
     state->apart.remove_if([](const State::ApartThread& apart) { return apart.finished.load(); });
     State::ApartThread& apart = state->apart.emplace_back();
     apart.thread = std::jthread(

@@ -45,5 +45,7 @@ private:
     struct State;
     // The running worker's; main thread only.
     static std::shared_ptr<State>& currentState();
+    // The running worker's state, or none, logged.
+    static std::shared_ptr<State> runningState();
     std::shared_ptr<State> m_state;
 };
