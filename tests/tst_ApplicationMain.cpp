@@ -135,6 +135,8 @@ private slots:
         ProbeProcess newest { { "--identity", id, "--kill-others" } };
         QTRY_COMPARE_WITH_TIMEOUT(ownerPid(id), newest.pid(), 20000);
         // Killed, never asked to end: SIGTERM would end them through the delegate.
+        QVERIFY(old.waitForFinished(30000) || old.state() == QProcess::NotRunning);
+        QVERIFY(older.waitForFinished(30000) || older.state() == QProcess::NotRunning);
         QCOMPARE(old.exitStatus(), QProcess::CrashExit);
         QCOMPARE(older.exitStatus(), QProcess::CrashExit);
 
